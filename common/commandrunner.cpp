@@ -1,0 +1,64 @@
+#include "commandrunner.h"
+
+#include <QMutex>
+#include <QProcess>
+
+namespace {
+QMutex s_mutex;
+std::shared_ptr<CommandRunner> &current()
+{
+    static std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessRunner>();
+    return runner;
+}
+} // namespace
+
+std::shared_ptr<CommandRunner> CommandRunner::instance()
+{
+    QMutexLocker lock(&s_mutex);
+    return current();
+}
+
+std::shared_ptr<CommandRunner> CommandRunner::install(std::shared_ptr<CommandRunner> runner)
+{
+    QMutexLocker lock(&s_mutex);
+    auto previous = current();
+    current() = runner ? std::move(runner) : std::make_shared<ProcessRunner>();
+    return previous;
+}
+
+CommandResult CommandRunner::runSudo(
+    const QString &password, const QStringList &command, int finishMs)
+{
+    QStringList args {QStringLiteral("-S")};
+    args += command;
+    return run(QStringLiteral("sudo"), args, password.toUtf8() + '\n', 30000, finishMs);
+}
+
+CommandResult ProcessRunner::run(const QString &program, const QStringList &args,
+    const QByteArray &input, int startMs, int finishMs)
+{
+    CommandResult result;
+    QProcess process;
+    process.start(program, args);
+    result.started = process.waitForStarted(startMs);
+    if (!result.started)
+        return result;
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    result.finished = process.waitForFinished(finishMs);
+    result.output = process.readAllStandardOutput();
+    result.errorOutput = process.readAllStandardError();
+    if (result.finished) {
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    } else {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    return result;
+}
+
+bool ProcessRunner::startDetached(const QString &program, const QStringList &args)
+{
+    return QProcess::startDetached(program, args);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+struct CommandResult
+{
+    bool started = false;
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray output; // standard output
+    QByteArray errorOutput;
+};
+
+// Every external program either program starts goes through the installed
+// runner, so tests can record `sudo -S shutdown -h now` instead of running it.
+class CommandRunner
+{
+public:
+    virtual ~CommandRunner() = default;
+
+    // Runs program with args, writes input to its standard input and waits.
+    // startMs bounds the start, finishMs the run; what was printed until then
+    // is returned either way.
+    virtual CommandResult run(const QString &program, const QStringList &args,
+        const QByteArray &input = QByteArray(), int startMs = 30000, int finishMs = 30000)
+        = 0;
+
+    // Starts a program that outlives the caller (the player restart).
+    virtual bool startDetached(const QString &program, const QStringList &args) = 0;
+
+    // Runs a privileged command through `sudo -S`, feeding the password.
+    CommandResult runSudo(
+        const QString &password, const QStringList &command, int finishMs = 30000);
+
+    static std::shared_ptr<CommandRunner> instance();
+    // Replaces the runner for the whole process; returns the previous one.
+    static std::shared_ptr<CommandRunner> install(std::shared_ptr<CommandRunner> runner);
+};
+
+class ProcessRunner : public CommandRunner
+{
+public:
+    CommandResult run(const QString &program, const QStringList &args, const QByteArray &input,
+        int startMs, int finishMs) override;
+    bool startDetached(const QString &program, const QStringList &args) override;
+};

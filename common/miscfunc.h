@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QJsonObject>
+#include <QMap>
+#include <QPixmap>
+#include <QSize>
+#include <QString>
+
+class QTcpSocket;
+
+// Static helpers shared by the service and the player: logging, clock texts,
+// JSON, digests, byte order, paths and machine probes.
+class MiscFunc
+{
+public:
+    // --- logging and basics ---
+    // Names the daily log file ("lumalink" or "lumaview"); set once in main().
+    static void setProgramName(const QString &name);
+    static QString programName();
+    static void writeLog(const QString &level, const QString &module, const QString &message);
+    static QString logFilePath(const QString &date);
+
+    // Root of everything the programs keep: ~/.local/share/lumaview
+    static QString dataRoot();
+    static QString dataPath(const QString &relative);
+
+    static qint64 timestamp();
+    static QString getDate();
+    static QString getDate(int days);
+    static QString getTime();
+    static QJsonObject strToJson(const QString &text);
+    static QString getMacAddress();
+    static void sleep(int ms);
+
+    // --- time zones and time of day ---
+    static QString getGmt();
+    static int getSecFromZero();
+    static int getSecFromZero(long long t);
+    static int timeDiff(const QString &a, const QString &b);
+    static int getOffsetSec(const QString &s);
+    static QString getZoneTime(const QString &zone, const QString &format);
+    static const QMap<QString, QString> &zoneMap();
+
+    // --- digests, text and images ---
+    static QString md5Hex(const QString &text);
+    static QString getFileMD5(const QString &path);
+    static bool isPunctuationMark(const QString &text);
+    static QString getFontFamily(const QString &name);
+    static const QMap<QString, QString> &fontMap();
+    static QPixmap base64ToImage(const QString &data);
+    static QImage compressImage(const QImage &image, QSize size, int maxBytes);
+
+    // --- byte order (little-endian) and paths ---
+    static unsigned short getLowerShort(QByteArray data, int index);
+    static unsigned int getLowerInt(QByteArray data, int index);
+    static unsigned long long getLowerLong(QByteArray data, int index);
+    static QByteArray getLowerArray(unsigned short value);
+    static QByteArray getLowerArray(unsigned int value);
+    static QByteArray getLowerArray(unsigned long long value);
+    static QString concatPath(QString a, QString b);
+    static QString mtlPathName(const QString &a, const QString &b);
+
+    // --- system probes ---
+    static QString getHostName();
+    static QString getLocalIp();
+    static QByteArray getLocalIpBytes();
+    static QString GetDiskInfo();
+    static bool getCpuUsage(double &prevTotal, double &prevBusy, double &usage);
+    static double getCpuUsage();
+    // Parses the first line of /proc/stat; exposed for tests.
+    static bool parseCpuLine(const QString &line, double &total, double &busy);
+
+    // --- local notify protocol ---
+    // trimValues: the player trims cmd and param, the service keeps them as sent.
+    static bool getCmdParam(
+        const QString &request, QString &cmd, QString &param, bool trimValues = false);
+    static QByteArray responseBytes(int code);
+    static void sendResponse(QTcpSocket *socket, int code);
+};

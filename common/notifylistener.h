@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+// The local command listener both programs run (service on 12222, player on
+// 12223). It binds every address, because failing to bind is how a second
+// instance notices the first, but it only acts for peers on a loopback address.
+class NotifyListener : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Order {
+        AnswerThenAct, // the player answers before the effect (EXIT must still answer)
+        ActThenAnswer // the service queues an SQL statement, then answers
+    };
+    using Handler = std::function<void(const QString &cmd, const QString &param)>;
+
+    NotifyListener(bool trimValues, Order order, QObject *parent = nullptr);
+    ~NotifyListener() override;
+
+    // Listens on all addresses; port 0 picks a free one (tests).
+    bool listen(quint16 port);
+    quint16 serverPort() const;
+    void setHandler(Handler handler);
+    int openSocketCount() const;
+
+    static bool isLoopbackPeer(const QHostAddress &address);
+
+signals:
+    void rejectedPeer(const QString &address);
+
+private:
+    void acceptConnections();
+    void handleRequest(QTcpSocket *socket);
+    void closeSocket(QTcpSocket *socket);
+
+    QTcpServer *m_server;
+    QList<QTcpSocket *> m_sockets;
+    Handler m_handler;
+    bool m_trimValues;
+    Order m_order;
+};

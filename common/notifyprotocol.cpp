@@ -1,0 +1,68 @@
+#include "notifyprotocol.h"
+
+#include "miscfunc.h"
+#include "version.h"
+
+#include <QTcpSocket>
+#include <QUrl>
+
+QString NotifyProtocol::signature(qint64 timestamp)
+{
+    return MiscFunc::md5Hex(QStringLiteral(SECRET_KEY) + QString::number(timestamp));
+}
+
+QString NotifyProtocol::buildUrl(
+    quint16 port, const QString &cmd, const QString &param, qint64 timestamp)
+{
+    return QStringLiteral("http://localhost:%1/notify?cmd=%2&param=%3&timestamp=%4&signature=%5")
+        .arg(port)
+        .arg(cmd, QString::fromLatin1(QUrl::toPercentEncoding(param)), QString::number(timestamp),
+            signature(timestamp));
+}
+
+QString NotifyProtocol::buildUrl(quint16 port, const QString &cmd, const QString &param)
+{
+    return buildUrl(port, cmd, param, MiscFunc::timestamp());
+}
+
+bool MiscFunc::getCmdParam(const QString &request, QString &cmd, QString &param, bool trimValues)
+{
+    const int q = request.indexOf(QLatin1Char('?'));
+    const int h = request.indexOf(QLatin1String("HTTP/"));
+    if (!(q > 0 && q < h))
+        return false;
+    const QStringList pieces = request.mid(q + 1, h - q - 1).split(QLatin1Char('&'));
+    for (const QString &piece : pieces) {
+        if (piece.startsWith(QLatin1String("cmd=")))
+            cmd = piece.mid(4);
+        else if (piece.startsWith(QLatin1String("param=")))
+            param = piece.mid(6);
+    }
+    if (trimValues) {
+        cmd = cmd.trimmed();
+        param = param.trimmed();
+    }
+    return !cmd.isEmpty();
+}
+
+QByteArray MiscFunc::responseBytes(int code)
+{
+    const bool ok = code == 200 || code == 0;
+    const QString body
+        = ok ? QStringLiteral("{\"code\":0}") : QStringLiteral("{\"code\":%1}").arg(code);
+    return QStringLiteral("HTTP/1.1 %1\r\nContent-Type: application/json;charset=utf-8\r\n"
+                          "Content-Language: zh-CN\r\nContent-Length: %2\r\nDate: %3\r\n"
+                          "Connection: close\r\n\r\n%4")
+        .arg(ok ? 200 : 400)
+        .arg(body.size())
+        .arg(getGmt(), body)
+        .toUtf8();
+}
+
+void MiscFunc::sendResponse(QTcpSocket *socket, int code)
+{
+    if (!socket)
+        return;
+    socket->write(responseBytes(code));
+    socket->flush();
+}

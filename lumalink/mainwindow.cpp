@@ -1,0 +1,105 @@
+#include "mainwindow.h"
+
+#include "globals.h"
+#include "miscfunc.h"
+#include "notifylistener.h"
+#include "ui_mainwindow.h"
+#include "version.h"
+
+#include <QDir>
+#include <QIntValidator>
+#include <QMessageBox>
+
+static void initResources()
+{
+    // The resource bundle lives in a static library and must be registered by hand.
+    Q_INIT_RESOURCE(lumalink);
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    initResources();
+    ui->setupUi(this);
+    m_primary = initTcpServer();
+    if (!m_primary)
+        return; // a service already runs: leave before touching any file
+
+    checkDirAndFile();
+    setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+    readStatus();
+
+    ui->textPort->setValidator(new QIntValidator(1, 65535, this));
+    ui->textPort->setMaxLength(5);
+
+    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("Main"),
+        QStringLiteral("开启运行终端连接服务lumalink"));
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+bool MainWindow::initTcpServer()
+{
+    m_listener = new NotifyListener(false, NotifyListener::Order::ActThenAnswer, this);
+    m_listener->setHandler(
+        [this](const QString &cmd, const QString &param) { handleCommand(cmd, param); });
+    return m_listener->listen(SERVICE_PORT);
+}
+
+void MainWindow::handleCommand(const QString &cmd, const QString &param)
+{
+    // "STATUS" and unknown words are answered without effect.
+    if (cmd == QLatin1String("SQL"))
+        m_sqlQueue.add(param);
+}
+
+void MainWindow::checkDirAndFile()
+{
+    // Parents first; made with the file-system API so a home path with blanks
+    // works and a fresh home without ~/.local/share is filled in.
+    const QString root = MiscFunc::dataRoot();
+    const QStringList dirs {root, root + QStringLiteral("/logs"), root + QStringLiteral("/data"),
+        root + QStringLiteral("/data/zone"), root + QStringLiteral("/data/tpl"),
+        root + QStringLiteral("/data/mtl")};
+    for (const QString &dir : dirs) {
+        if (!QDir(dir).exists())
+            QDir().mkpath(dir);
+    }
+}
+
+void MainWindow::readStatus()
+{
+    m_status.loadAtStartup([] { return MiscFunc::getMacAddress(); });
+    ui->textIp->setText(gConnIp);
+    ui->textPort->setText(gConnPort);
+    ui->textPass->setText(gSudoPassword);
+    ui->textTid->setText(gTerminalId);
+    ui->textMac->setText(gMac);
+    if (gConnIp.isEmpty())
+        show();
+    else
+        hide();
+}
+
+void MainWindow::saveTerminalInfo()
+{
+    m_status.saveTerminalInfo();
+}
+
+void MainWindow::on_pushButtonOk_clicked()
+{
+    gConnIp = ui->textIp->text();
+    gConnPort = ui->textPort->text();
+    gSudoPassword = ui->textPass->text();
+    if (!gConnIp.isEmpty() && !gConnPort.isEmpty()) {
+        saveTerminalInfo();
+        hide();
+        return;
+    }
+    QMessageBox::warning(
+        this, QStringLiteral("提示"), QStringLiteral("信发IP和端口不能为空!!!"), QMessageBox::Ok);
+}

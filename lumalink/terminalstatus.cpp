@@ -1,0 +1,152 @@
+#include "terminalstatus.h"
+
+#include "globals.h"
+#include "statusfile.h"
+
+#include <QJsonObject>
+
+TerminalStatus::TerminalStatus(const QString &path)
+    : m_path(path.isEmpty() ? StatusFile::defaultPath() : path)
+{ }
+
+QString TerminalStatus::deriveTerminalId(const QString &mac)
+{
+    QString digits = mac;
+    digits.remove(QLatin1Char('-'));
+    if (digits.isEmpty())
+        return QString();
+    QString id = digits;
+    for (int i = 2; i >= 0; --i) {
+        if (i < digits.size())
+            id += digits.at(i);
+    }
+    return id;
+}
+
+bool TerminalStatus::splitConnHost(const QString &value, QString &ip, QString &port)
+{
+    const int colon = value.indexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    ip = value.left(colon);
+    port = value.mid(colon + 1);
+    return true;
+}
+
+void TerminalStatus::loadAtStartup(const std::function<QString()> &macProvider)
+{
+    const QJsonObject object = StatusFile::read(m_path);
+    QString ip;
+    QString port;
+    if (splitConnHost(object.value(QStringLiteral("connHost")).toString(), ip, port)) {
+        gConnIp = ip;
+        gConnPort = port;
+    }
+    if (object.contains(QStringLiteral("terminalId")))
+        gTerminalId = object.value(QStringLiteral("terminalId")).toString();
+    if (object.contains(QStringLiteral("mac")))
+        gMac = object.value(QStringLiteral("mac")).toString();
+    if (object.contains(QStringLiteral("password")))
+        gSudoPassword = object.value(QStringLiteral("password")).toString();
+
+    if (gMac.isEmpty() && macProvider)
+        gMac = macProvider();
+    if (gTerminalId.isEmpty())
+        gTerminalId = deriveTerminalId(gMac);
+    saveTerminalInfo();
+}
+
+bool TerminalStatus::saveTerminalInfo()
+{
+    const QString connHost = gConnIp.get() + QLatin1Char(':') + gConnPort.get();
+    if (StatusFile::exists(m_path)) {
+        return StatusFile::update(m_path, [&](QJsonObject &object) {
+            object.insert(QStringLiteral("terminalId"), gTerminalId.get());
+            object.insert(QStringLiteral("mac"), gMac.get());
+            object.insert(QStringLiteral("connHost"), connHost);
+            object.insert(QStringLiteral("password"), gSudoPassword.get());
+        });
+    }
+    QJsonObject object;
+    object.insert(QStringLiteral("terminalId"), gTerminalId.get());
+    object.insert(QStringLiteral("mac"), gMac.get());
+    object.insert(QStringLiteral("connHost"), connHost);
+    object.insert(QStringLiteral("password"), gSudoPassword.get());
+    object.insert(QStringLiteral("status"), 5);
+    object.insert(QStringLiteral("rtdaHost"), gConnIp.get() + QStringLiteral(":2100"));
+    // Peers read the first volume as a string; later writes store a number.
+    object.insert(QStringLiteral("volume"), QStringLiteral("0.1"));
+    return StatusFile::create(m_path, object);
+}
+
+SessionSettings TerminalStatus::checkStatus() const
+{
+    SessionSettings settings;
+    if (!StatusFile::exists(m_path))
+        return settings;
+    const QJsonObject object = StatusFile::read(m_path);
+    settings.status = object.value(QStringLiteral("status")).toInt(5);
+    QString ip;
+    QString port;
+    if (splitConnHost(object.value(QStringLiteral("connHost")).toString(), ip, port)) {
+        gConnIp = ip;
+        gConnPort = port;
+    }
+    if (object.contains(QStringLiteral("terminalId")))
+        gTerminalId = object.value(QStringLiteral("terminalId")).toString();
+    if (object.contains(QStringLiteral("mac")))
+        gMac = object.value(QStringLiteral("mac")).toString();
+    settings.volume = StatusFile::numberValue(object, QStringLiteral("volume"), 0.1);
+    settings.clearType = object.value(QStringLiteral("clearType")).toInt(5);
+    gSudoPassword = object.contains(QStringLiteral("password"))
+        ? object.value(QStringLiteral("password")).toString()
+        : QStringLiteral(DEFAULT_SUDO_PASSWORD);
+    settings.lastSyncMs = static_cast<qint64>(object.value(QStringLiteral("syncTime")).toDouble(0));
+    return settings;
+}
+
+int TerminalStatus::getClearType() const
+{
+    return StatusFile::read(m_path).value(QStringLiteral("clearType")).toInt(5);
+}
+
+bool TerminalStatus::writeTerminalStatus(const QString &terminalId, int status)
+{
+    gTerminalId = terminalId;
+    return StatusFile::update(m_path, [&](QJsonObject &object) {
+        object.insert(QStringLiteral("terminalId"), terminalId);
+        object.insert(QStringLiteral("status"), status);
+    });
+}
+
+bool TerminalStatus::writeSyncTime(qint64 nowMs)
+{
+    return StatusFile::update(m_path, [&](QJsonObject &object) {
+        object.insert(QStringLiteral("syncTime"), static_cast<double>(nowMs));
+    });
+}
+
+bool TerminalStatus::writeVolume(double volume)
+{
+    return StatusFile::update(
+        m_path, [&](QJsonObject &object) { object.insert(QStringLiteral("volume"), volume); });
+}
+
+bool TerminalStatus::writeClearType(int clearType)
+{
+    return StatusFile::update(m_path,
+        [&](QJsonObject &object) { object.insert(QStringLiteral("clearType"), clearType); });
+}
+
+bool TerminalStatus::writeServerConfig(
+    const QString &serverHost, int serverPort, const QString &rtdaHost, int rtdaPort)
+{
+    if (serverHost.isEmpty())
+        return false;
+    return StatusFile::update(m_path, [&](QJsonObject &object) {
+        object.insert(
+            QStringLiteral("connHost"), QStringLiteral("%1:%2").arg(serverHost).arg(serverPort));
+        object.insert(
+            QStringLiteral("rtdaHost"), QStringLiteral("%1:%2").arg(rtdaHost).arg(rtdaPort));
+    });
+}

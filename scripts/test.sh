@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test; then the same tests
+# built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# LUMA_SKIP_SANITIZERS=1 skips the second pass.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+install_packages
+
+echo "== clang-format check"
+cd "$ROOT"
+mapfile -t SOURCES < <(git ls-files '*.cpp' '*.h' 2>/dev/null || find common lumalink lumaview tests tools bench -name '*.cpp' -o -name '*.h')
+if [ "${#SOURCES[@]}" -gt 0 ]; then
+  clang-format --dry-run --Werror "${SOURCES[@]}"
+fi
+
+configure_and_build "$BUILD_DIR"
+export QT_QPA_PLATFORM=offscreen
+(cd "$BUILD_DIR" && ctest --output-on-failure)
+
+if [ "${LUMA_SKIP_SANITIZERS:-0}" != "1" ]; then
+  echo "== sanitizer pass (AddressSanitizer + UndefinedBehaviorSanitizer)"
+  configure_and_build "$ROOT/build-asan" -DLUMA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+  export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+  (cd "$ROOT/build-asan" && ctest --output-on-failure)
+fi

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "commandrunner.h"
+
+#include <QList>
+#include <QMap>
+#include <QMutex>
+
+// Records every command instead of running it; canned output per program.
+class FakeRunner : public CommandRunner
+{
+public:
+    struct Call
+    {
+        QString program;
+        QStringList args;
+        QByteArray input;
+    };
+
+    CommandResult run(
+        const QString &program, const QStringList &args, const QByteArray &input, int, int) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_calls.append({program, args, input});
+        CommandResult result;
+        result.started = true;
+        result.finished = true;
+        result.exitCode = 0;
+        result.output = m_outputs.value(program);
+        return result;
+    }
+    bool startDetached(const QString &program, const QStringList &args) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_calls.append({program, args, QByteArray()});
+        return true;
+    }
+    void setOutput(const QString &program, const QByteArray &output)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_outputs.insert(program, output);
+    }
+    QList<Call> calls() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_calls;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QList<Call> m_calls;
+    QMap<QString, QByteArray> m_outputs;
+};

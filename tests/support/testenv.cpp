@@ -1,0 +1,59 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QFile>
+
+TestEnv::TestEnv()
+    : m_oldHome(qgetenv("HOME"))
+{
+    qputenv("HOME", m_home.path().toUtf8());
+    const QStringList shims {QStringLiteral("sudo"), QStringLiteral("shutdown"),
+        QStringLiteral("reboot"), QStringLiteral("hwclock"), QStringLiteral("date")};
+    for (const QString &name : shims) {
+        const QString path = m_shims.path() + QLatin1Char('/') + name;
+        // The stand-in only records its name and arguments.
+        const QByteArray script = "#!/bin/sh\necho \"" + name.toUtf8() + " $*\" >> \""
+            + shimLog().toUtf8() + "\"\nexit 0\n";
+        writeFile(path, script);
+        QFile::setPermissions(path,
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                | QFile::ExeGroup);
+    }
+}
+
+TestEnv::~TestEnv()
+{
+    qputenv("HOME", m_oldHome);
+}
+
+QString TestEnv::readShimLog() const
+{
+    return QString::fromUtf8(readFile(shimLog()));
+}
+
+QProcessEnvironment TestEnv::processEnvironment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home());
+    env.insert(
+        QStringLiteral("PATH"), shimDir() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(bytes) == bytes.size();
+}

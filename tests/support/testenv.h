@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+// A private HOME for one test, plus a folder of stand-ins for the privileged
+// commands (sudo, shutdown, reboot, hwclock) that only record their arguments.
+// Put first in PATH for every real binary a test starts.
+class TestEnv
+{
+public:
+    TestEnv();
+    ~TestEnv();
+
+    bool isValid() const { return m_home.isValid() && m_shims.isValid(); }
+    QString home() const { return m_home.path(); }
+    QString dataRoot() const { return home() + QStringLiteral("/.local/share/lumaview"); }
+    QString shimDir() const { return m_shims.path(); }
+    QString shimLog() const { return m_shims.path() + QStringLiteral("/calls.log"); }
+    QString readShimLog() const;
+
+    // Environment for a child process: this HOME, shims first in PATH, offscreen.
+    QProcessEnvironment processEnvironment() const;
+
+private:
+    QTemporaryDir m_home;
+    QTemporaryDir m_shims;
+    QByteArray m_oldHome;
+};
+
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);

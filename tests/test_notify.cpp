@@ -1,0 +1,224 @@
+#include "clock.h"
+#include "miscfunc.h"
+#include "notifyclient.h"
+#include "notifylistener.h"
+#include "notifyprotocol.h"
+#include "testenv.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QtTest>
+
+class TestNotify : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { Clock::reset(); }
+    void parse_data();
+    void parse();
+    void responseBytes();
+    void signedUrl();
+    void loopbackPeers_data();
+    void loopbackPeers();
+    void listenerAnswersAndDispatches();
+    void clientRoundTripKeepsSpecialCharacters();
+    void clientGetsEmptyTextWithoutPeer();
+};
+
+void TestNotify::parse_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("trim");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("cmd");
+    QTest::addColumn<QString>("param");
+
+    const QString tail = " HTTP/1.1\r\nHost: localhost:12223\r\n\r\n";
+    QTest::newRow("only cmd") << "POST /notify?cmd=RELOAD" + tail << true << true << "RELOAD"
+                              << "";
+    QTest::newRow("full") << "POST /notify?cmd=VOLUME&param=0.5&timestamp=1&signature=bad" + tail
+                          << true << true << "VOLUME"
+                          << "0.5";
+    QTest::newRow("no question mark") << "POST /notify" + tail << false << false << ""
+                                      << "";
+    QTest::newRow("no cmd piece") << "POST /notify?param=1&timestamp=2" + tail << false << false
+                                  << ""
+                                  << "1";
+    QTest::newRow("no HTTP") << "POST /notify?cmd=RELOAD" << false << false << ""
+                             << "";
+    QTest::newRow("question mark first") << "?cmd=X HTTP/1.1" << false << false << ""
+                                         << "";
+    QTest::newRow("last cmd wins") << "GET /n?cmd=A&cmd=B" + tail << true << true << "B"
+                                   << "";
+    QTest::newRow("ampersand cuts") << "GET /n?cmd=SQL&param=a&b" + tail << false << true << "SQL"
+                                    << "a";
+    // The last piece carries the blank before HTTP/: the player trims it, the service keeps it.
+    QTest::newRow("player trims") << "GET /n?cmd=VOLUME&param= 0.8 " + tail << true << true
+                                  << "VOLUME"
+                                  << "0.8";
+    QTest::newRow("service keeps")
+        << "GET /n?cmd=VOLUME&param= 0.8 " + tail << false << true << "VOLUME"
+        << " 0.8  ";
+    QTest::newRow("lower case word") << "GET /n?cmd=reload" + tail << true << true << "reload"
+                                     << "";
+}
+
+void TestNotify::parse()
+{
+    QFETCH(QString, request);
+    QFETCH(bool, trim);
+    QFETCH(bool, ok);
+    QFETCH(QString, cmd);
+    QFETCH(QString, param);
+    QString gotCmd;
+    QString gotParam;
+    QCOMPARE(MiscFunc::getCmdParam(request, gotCmd, gotParam, trim), ok);
+    QCOMPARE(gotCmd, cmd);
+    QCOMPARE(gotParam, param);
+}
+
+void TestNotify::responseBytes()
+{
+    Clock::setFixedMs(QDateTime(QDate(2026, 12, 7), QTime(6, 13, 12), Qt::UTC).toMSecsSinceEpoch());
+    const QByteArray head = "Content-Type: application/json;charset=utf-8\r\n"
+                            "Content-Language: zh-CN\r\n";
+    QCOMPARE(MiscFunc::responseBytes(200),
+        "HTTP/1.1 200\r\n" + head
+            + "Content-Length: 10\r\nDate: Mon,07 12 2026 06:13:12 GMT\r\n"
+              "Connection: close\r\n\r\n{\"code\":0}");
+    QCOMPARE(MiscFunc::responseBytes(0), MiscFunc::responseBytes(200));
+    QCOMPARE(MiscFunc::responseBytes(400),
+        "HTTP/1.1 400\r\n" + head
+            + "Content-Length: 12\r\nDate: Mon,07 12 2026 06:13:12 GMT\r\n"
+              "Connection: close\r\n\r\n{\"code\":400}");
+}
+
+void TestNotify::signedUrl()
+{
+    const QString url = NotifyProtocol::buildUrl(12223, "RELOAD", "", 1765000000123);
+    QCOMPARE(url,
+        QString("http://localhost:12223/notify?cmd=RELOAD&param=&timestamp=1765000000123"
+                "&signature=")
+            + MiscFunc::md5Hex("mystic_rb_vendor1765000000123"));
+    QCOMPARE(NotifyProtocol::signature(1765000000123).size(), 32);
+
+    // A statement with quote, ampersand, hash and percent survives the query.
+    const QString sql = "INSERT INTO t VALUES('it''s & #1 100%')";
+    const QUrl parsed(NotifyProtocol::buildUrl(12222, "SQL", sql, 1));
+    QCOMPARE(parsed.port(), 12222);
+    const QUrlQuery query(parsed);
+    QCOMPARE(query.queryItemValue("param", QUrl::FullyDecoded), sql);
+    QVERIFY(!parsed.toEncoded().contains(' '));
+}
+
+void TestNotify::loopbackPeers_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("loopback");
+    QTest::newRow("v4") << "127.0.0.1" << true;
+    QTest::newRow("v4 range") << "127.1.2.3" << true;
+    QTest::newRow("v6") << "::1" << true;
+    QTest::newRow("mapped") << "::ffff:127.0.0.1" << true;
+    QTest::newRow("lan") << "192.168.1.20" << false;
+    QTest::newRow("mapped lan") << "::ffff:10.0.0.5" << false;
+    QTest::newRow("v6 lan") << "fe80::1" << false;
+}
+
+void TestNotify::loopbackPeers()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, loopback);
+    QCOMPARE(NotifyListener::isLoopbackPeer(QHostAddress(address)), loopback);
+}
+
+namespace {
+QByteArray exchange(quint16 port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return QByteArray();
+    socket.write(request);
+    QByteArray answer;
+    QElapsedTimer timer;
+    timer.start();
+    while (!answer.contains("}") && timer.elapsed() < 3000) {
+        // The listener lives on this thread: let it run while we wait.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        socket.waitForReadyRead(20);
+        answer += socket.readAll();
+    }
+    return answer;
+}
+} // namespace
+
+void TestNotify::listenerAnswersAndDispatches()
+{
+    TestEnv env;
+    NotifyListener listener(true, NotifyListener::Order::AnswerThenAct);
+    QVERIFY(listener.listen(0));
+    QStringList seen;
+    listener.setHandler(
+        [&](const QString &cmd, const QString &param) { seen << cmd + "|" + param; });
+
+    QByteArray answer = exchange(
+        listener.serverPort(), "POST /notify?cmd=VOLUME&param= 0.8 &timestamp=1 HTTP/1.1\r\n\r\n");
+    QVERIFY(answer.startsWith("HTTP/1.1 200\r\n"));
+    QVERIFY(answer.endsWith("{\"code\":0}"));
+    QCOMPARE(seen, QStringList {"VOLUME|0.8"});
+
+    answer = exchange(listener.serverPort(), "POST /notify HTTP/1.1\r\n\r\n");
+    QVERIFY(answer.startsWith("HTTP/1.1 400\r\n"));
+    QVERIFY(answer.endsWith("{\"code\":400}"));
+    QCOMPARE(seen.size(), 1);
+
+    // A NUL ends the request text.
+    answer = exchange(
+        listener.serverPort(), QByteArray("GET /n?cmd=RELOAD HTTP/1.1\r\n\0garbage", 36));
+    QVERIFY(answer.startsWith("HTTP/1.1 200\r\n"));
+    QCOMPARE(seen.last(), QString("RELOAD|"));
+
+    // Closed sockets leave the list.
+    QTRY_COMPARE(listener.openSocketCount(), 0);
+
+    // A second listener on the same port fails: the single-instance guard.
+    NotifyListener second(false, NotifyListener::Order::ActThenAnswer);
+    QVERIFY(!second.listen(listener.serverPort()));
+}
+
+void TestNotify::clientRoundTripKeepsSpecialCharacters()
+{
+    TestEnv env;
+    NotifyListener listener(false, NotifyListener::Order::ActThenAnswer);
+    QVERIFY(listener.listen(0));
+    QString received;
+    listener.setHandler([&](const QString &, const QString &param) { received = param; });
+
+    // The client blocks in its own event loop, which also serves the listener.
+    const QString sql = "INSERT INTO playlog VALUES('it''s & #1 100%', 5)";
+    const QString reply = NotifyClient::notify(listener.serverPort(), "SQL", sql);
+    QCOMPARE(reply, QString("{\"code\":0}"));
+    QCOMPARE(QUrl::fromPercentEncoding(received.toUtf8()), sql);
+}
+
+void TestNotify::clientGetsEmptyTextWithoutPeer()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QCOMPARE(NotifyClient::notify(port, "STATUS", "", 2000), QString());
+
+    // A peer that accepts but never answers: empty text after the limit.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(NotifyClient::notify(silent.serverPort(), "STATUS", "", 300), QString());
+    QVERIFY(timer.elapsed() < 3000);
+}
+
+QTEST_GUILESS_MAIN(TestNotify)
+#include "test_notify.moc"

@@ -1,0 +1,157 @@
+#include "globals.h"
+#include "mainwindow.h"
+#include "miscfunc.h"
+#include "statusfile.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QtTest>
+
+class TestServiceWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { resetGlobals(); }
+    void firstStartShowsFilledForm();
+    void okWithEmptyPortWarnsAndSavesNothing();
+    void okWithAddressSavesAndHides();
+    void configuredTerminalStartsHidden();
+    void sqlCommandIsQueuedDecoded();
+    void secondWindowIsNotPrimary();
+};
+
+namespace {
+template<typename T>
+T *child(QWidget &window, const char *name)
+{
+    T *widget = window.findChild<T *>(QString::fromLatin1(name));
+    if (!widget)
+        qFatal("missing widget %s", name);
+    return widget;
+}
+
+// Closes the next modal box and reports its title and text.
+void answerNextMessageBox(QString *title, QString *text)
+{
+    QTimer::singleShot(50, [title, text] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *title = box->windowTitle();
+        *text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+}
+} // namespace
+
+void TestServiceWindow::firstStartShowsFilledForm()
+{
+    TestEnv env;
+    writeFile(env.dataRoot() + "/data/status.json", "{\"mac\":\"00-1A-2B-3C-4D-5E\"}");
+    MainWindow window;
+    QVERIFY(window.isPrimaryInstance());
+    QVERIFY(window.isVisible());
+    QCOMPARE(window.size(), QSize(374, 301));
+    QCOMPARE(child<QLineEdit>(window, "textTid")->text(), QString("001A2B3C4D5E100"));
+    QCOMPARE(child<QLineEdit>(window, "textMac")->text(), QString("00-1A-2B-3C-4D-5E"));
+    QCOMPARE(child<QLineEdit>(window, "textIp")->text(), QString());
+    QCOMPARE(child<QLineEdit>(window, "textPort")->text(), QString());
+    QCOMPARE(child<QLineEdit>(window, "textPass")->text(), QString("480592"));
+    QCOMPARE(child<QLabel>(window, "labelIp")->text(), QString::fromUtf8("信发IP："));
+    QCOMPARE(child<QPushButton>(window, "pushButtonOk")->text(), QString::fromUtf8("确定"));
+    QCOMPARE(child<QPushButton>(window, "pushButtonOk")->geometry(), QRect(140, 251, 106, 36));
+
+    QLineEdit *port = child<QLineEdit>(window, "textPort");
+    QCOMPARE(port->maxLength(), 5);
+    int pos = 0;
+    QString text = "65536";
+    QVERIFY(port->validator()->validate(text, pos) != QValidator::Acceptable);
+    text = "0";
+    QVERIFY(port->validator()->validate(text, pos) != QValidator::Acceptable);
+    text = "8800";
+    QCOMPARE(port->validator()->validate(text, pos), QValidator::Acceptable);
+
+    for (const char *dir : {"", "/logs", "/data", "/data/zone", "/data/tpl", "/data/mtl"})
+        QVERIFY2(QDir(env.dataRoot() + dir).exists(), dir);
+}
+
+void TestServiceWindow::okWithEmptyPortWarnsAndSavesNothing()
+{
+    TestEnv env;
+    MainWindow window;
+    const QByteArray before = readFile(StatusFile::defaultPath());
+    QVERIFY(!before.isEmpty());
+    child<QLineEdit>(window, "textIp")->setText("10.0.0.5");
+    QString title;
+    QString text;
+    answerNextMessageBox(&title, &text);
+    QTest::mouseClick(child<QPushButton>(window, "pushButtonOk"), Qt::LeftButton);
+    QCOMPARE(title, QString::fromUtf8("提示"));
+    QCOMPARE(text, QString::fromUtf8("信发IP和端口不能为空!!!"));
+    QVERIFY(window.isVisible());
+    QCOMPARE(readFile(StatusFile::defaultPath()), before);
+}
+
+void TestServiceWindow::okWithAddressSavesAndHides()
+{
+    TestEnv env;
+    MainWindow window;
+    child<QLineEdit>(window, "textIp")->setText("10.0.0.5");
+    child<QLineEdit>(window, "textPort")->setText("8800");
+    child<QLineEdit>(window, "textPass")->setText("s3cret");
+    QTest::mouseClick(child<QPushButton>(window, "pushButtonOk"), Qt::LeftButton);
+    QVERIFY(!window.isVisible());
+    const QJsonObject object = StatusFile::read(StatusFile::defaultPath());
+    QCOMPARE(object["connHost"].toString(), QString("10.0.0.5:8800"));
+    QCOMPARE(object["password"].toString(), QString("s3cret"));
+    QCOMPARE(object["rtdaHost"].toString(), QString(":2100")); // set only when created
+}
+
+void TestServiceWindow::configuredTerminalStartsHidden()
+{
+    TestEnv env;
+    writeFile(env.dataRoot() + "/data/status.json",
+        R"({"connHost":"10.0.0.5:8800","terminalId":"T","mac":"M","password":"p"})");
+    MainWindow window;
+    QVERIFY(!window.isVisible());
+    QCOMPARE(child<QLineEdit>(window, "textIp")->text(), QString("10.0.0.5"));
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QVERIFY(
+        log.contains(QString::fromUtf8("  [ Main ] - [ INFO ]  开启运行终端连接服务lumalink\r\n")));
+}
+
+void TestServiceWindow::sqlCommandIsQueuedDecoded()
+{
+    TestEnv env;
+    MainWindow window;
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, 12222);
+    QVERIFY(socket.waitForConnected(2000));
+    socket.write("POST /notify?cmd=SQL&param=INSERT%20INTO%20t%20VALUES('a%26b')&timestamp=1 "
+                 "HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(window.sqlQueue().size(), 1);
+    QString sql;
+    QVERIFY(window.sqlQueue().take(sql));
+    QCOMPARE(sql, QString("INSERT INTO t VALUES('a&b')"));
+}
+
+void TestServiceWindow::secondWindowIsNotPrimary()
+{
+    TestEnv env;
+    MainWindow first;
+    QVERIFY(first.isPrimaryInstance());
+    TestEnv other;
+    MainWindow second;
+    QVERIFY(!second.isPrimaryInstance());
+    // The second instance touched no file of its home.
+    QVERIFY(!QDir(other.dataRoot()).exists());
+}
+
+QTEST_MAIN(TestServiceWindow)
+#include "test_servicewindow.moc"

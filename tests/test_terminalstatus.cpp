@@ -1,0 +1,263 @@
+#include "globals.h"
+#include "statusfile.h"
+#include "terminalstatus.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+class TestTerminalStatus : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { resetGlobals(); }
+    void terminalIdFromMac_data();
+    void terminalIdFromMac();
+    void connHostSplit();
+    void firstStartCreatesDocumentedFile();
+    void restartKeepsSettingsAndUnknownKeys();
+    void longFileIsReadWhole();
+    void utf8PasswordSurvivesRestarts();
+    void sessionLoadDefaults();
+    void sessionLoadValues();
+    void writersKeepOtherKeys();
+    void writersDoNothingWithoutFile();
+    void emptyServerAddressLeavesHostsAlone();
+    void rewriteNeverLeavesPartialFile();
+};
+
+void TestTerminalStatus::terminalIdFromMac_data()
+{
+    QTest::addColumn<QString>("mac");
+    QTest::addColumn<QString>("id");
+    QTest::newRow("documented") << "00-1A-2B-3C-4D-5E"
+                                << "001A2B3C4D5E100";
+    QTest::newRow("other") << "B8-27-EB-12-34-56"
+                           << "B827EB12345628B";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestTerminalStatus::terminalIdFromMac()
+{
+    QFETCH(QString, mac);
+    QFETCH(QString, id);
+    QCOMPARE(TerminalStatus::deriveTerminalId(mac), id);
+}
+
+void TestTerminalStatus::connHostSplit()
+{
+    QString ip;
+    QString port;
+    QVERIFY(TerminalStatus::splitConnHost("10.1.2.3:8800", ip, port));
+    QCOMPARE(ip, QString("10.1.2.3"));
+    QCOMPARE(port, QString("8800"));
+    QVERIFY(TerminalStatus::splitConnHost("host:", ip, port));
+    QCOMPARE(port, QString());
+    QVERIFY(!TerminalStatus::splitConnHost(":1234", ip, port));
+    QVERIFY(!TerminalStatus::splitConnHost(":", ip, port));
+    QVERIFY(!TerminalStatus::splitConnHost("nohost", ip, port));
+}
+
+void TestTerminalStatus::firstStartCreatesDocumentedFile()
+{
+    TestEnv env;
+    QDir().mkpath(env.dataRoot() + "/data");
+    TerminalStatus status;
+    status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
+
+    const QJsonObject object = StatusFile::read(status.path());
+    QJsonObject expected;
+    expected["terminalId"] = "001A2B3C4D5E100";
+    expected["mac"] = "00-1A-2B-3C-4D-5E";
+    expected["connHost"] = ":";
+    expected["password"] = "480592";
+    expected["status"] = 5;
+    expected["rtdaHost"] = ":2100";
+    expected["volume"] = "0.1";
+    QCOMPARE(object, expected);
+    QCOMPARE(gTerminalId.get(), QString("001A2B3C4D5E100"));
+    // Indented, keys in alphabetical order.
+    QVERIFY(readFile(status.path()).startsWith("{\n    \"connHost\": \":\",\n    \"mac\""));
+}
+
+void TestTerminalStatus::restartKeepsSettingsAndUnknownKeys()
+{
+    TestEnv env;
+    TerminalStatus status;
+    writeFile(status.path(),
+        R"({"connHost":"srv.example:9000","terminalId":"T1","mac":"AA-BB",)"
+        R"("password":"pw","status":4,"volume":0.7,"clearType":2,)"
+        R"("syncTime":1765000000000})");
+    status.loadAtStartup([] { return QString("00-00-00-00-00-01"); });
+    QCOMPARE(gConnIp.get(), QString("srv.example"));
+    QCOMPARE(gConnPort.get(), QString("9000"));
+    QCOMPARE(gTerminalId.get(), QString("T1"));
+    QCOMPARE(gMac.get(), QString("AA-BB"));
+    const QJsonObject object = StatusFile::read(status.path());
+    QCOMPARE(object["status"].toInt(), 4);
+    QCOMPARE(object["volume"].toDouble(), 0.7);
+    QCOMPARE(object["clearType"].toInt(), 2);
+    QCOMPARE(object["syncTime"].toDouble(), 1765000000000.0);
+    QCOMPARE(object["connHost"].toString(), QString("srv.example:9000"));
+}
+
+void TestTerminalStatus::longFileIsReadWhole()
+{
+    // Longer than any small fixed buffer: the address and password must survive a restart.
+    TestEnv env;
+    TerminalStatus status;
+    const QString host = QString(200, 'h') + ".example.org";
+    QJsonObject object;
+    object["connHost"] = host + ":7000";
+    object["password"] = QString(120, 'p');
+    object["terminalId"] = "ID";
+    object["mac"] = "AA";
+    object["rtdaHost"] = host + ":2100";
+    writeFile(status.path(), QJsonDocument(object).toJson());
+    QVERIFY(readFile(status.path()).size() > 600);
+    status.loadAtStartup({});
+    QCOMPARE(gConnIp.get(), host);
+    QCOMPARE(StatusFile::read(status.path())["password"].toString(), QString(120, 'p'));
+}
+
+void TestTerminalStatus::utf8PasswordSurvivesRestarts()
+{
+    TestEnv env;
+    TerminalStatus status;
+    QDir().mkpath(env.dataRoot() + "/data");
+    status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
+    const QString password = QString::fromUtf8("密码pässwörd");
+    gSudoPassword = password;
+    gConnIp = "1.2.3.4";
+    gConnPort = "80";
+    QVERIFY(status.saveTerminalInfo());
+    for (int restart = 0; restart < 3; ++restart) {
+        resetGlobals();
+        status.loadAtStartup({});
+        QCOMPARE(gSudoPassword.get(), password);
+    }
+    resetGlobals();
+    status.checkStatus();
+    QCOMPARE(gSudoPassword.get(), password);
+}
+
+void TestTerminalStatus::sessionLoadDefaults()
+{
+    TestEnv env;
+    TerminalStatus status;
+    writeFile(status.path(), "{\"connHost\":\":1234\",\"volume\":\"0.1\"}");
+    gSudoPassword = "changed";
+    const SessionSettings settings = status.checkStatus();
+    QCOMPARE(settings.status, 5);
+    QCOMPARE(settings.volume, 0.1);
+    QCOMPARE(settings.clearType, 5);
+    QCOMPARE(settings.lastSyncMs, 0);
+    QCOMPARE(gSudoPassword.get(), QString("480592"));
+    QCOMPARE(gConnIp.get(), QString()); // ":1234" is ignored
+    QCOMPARE(status.getClearType(), 5);
+
+    writeFile(status.path(), "not json");
+    QCOMPARE(status.checkStatus().volume, 0.1);
+}
+
+void TestTerminalStatus::sessionLoadValues()
+{
+    TestEnv env;
+    TerminalStatus status;
+    writeFile(status.path(),
+        R"({"status":6,"connHost":"h:1","terminalId":"X","mac":"M",)"
+        R"("volume":0.35,"clearType":1,"password":"p","syncTime":1765432100123})");
+    const SessionSettings settings = status.checkStatus();
+    QCOMPARE(settings.status, 6);
+    QCOMPARE(settings.volume, 0.35);
+    QCOMPARE(settings.clearType, 1);
+    QCOMPARE(settings.lastSyncMs, Q_INT64_C(1765432100123));
+    QCOMPARE(gConnIp.get(), QString("h"));
+    QCOMPARE(gConnPort.get(), QString("1"));
+    QCOMPARE(gTerminalId.get(), QString("X"));
+    QCOMPARE(status.getClearType(), 1);
+}
+
+void TestTerminalStatus::writersKeepOtherKeys()
+{
+    TestEnv env;
+    QDir().mkpath(env.dataRoot() + "/data");
+    TerminalStatus status;
+    status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
+
+    QVERIFY(status.writeTerminalStatus("NEWID", 4));
+    QCOMPARE(gTerminalId.get(), QString("NEWID"));
+    QVERIFY(status.writeSyncTime(1765432100123));
+    QVERIFY(status.writeVolume(0.5));
+    QVERIFY(status.writeClearType(3));
+    QVERIFY(status.writeServerConfig("10.0.0.9", 8800, "10.0.0.10", 2100));
+
+    const QJsonObject object = StatusFile::read(status.path());
+    QCOMPARE(object["terminalId"].toString(), QString("NEWID"));
+    QCOMPARE(object["status"].toInt(), 4);
+    QCOMPARE(object["volume"].toDouble(), 0.5);
+    QVERIFY(object["volume"].isDouble());
+    QCOMPARE(object["clearType"].toInt(), 3);
+    QCOMPARE(object["connHost"].toString(), QString("10.0.0.9:8800"));
+    QCOMPARE(object["rtdaHost"].toString(), QString("10.0.0.10:2100"));
+    QCOMPARE(object["mac"].toString(), QString("00-1A-2B-3C-4D-5E"));
+    QCOMPARE(object["password"].toString(), QString("480592"));
+    // The time stamp goes back to the session unchanged, in integer notation.
+    QVERIFY(readFile(status.path()).contains("\"syncTime\": 1765432100123"));
+    QCOMPARE(status.checkStatus().lastSyncMs, Q_INT64_C(1765432100123));
+}
+
+void TestTerminalStatus::writersDoNothingWithoutFile()
+{
+    TestEnv env;
+    QDir().mkpath(env.dataRoot() + "/data");
+    TerminalStatus status;
+    QVERIFY(!status.writeVolume(0.5));
+    QVERIFY(!status.writeTerminalStatus("X", 4));
+    QVERIFY(!status.writeSyncTime(1));
+    QVERIFY(!QFile::exists(status.path()));
+    QCOMPARE(gTerminalId.get(), QString("X")); // the in-memory effect still happens
+}
+
+void TestTerminalStatus::emptyServerAddressLeavesHostsAlone()
+{
+    TestEnv env;
+    TerminalStatus status;
+    writeFile(status.path(), R"({"connHost":"a:1","rtdaHost":"a:2100"})");
+    QVERIFY(!status.writeServerConfig("", 8800, "b", 2100));
+    const QJsonObject object = StatusFile::read(status.path());
+    QCOMPARE(object["connHost"].toString(), QString("a:1"));
+    QCOMPARE(object["rtdaHost"].toString(), QString("a:2100"));
+}
+
+void TestTerminalStatus::rewriteNeverLeavesPartialFile()
+{
+    // A reader polling while the service rewrites must always see a whole document.
+    TestEnv env;
+    QDir().mkpath(env.dataRoot() + "/data");
+    TerminalStatus status;
+    status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
+    std::atomic<bool> done {false};
+    std::atomic<int> bad {0};
+    QThread *reader = QThread::create([&] {
+        while (!done) {
+            if (StatusFile::read(status.path())["terminalId"].toString().isEmpty())
+                ++bad;
+        }
+    });
+    reader->start();
+    for (int i = 0; i < 300; ++i)
+        status.writeVolume(i / 300.0);
+    done = true;
+    reader->wait();
+    delete reader;
+    QCOMPARE(bad.load(), 0);
+    // No temporary files left beside it.
+    QCOMPARE(QDir(env.dataRoot() + "/data").entryList(QDir::Files), QStringList {"status.json"});
+}
+
+QTEST_GUILESS_MAIN(TestTerminalStatus)
+#include "test_terminalstatus.moc"
