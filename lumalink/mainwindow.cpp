@@ -5,6 +5,7 @@
 #include "notifylistener.h"
 #include "ui_mainwindow.h"
 #include "version.h"
+#include "workthread.h"
 
 #include <QDir>
 #include <QIntValidator>
@@ -33,12 +34,22 @@ MainWindow::MainWindow(QWidget *parent)
     ui->textPort->setValidator(new QIntValidator(1, 65535, this));
     ui->textPort->setMaxLength(5);
 
+    // Statements from the player wait in the SQL queue for the statistics
+    // database; the session thread talks to the signage server.
+    m_workThread = new WorkThread;
+    m_workThread->start();
+
     MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("Main"),
         QStringLiteral("开启运行终端连接服务lumalink"));
 }
 
 MainWindow::~MainWindow()
 {
+    if (m_workThread) {
+        m_workThread->quitThread();
+        m_workThread->wait();
+        delete m_workThread;
+    }
     delete ui;
 }
 
@@ -97,6 +108,8 @@ void MainWindow::on_pushButtonOk_clicked()
     gSudoPassword = ui->textPass->text();
     if (!gConnIp.isEmpty() && !gConnPort.isEmpty()) {
         saveTerminalInfo();
+        if (m_workThread)
+            m_workThread->resetThread(); // the next connect uses the new address
         hide();
         return;
     }

@@ -9,6 +9,7 @@ namespace Ui {
 class MainWindow;
 }
 class NotifyListener;
+class WorkThread;
 
 // The service's configuration window and owner of its local listener. It stays
 // hidden once a server address is known.
@@ -30,6 +31,7 @@ public:
 
     SqlQueue &sqlQueue() { return m_sqlQueue; }
     NotifyListener *listener() const { return m_listener; }
+    WorkThread *workThread() const { return m_workThread; }
 
 private slots:
     void on_pushButtonOk_clicked();
@@ -41,5 +43,6 @@ private:
     NotifyListener *m_listener = nullptr;
     TerminalStatus m_status;
     SqlQueue m_sqlQueue;
+    WorkThread *m_workThread = nullptr;
     bool m_primary = false;
 };

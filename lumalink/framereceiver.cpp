@@ -1,0 +1,87 @@
+#include "framereceiver.h"
+
+#include "builddata.h"
+#include "miscfunc.h"
+
+namespace {
+void writeTcpLog(const QString &level, const QString &message)
+{
+    MiscFunc::writeLog(level, QStringLiteral("TCP"), message);
+}
+} // namespace
+
+void FrameReceiver::dropHeld()
+{
+    m_held.clear();
+    m_holdDeadlineMs = 0;
+}
+
+bool FrameReceiver::isInnerHandshake(const QByteArray &frame)
+{
+    return frame.size() >= BuildData::HANDSHAKE_SIZE && MiscFunc::getLowerInt(frame, 0) == 16
+        && static_cast<unsigned char>(frame.at(4)) == 0xAE;
+}
+
+FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
+{
+    Result result;
+    // A tail held past its deadline is not continued: the new bytes start afresh.
+    if (holding() && nowMs >= m_holdDeadlineMs)
+        dropHeld();
+
+    const bool continuing = holding();
+    QByteArray data = continuing ? m_held + chunk : chunk;
+    m_held.clear();
+    m_holdDeadlineMs = 0;
+    result.chunkSize = data.size();
+    if (data.size() > 4)
+        writeTcpLog(
+            QStringLiteral("DEBUG"), QStringLiteral("Receive data length=%1").arg(data.size()));
+
+    int pos = 0;
+    if (!continuing) {
+        while (data.size() - pos >= 4 && MiscFunc::getLowerInt(data, pos) == 0) {
+            pos += 4;
+            result.activeHeartbeat = true;
+        }
+        while (data.size() - pos >= 4 && MiscFunc::getLowerInt(data, pos) == 0xFFFFFFFFu)
+            pos += 4;
+        if (pos == data.size() && pos > 0) {
+            result.heartbeatOnly = true;
+            return result;
+        }
+        result.activeHeartbeat = false;
+    }
+
+    while (pos < data.size()) {
+        const int left = data.size() - pos;
+        if (left <= 4) {
+            // Too short to tell what frame this is: keep it for the next chunk.
+            m_held = data.mid(pos);
+            m_holdDeadlineMs = nowMs + HOLD_MS;
+            break;
+        }
+        const unsigned int length = MiscFunc::getLowerInt(data, pos);
+        const bool handshake = length == BuildData::HANDSHAKE_SIZE
+            && static_cast<unsigned char>(data.at(pos + 4)) == 0xAE;
+        if (!handshake
+            && (length < static_cast<unsigned int>(BuildData::HEADER_SIZE)
+                || length > MAX_FRAME_BYTES)) {
+            // A word that cannot start a frame: nothing after it can be trusted.
+            writeTcpLog(QStringLiteral("WARN"),
+                QStringLiteral("Drop %1 received bytes: bad frame length %2")
+                    .arg(left)
+                    .arg(length));
+            result.dropped = true;
+            break;
+        }
+        if (static_cast<unsigned int>(left) < length) {
+            m_held = data.mid(pos);
+            m_holdDeadlineMs = nowMs + HOLD_MS;
+            break;
+        }
+        result.frames.append(data.mid(pos, static_cast<int>(length)));
+        pos += static_cast<int>(length);
+    }
+    return result;
+}

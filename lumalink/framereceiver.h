@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// Cuts the byte stream from the signage server into frames. TCP delivers
+// frames back to back and splits them anywhere, so every complete frame of a
+// chunk is returned in order, and an incomplete tail is held for at most
+// HOLD_MS until the rest arrives.
+class FrameReceiver
+{
+public:
+    static constexpr qint64 HOLD_MS = 4000;
+    static constexpr unsigned int MAX_FRAME_BYTES = 64u * 1024u * 1024u;
+
+    struct Result
+    {
+        int chunkSize = 0; // bytes looked at (held bytes included)
+        bool heartbeatOnly = false; // the chunk held nothing but heartbeat words
+        bool activeHeartbeat = false; // ... and one of them was 00 00 00 00
+        bool dropped = false; // bytes thrown away after a bad length word
+        QList<QByteArray> frames; // complete frames, handshakes included
+    };
+
+    Result feed(const QByteArray &chunk, qint64 nowMs);
+
+    bool holding() const { return m_holdDeadlineMs > 0; }
+    qint64 holdDeadline() const { return m_holdDeadlineMs; }
+    int heldSize() const { return m_held.size(); }
+    // Forgets an incomplete frame once its deadline has passed (or on reset).
+    void dropHeld();
+
+    static bool isInnerHandshake(const QByteArray &frame);
+
+private:
+    QByteArray m_held;
+    qint64 m_holdDeadlineMs = 0;
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QSize>
+#include <QString>
+
+// Handlers of the signage server's messages and the storage of what it sends.
+// They keep no state; the session owns every list they fill.
+namespace PROCESSDATA {
+
+struct SERVER_CONFIG
+{
+    QString serverIp;
+    qint32 serverPort = 0;
+    QString ip;
+    qint32 port = 0;
+    QString httpIp;
+    qint32 httpPort = 0;
+    QString rtdaHost;
+    qint32 rtdaPort = 0;
+    QString logIp;
+    qint32 logPort = 0;
+};
+
+// Checks a received frame and shortens it to what follows the header.
+// -1 when the frame is shorter than its length word, else the parameter count.
+int verifyPackage(QByteArray &frame);
+
+// --- message handlers ---
+void processConfig(const QByteArray &xml, SERVER_CONFIG &config);
+// "MMddHHmmyyyy.ss" of a server time (seconds since the epoch), local time.
+QString sysTimeArgument(quint64 secondsSinceEpoch);
+void changeSysTime(const QByteArray &body);
+void restartPlayer();
+void getEnvironmentInfo(QByteArray &out, double volume);
+QByteArray environmentXml(QSize desktop, double volume, double cpuUsage);
+void getScreenPrint(QByteArray &out);
+QByteArray screenPrintXml(const QImage &grab);
+
+// --- storage of schedule, template lists and zones ---
+// An id from the server becomes a file name: refuse anything that could leave
+// its folder (empty, ".", "..", "/", "\", NUL).
+bool isSafeId(const QByteArray &id);
+QString dataDir();
+bool writeDaySchedule(const QByteArray &body, bool tmp);
+void getDayScheduleTpl(
+    const QByteArray &body, QList<QByteArray> &tplIds, QList<QByteArray> &zoneIds);
+bool writeTpl(const QByteArray &tplId, const QByteArray &body);
+void getTpFile(const QByteArray &body, QList<QString> &files);
+bool writeZone(const QByteArray &zoneId, const QByteArray &body);
+bool readZoneXml(const QByteArray &zoneId, QByteArray &content);
+void getZoneMaterialFile(const QByteArray &zoneXml, QList<QString> &files);
+
+} // namespace PROCESSDATA

@@ -1,0 +1,141 @@
+#include "miscfunc.h"
+#include "processdata.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QTextCodec>
+
+namespace PROCESSDATA {
+
+namespace {
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(bytes);
+    file.close();
+    return true;
+}
+
+// Root element of a document, or a null element when it does not parse or
+// its tag is not the expected one.
+QDomElement rootOf(const QByteArray &body, const QString &tag, QDomDocument &doc)
+{
+    if (!doc.setContent(body))
+        return QDomElement();
+    const QDomElement root = doc.documentElement();
+    return root.tagName() == tag ? root : QDomElement();
+}
+
+// Stored zones hold UTF-8 whatever their declaration says: parse them as text.
+QDomElement utf8RootOf(const QByteArray &body, const QString &tag, QDomDocument &doc)
+{
+    if (!doc.setContent(QString::fromUtf8(body)))
+        return QDomElement();
+    const QDomElement root = doc.documentElement();
+    return root.tagName() == tag ? root : QDomElement();
+}
+} // namespace
+
+bool isSafeId(const QByteArray &id)
+{
+    return !id.isEmpty() && id != "." && id != ".." && !id.contains('/') && !id.contains('\\')
+        && !id.contains('\0');
+}
+
+QString dataDir()
+{
+    return MiscFunc::dataPath(QStringLiteral("data"));
+}
+
+bool writeDaySchedule(const QByteArray &body, bool tmp)
+{
+    QString path = dataDir() + QStringLiteral("/day-play.xml");
+    if (tmp)
+        path += QStringLiteral(".tmp");
+    if (QFile::exists(path))
+        QFile::remove(path);
+    return writeWhole(path, body);
+}
+
+void getDayScheduleTpl(
+    const QByteArray &body, QList<QByteArray> &tplIds, QList<QByteArray> &zoneIds)
+{
+    QDomDocument doc;
+    const QDomElement root = rootOf(body, QStringLiteral("Day"), doc);
+    for (QDomElement entry = root.firstChildElement(); !entry.isNull();
+         entry = entry.nextSiblingElement()) {
+        if (!entry.tagName().endsWith(QLatin1String("TPL")))
+            continue;
+        tplIds.append(entry.attribute(QStringLiteral("p")).toLatin1());
+        for (QDomElement zone = entry.firstChildElement(QStringLiteral("Z")); !zone.isNull();
+             zone = zone.nextSiblingElement(QStringLiteral("Z")))
+            zoneIds.append(zone.attribute(QStringLiteral("p")).toLatin1());
+    }
+}
+
+bool writeTpl(const QByteArray &tplId, const QByteArray &body)
+{
+    if (!isSafeId(tplId))
+        return false;
+    return writeWhole(dataDir() + QStringLiteral("/tpl/") + QString::fromLatin1(tplId), body);
+}
+
+void getTpFile(const QByteArray &body, QList<QString> &files)
+{
+    QDomDocument doc;
+    const QDomElement root = rootOf(body, QStringLiteral("TL"), doc);
+    for (QDomElement entry = root.firstChildElement(); !entry.isNull();
+         entry = entry.nextSiblingElement()) {
+        if (!entry.tagName().endsWith(QLatin1Char('T')))
+            continue;
+        const QString path = entry.attribute(QStringLiteral("path"));
+        if (path.startsWith(QLatin1String("data/")))
+            files.append(MiscFunc::concatPath(path, entry.attribute(QStringLiteral("name"))));
+    }
+}
+
+bool writeZone(const QByteArray &zoneId, const QByteArray &body)
+{
+    if (!isSafeId(zoneId))
+        return false;
+    // The server sends zones in GBK; the player reads UTF-8. The declaration
+    // inside is left as sent.
+    QTextCodec *gbk = QTextCodec::codecForName("GBK");
+    const QByteArray utf8 = gbk ? gbk->toUnicode(body).toUtf8() : body;
+    return writeWhole(dataDir() + QStringLiteral("/zone/") + QString::fromLatin1(zoneId), utf8);
+}
+
+bool readZoneXml(const QByteArray &zoneId, QByteArray &content)
+{
+    if (!isSafeId(zoneId))
+        return false;
+    QFile file(dataDir() + QStringLiteral("/zone/") + QString::fromLatin1(zoneId));
+    if (!file.exists())
+        return false;
+    if (file.open(QIODevice::ReadOnly)) {
+        content = file.readAll();
+        file.close();
+    }
+    return true;
+}
+
+void getZoneMaterialFile(const QByteArray &zoneXml, QList<QString> &files)
+{
+    QDomDocument doc;
+    const QDomElement root = utf8RootOf(zoneXml, QStringLiteral("PL"), doc);
+    for (QDomElement entry = root.firstChildElement(); !entry.isNull();
+         entry = entry.nextSiblingElement()) {
+        if (!entry.tagName().endsWith(QLatin1Char('P')))
+            continue;
+        const QString path = entry.attribute(QStringLiteral("path"));
+        if (!path.startsWith(QLatin1String("data/")))
+            continue;
+        const QString file = MiscFunc::mtlPathName(path, entry.attribute(QStringLiteral("name")));
+        if (!files.contains(file))
+            files.append(file);
+    }
+}
+
+} // namespace PROCESSDATA
