@@ -1,0 +1,95 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QtTest>
+
+// The real service against the real simulator, both as processes, on 127.0.0.1.
+class TestLumalinkSim : public QObject
+{
+    Q_OBJECT
+private slots:
+    void serviceSynchronisesWithSimulator();
+
+private:
+    static quint16 freePort();
+    static void stop(QProcess &process);
+};
+
+quint16 TestLumalinkSim::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+void TestLumalinkSim::stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+void TestLumalinkSim::serviceSynchronisesWithSimulator()
+{
+    TestEnv env;
+    const QString root = env.dataRoot();
+    const quint16 port = freePort();
+    const QString simLog = env.home() + "/sim.log";
+
+    QProcess sim;
+    sim.setProcessEnvironment(env.processEnvironment());
+    sim.start(QStringLiteral(LUMASIM_BIN),
+        {"--port", QString::number(port), "--content", QStringLiteral(LUMA_SAMPLE_CONTENT),
+            "--auth-result", "6,4", "--log", simLog});
+    QVERIFY(sim.waitForStarted(5000));
+
+    // An installer has entered the server address and the sudo password.
+    writeFile(root + "/data/status.json",
+        QString(R"({"connHost":"127.0.0.1:%1","password":"secret","mac":"00-1A-2B-3C-4D-5E"})")
+            .arg(port)
+            .toUtf8());
+    QProcess service;
+    service.setProcessEnvironment(env.processEnvironment());
+    service.start(QStringLiteral(LUMALINK_BIN), QStringList());
+    QVERIFY(service.waitForStarted(5000));
+
+    auto status
+        = [&] { return QJsonDocument::fromJson(readFile(root + "/data/status.json")).object(); };
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root + "/data/zone/z2001.z"), 90000);
+    QTRY_COMPARE_WITH_TIMEOUT(status()["status"].toInt(), 4, 10000);
+
+    // The conflicting id was replaced by one with the same first twelve characters.
+    const QString id = status()["terminalId"].toString();
+    QVERIFY(id.startsWith("001A2B3C4D5E"));
+    QCOMPARE(id.size(), 15);
+    QCOMPARE(status()["connHost"].toString(), QString("127.0.0.1:%1").arg(port));
+
+    for (const char *file : {"tpl/tl100.l", "tpl/tl200.l", "zone/z1001.z", "zone/z1002.z",
+             "zone/z1003.z", "day-play.xml.tmp"})
+        QVERIFY2(QFile::exists(root + "/data/" + file), file);
+
+    // The clock was set through the (stand-in) sudo, the password on its input.
+    QTRY_VERIFY_WITH_TIMEOUT(env.readShimLog().contains("sudo -S hwclock --systohc"), 10000);
+    QVERIFY(env.readShimLog().contains("sudo -S date "));
+
+    const QString log = QString::fromUtf8(readFile(
+        root + "/logs/lumalink." + QDate::currentDate().toString("yyyy-MM-dd") + ".0.log"));
+    QVERIFY(log.contains(QString("[ TCP ] - [ INFO ]  Tcp connected to 127.0.0.1:%1").arg(port)));
+    QVERIFY(log.contains("Receive inner handshake and response"));
+    QVERIFY(log.contains("Request protocol=257, command=7, request zoneId=z2001.z"));
+
+    stop(service);
+    stop(sim);
+    QVERIFY(!readFile(simLog).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestLumalinkSim)
+#include "test_lumalink_sim.moc"

@@ -1,0 +1,379 @@
+#include "clock.h"
+#include "commandrunner.h"
+#include "fakerunner.h"
+#include "globals.h"
+#include "httpclient.h"
+#include "miscfunc.h"
+#include "notifylistener.h"
+#include "serversession.h"
+#include "signageserver.h"
+#include "statusfile.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QDomDocument>
+#include <QtTest>
+
+#include <functional>
+
+// The session against the signage-server simulator on 127.0.0.1, with the
+// clock moved forward instead of waiting out retry periods.
+class TestSession : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void walksToWaitingAndStoresContent();
+    void idConflictChangesTheId();
+    void exceedAuthCountStaysSilent();
+    void reconnectsAfterDisconnectWithoutNewTimeSync();
+    void answersServerRequests();
+    void twoFramesInOneWrite();
+    void heartbeats();
+    void heartbeatsOnceContentIsReady();
+    void scheduleChangeRestartsTheWalk();
+    void silentServerIsReconnected();
+    void unsafeIdsAreSkipped();
+
+private:
+    // Runs the session until done() holds: waits for data really, and skips the
+    // one-second pauses between passes by moving the clock.
+    bool drive(const std::function<bool()> &done, int maxPasses = 200);
+    void startSession(const QString &content = QString());
+    QString data(const QString &relative) const { return m_env->dataRoot() + "/data/" + relative; }
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<SignageServer> m_server;
+    std::unique_ptr<ServerSession> m_session;
+    std::unique_ptr<NotifyListener> m_player;
+    std::shared_ptr<FakeRunner> m_runner;
+    std::shared_ptr<CommandRunner> m_previousRunner;
+    QStringList m_playerCommands;
+};
+
+void TestSession::init()
+{
+    Clock::reset();
+    Clock::setOffsetMs(0);
+    resetGlobals();
+    m_env = std::make_unique<TestEnv>();
+    for (const char *dir : {"logs", "data/tpl", "data/zone", "data/mtl"})
+        QDir().mkpath(m_env->dataRoot() + "/" + dir);
+    writeFile(data("status.json"),
+        R"({"terminalId":"001A2B3C4D5E100","mac":"00-1A-2B-3C-4D-5E",)"
+        R"("connHost":":","password":"pw","status":5,"volume":"0.1"})");
+    m_runner = std::make_shared<FakeRunner>();
+    m_previousRunner = CommandRunner::install(m_runner);
+
+    // A stand-in player that records what the service tells it.
+    m_playerCommands.clear();
+    m_player = std::make_unique<NotifyListener>(true, NotifyListener::Order::AnswerThenAct);
+    QVERIFY(m_player->listen(12223));
+    m_player->setHandler([this](const QString &cmd, const QString &param) {
+        m_playerCommands << cmd + " " + param;
+    });
+
+    m_server = std::make_unique<SignageServer>();
+    m_server->setContentDir(QStringLiteral(LUMA_SAMPLE_CONTENT));
+    QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
+    gConnIp = "127.0.0.1";
+    gConnPort = QString::number(m_server->port());
+    gTerminalId = "001A2B3C4D5E100";
+    gMac = "00-1A-2B-3C-4D-5E";
+}
+
+void TestSession::cleanup()
+{
+    m_session.reset();
+    HttpClient::waitForNotices(10000);
+    m_server.reset();
+    m_player.reset();
+    CommandRunner::install(m_previousRunner);
+    m_env.reset();
+    Clock::reset();
+}
+
+void TestSession::startSession(const QString &content)
+{
+    if (!content.isEmpty())
+        m_server->setContentDir(content);
+    // The status file's address would replace the one set above: store it.
+    StatusFile::update(data("status.json"),
+        [this](QJsonObject &o) { o["connHost"] = QString("127.0.0.1:%1").arg(m_server->port()); });
+    m_session = std::make_unique<ServerSession>();
+    m_session->start();
+}
+
+bool TestSession::drive(const std::function<bool()> &done, int maxPasses)
+{
+    for (int pass = 0; pass < maxPasses; ++pass) {
+        if (done())
+            return true;
+        // Let socket traffic and due passes run.
+        QTest::qWait(20);
+        if (done())
+            return true;
+        // One second of session time per step; a pass that only sleeps is run
+        // at once, a wait for data ends by itself when the clock passes it.
+        Clock::advanceMs(ServerSession::PASS_SLEEP_MS);
+        if (m_session->pendingWaitMs() == 0 && !m_session->receiving())
+            m_session->runPassNow();
+    }
+    return done();
+}
+
+void TestSession::walksToWaitingAndStoresContent()
+{
+    const qint64 serverTime = QDateTime(QDate(2026, 12, 8), QTime(10, 0, 0)).toSecsSinceEpoch();
+    m_server->setServerTime(serverTime);
+    startSession();
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+
+    QCOMPARE(m_session->status(), int(ServerSession::AUTHORIZED));
+    QCOMPARE(m_server->handshakesReceived(), 1);
+    QCOMPARE(m_server->authRequests().size(), 1);
+    QCOMPARE(m_server->lastTerminalId(), QString("001A2B3C4D5E100"));
+    QCOMPARE(m_server->lastMacText(), QString("00-1A-2B-3C-4D-5E"));
+
+    // Every list and zone of the schedule is stored where the player reads it.
+    for (const char *file : {"tpl/tl100.l", "tpl/tl200.l", "zone/z1001.z", "zone/z1002.z",
+             "zone/z1003.z", "zone/z2001.z"}) {
+        QVERIFY2(QFile::exists(data(file)), file);
+    }
+    QCOMPARE(readFile(data("tpl/tl100.l")),
+        readFile(QStringLiteral(LUMA_SAMPLE_CONTENT) + "/tpl/tl100.l"));
+    // Zones arrive in GBK and are stored as the same text in UTF-8.
+    QCOMPARE(readFile(data("zone/z1003.z")),
+        readFile(QStringLiteral(LUMA_SAMPLE_CONTENT) + "/zone/z1003.z"));
+    QCOMPARE(readFile(data("day-play.xml.tmp")), m_server->daySchedule());
+    QVERIFY(!QFile::exists(data("day-play.xml")));
+
+    // Requests in order, one of each.
+    QStringList walk;
+    for (const auto &frame : m_server->receivedFrames())
+        walk << QString("%1/%2").arg(frame.protocol).arg(frame.command);
+    QCOMPARE(walk,
+        (QStringList {"273/1", "273/100", "273/102", "257/5", "257/6", "257/6", "257/7", "257/7",
+            "257/7", "257/7"}));
+
+    // Files to fetch: each list's templates, each zone's materials once.
+    QVERIFY(!m_session->downloadFiles().isEmpty());
+    for (const QString &file : m_session->downloadFiles())
+        QVERIFY2(file.startsWith("data/"), qPrintable(file));
+
+    // The configuration points the terminal at the server it names.
+    const QJsonObject status = StatusFile::read(data("status.json"));
+    QCOMPARE(status["status"].toInt(), 4);
+    QCOMPARE(status["connHost"].toString(), QString("127.0.0.1:%1").arg(m_server->port()));
+    QCOMPARE(status["rtdaHost"].toString(), QString("127.0.0.1:2100"));
+    QCOMPARE(gLogUrl.get(), QString("http://127.0.0.1:%1").arg(m_server->httpPort()));
+    QCOMPARE(m_session->serverConfig().httpPort, int(m_server->httpPort()));
+    QVERIFY(status["syncTime"].toDouble() > 0);
+
+    // The clock was set through sudo with the server's time, then the RTC.
+    const auto calls = m_runner->calls();
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(calls[0].args, (QStringList {"-S", "date", "120810002026.00"}));
+    QCOMPARE(calls[0].input, QByteArray("pw\n"));
+    QCOMPARE(calls[1].args, (QStringList {"-S", "hwclock", "--systohc"}));
+
+    // The player heard about the authorization.
+    HttpClient::waitForNotices(10000);
+    QTRY_COMPARE(m_playerCommands, QStringList {"STATUS 4"});
+}
+
+void TestSession::idConflictChangesTheId()
+{
+    m_server->setAuthResults({6, 4});
+    startSession();
+    QVERIFY(drive([this] {
+        return m_session->step() >= ServerSession::REQ_CONFIG
+            && m_session->status() == ServerSession::AUTHORIZED;
+    }));
+    const auto auths = m_server->authRequests();
+    QCOMPARE(auths.size(), 2);
+    QCOMPARE(auths[0].terminal.terminalId, QString("001A2B3C4D5E100"));
+    const QString changed = auths[1].terminal.terminalId;
+    QCOMPARE(changed.size(), 15);
+    QVERIFY(changed.startsWith("001A2B3C4D5E"));
+    QCOMPARE(gTerminalId.get(), changed);
+    // The new id reaches the status file with the accepted authorization.
+    QCOMPARE(StatusFile::read(data("status.json"))["terminalId"].toString(), changed);
+}
+
+void TestSession::exceedAuthCountStaysSilent()
+{
+    m_server->setAuthResult(7);
+    startSession();
+    QVERIFY(drive([this] { return m_session->status() == ServerSession::EXCEED_AUTH_COUNT; }));
+    for (int i = 0; i < 40; ++i) {
+        Clock::advanceMs(ServerSession::CONNECT_RETRY_MS);
+        m_session->runPassNow();
+        QTest::qWait(5);
+    }
+    QCOMPARE(m_server->authRequests().size(), 1);
+    // Not written to the status file.
+    QCOMPARE(StatusFile::read(data("status.json"))["status"].toInt(), 5);
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QVERIFY(log.contains("[ AUTH ] - [ WARN ]  Exceed authorized amount of terminals"));
+}
+
+void TestSession::reconnectsAfterDisconnectWithoutNewTimeSync()
+{
+    startSession();
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+    m_server->clearHistory();
+    m_server->disconnectTerminal();
+    QTRY_COMPARE(m_session->status(), int(ServerSession::NOT_CONNECTED));
+    QVERIFY(!m_session->isConnected());
+
+    // The next connect waits out the retry period of the last request.
+    QVERIFY(drive([this] { return m_server->connectionCount() == 2; }));
+    QVERIFY(drive([this] {
+        return m_session->step() == ServerSession::WAITING && m_server->receivedFrames().size() > 3;
+    }));
+    QStringList walk;
+    for (const auto &frame : m_server->receivedFrames())
+        walk << QString("%1/%2").arg(frame.protocol).arg(frame.command);
+    // Configuration again, but no time request: the last sync is fresh.
+    QCOMPARE(walk.mid(0, 3), (QStringList {"273/1", "273/100", "257/5"}));
+    QCOMPARE(m_runner->calls().size(), 2);
+}
+
+void TestSession::answersServerRequests()
+{
+    startSession();
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+
+    m_server->requestEnvironment("env-1");
+    m_server->requestScreenshot("shot-1");
+    QVERIFY(drive([this] { return m_server->reports().size() >= 1; }));
+    QVERIFY(drive([this] { return m_server->reports().size() >= 2; }));
+    const auto reports = m_server->reports();
+    QCOMPARE(reports[0].command, quint16(9));
+    QCOMPARE(reports[0].terminalId, QString("001A2B3C4D5E100"));
+    QCOMPARE(reports[0].echoId, QByteArray("env-1"));
+    QCOMPARE(reports[0].paramCount, 4);
+    QDomDocument doc;
+    QVERIFY(doc.setContent(reports[0].body));
+    QCOMPARE(doc.documentElement().firstChildElement("volumn").attribute("value").toDouble(), 0.1);
+    QCOMPARE(reports[1].command, quint16(13));
+    QCOMPARE(reports[1].echoId, QByteArray("shot-1"));
+
+    // Volume with four parameters is stored and told to the player.
+    m_server->setVolume("0.8");
+    QVERIFY(drive(
+        [this] { return StatusFile::read(data("status.json"))["volume"].toDouble() == 0.8; }));
+    QVERIFY(StatusFile::read(data("status.json"))["volume"].isDouble());
+    HttpClient::waitForNotices(10000);
+    QTRY_VERIFY(m_playerCommands.contains("VOLUME 0.8"));
+
+    // Three parameters leave it alone.
+    m_server->pushFrame(278, 12, {"x", "", "id"});
+    m_server->setClearType("3");
+    QVERIFY(drive([this] { return m_session->clearType() == 3; }));
+    QCOMPARE(StatusFile::read(data("status.json"))["volume"].toDouble(), 0.8);
+    QCOMPARE(StatusFile::read(data("status.json"))["clearType"].toInt(), 3);
+
+    // Restart: the player is told to exit.
+    m_server->restartPlayer();
+    HttpClient::waitForNotices(10000);
+    QTRY_VERIFY(m_playerCommands.contains("EXIT "));
+}
+
+void TestSession::twoFramesInOneWrite()
+{
+    startSession();
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+    m_server->pushFrames({m_server->buildFrame(278, 1005, {"", "", "", "2"}),
+        m_server->buildFrame(278, 9, {"both"})});
+    QVERIFY(drive([this] { return !m_server->reports().isEmpty(); }));
+    QCOMPARE(m_session->clearType(), 2);
+    QCOMPARE(m_server->reports().first().echoId, QByteArray("both"));
+}
+
+void TestSession::heartbeats()
+{
+    startSession();
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+    // The server's heartbeat is answered.
+    m_server->sendHeartbeat();
+    QVERIFY(drive([this] { return m_server->heartbeatAnswersReceived() == 1; }));
+
+    // Heartbeats of our own start once the content is complete; here the
+    // sample schedule names files, so the session is not ready yet.
+    QVERIFY(!m_session->contentReady());
+    Clock::advanceMs(31000);
+    m_session->runPassNow();
+    QTest::qWait(100);
+    QCOMPARE(m_server->heartbeatsReceived(), 0);
+}
+
+void TestSession::heartbeatsOnceContentIsReady()
+{
+    // A schedule without template lists has nothing to fetch: ready at once.
+    QTemporaryDir content;
+    writeFile(content.path() + "/day-play.xml", "<Day/>");
+    startSession(content.path());
+    QVERIFY(drive([this] { return m_session->contentReady(); }));
+    QCOMPARE(m_session->step(), int(ServerSession::WAITING));
+    QVERIFY(QFile::exists(data("day-play.xml.tmp")));
+
+    // Silence for 30 s brings one heartbeat; the server's traffic resets it.
+    QVERIFY(drive([this] { return m_server->heartbeatsReceived() == 1; }, 400));
+    QVERIFY(drive([this] { return m_server->heartbeatsReceived() == 2; }, 400));
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QVERIFY(log.contains("[ TCP ] - [ DEBUG ]  Send active heartbeat 00 00 00 00\r\n"));
+}
+
+void TestSession::scheduleChangeRestartsTheWalk()
+{
+    m_server->setMuted(257, 7, true); // stall the walk in the zones
+    startSession();
+    QVERIFY(drive([this] {
+        const auto frames = m_server->receivedFrames();
+        return !frames.isEmpty() && frames.last().command == 7;
+    }));
+    m_server->setMuted(257, 7, false);
+    m_server->clearHistory();
+    m_server->scheduleChanged();
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+    const auto frames = m_server->receivedFrames();
+    QVERIFY(!frames.isEmpty());
+    QCOMPARE(frames.first().protocol, quint16(257));
+    QCOMPARE(frames.first().command, quint16(5));
+}
+
+void TestSession::silentServerIsReconnected()
+{
+    m_server->setSendHandshake(false);
+    startSession();
+    QVERIFY(drive([this] { return m_server->connectionCount() == 1; }));
+    // Nothing but a fresh connection every 30 s; never an authorization.
+    QVERIFY(drive([this] { return m_server->connectionCount() == 3; }, 200));
+    QCOMPARE(m_server->authRequests().size(), 0);
+    QCOMPARE(m_session->status(), int(ServerSession::NOT_CONNECTED));
+}
+
+void TestSession::unsafeIdsAreSkipped()
+{
+    QTemporaryDir content;
+    writeFile(content.path() + "/day-play.xml",
+        R"(<Day><TPL p="../../evil.l"><Z p=".."/><Z p="good.z"/></TPL><TPL p="ok.l"/></Day>)");
+    writeFile(content.path() + "/tpl/ok.l", R"(<TL><T name="t.xml" path="data/mtl"/></TL>)");
+    writeFile(content.path() + "/zone/good.z", R"(<PL><P name="m.png" path="data/mtl"/></PL>)");
+    startSession(content.path());
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+    QVERIFY(QFile::exists(data("tpl/ok.l")));
+    QVERIFY(QFile::exists(data("zone/good.z")));
+    QVERIFY(!QFile::exists(m_env->dataRoot() + "/evil.l"));
+    QCOMPARE(m_session->downloadFiles(), (QList<QString> {"data/mtl/t.xml", "data/mtl/m.png"}));
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QVERIFY(log.contains("Refuse template list id \"..%2F..%2Fevil.l\""));
+    QVERIFY(log.contains("Refuse zone id \"..\""));
+}
+
+QTEST_MAIN(TestSession)
+#include "test_session.moc"
