@@ -21,7 +21,7 @@ class QTcpSocket;
 // always served), opens each connection with its inner handshake, answers the
 // terminal's requests from a content folder and pushes server commands on demand.
 // Everything received and sent is logged one line per frame and kept for
-// inspection.
+// tests to look at.
 class SignageServer : public QObject
 {
     Q_OBJECT
