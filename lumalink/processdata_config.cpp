@@ -126,9 +126,9 @@ QByteArray environmentXml(QSize desktop, double volume, double cpuUsage)
     QDomElement screen = add(QStringLiteral("screen"));
     screen.setAttribute(QStringLiteral("Width"), desktop.width());
     screen.setAttribute(QStringLiteral("Height"), desktop.height());
-    add(QStringLiteral("brightness")).setAttribute(QStringLiteral("value"), 0.8);
+    add(QStringLiteral("brightness")).setAttribute(QStringLiteral("value"), QString::number(0.8));
     // "volumn" is how the server spells it.
-    add(QStringLiteral("volumn")).setAttribute(QStringLiteral("value"), volume);
+    add(QStringLiteral("volumn")).setAttribute(QStringLiteral("value"), QString::number(volume));
     add(QStringLiteral("shutdowntime"))
         .setAttribute(QStringLiteral("value"), QStringLiteral("00:00:00"));
     add(QStringLiteral("powerontime"))

@@ -134,6 +134,7 @@ void TestContentStore::environmentReport()
 
     const QByteArray square = PROCESSDATA::environmentXml(QSize(1000, 1000), 0.1, 0);
     QVERIFY(square.contains("<screenOrientation value=\"0\"/>"));
+    QVERIFY(xml.contains("<volumn value=\"0.5\"/>"));
 
     // The live report reads the desktop of this (offscreen) session.
     QByteArray live("prefix");
