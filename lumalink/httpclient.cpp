@@ -1,11 +1,25 @@
 #include "httpclient.h"
 
+#include "commandrunner.h"
+#include "miscfunc.h"
 #include "notifyclient.h"
 #include "version.h"
 
+#include <QEventLoop>
+#include <QFile>
+#include <QHttpMultiPart>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
 
 namespace {
+std::atomic<int> s_downloadTimeoutSec{60};
+
 QThreadPool &noticePool()
 {
     // One thread keeps the notices in order.
@@ -17,7 +31,162 @@ QThreadPool &noticePool()
     }();
     return *pool;
 }
+
+QString replyText(QNetworkReply *reply)
+{
+    QByteArray bytes = reply->readAll();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QString::fromUtf8(bytes);
+}
+
+// Waits for the reply. With idleLimit the limit restarts on every bit of
+// upload or download progress; otherwise it bounds the whole exchange.
+QString waitForReply(QNetworkReply *reply, bool idleLimit)
+{
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (idleLimit) {
+        auto restart = [&timer] { timer.start(HttpClient::REPLY_TIMEOUT_MS); };
+        QObject::connect(reply, &QNetworkReply::uploadProgress, &timer, restart);
+        QObject::connect(reply, &QNetworkReply::downloadProgress, &timer, restart);
+    }
+    timer.start(HttpClient::REPLY_TIMEOUT_MS);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    timer.stop();
+    // A reply cut off by the limit is a failure, not the part that arrived.
+    if (!reply->isFinished() || reply->error() != QNetworkReply::NoError)
+        return QString();
+    return replyText(reply);
+}
 } // namespace
+
+QString HttpClient::post(const QString &url, const QString &contentType, const QByteArray &body)
+{
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+        contentType.isEmpty() ? QStringLiteral("application/x-www-form-urlencoded") : contentType);
+    QNetworkReply *reply = manager.post(request, body);
+    return waitForReply(reply, false);
+}
+
+QString HttpClient::post(const QString &url, const QJsonObject &object)
+{
+    return post(url, QStringLiteral("application/json"),
+        QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QString HttpClient::postFile(const QString &url, const QString &name, const QString &filePath)
+{
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    const QString fileName = filePath.mid(filePath.lastIndexOf(QLatin1Char('/')) + 1);
+
+    auto *multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    QHttpPart part;
+    part.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("multipart/form-data"));
+    part.setHeader(QNetworkRequest::ContentDispositionHeader,
+        QStringLiteral("form-data; name=\"%1\";filename=\"%2\";").arg(name, fileName));
+    auto *file = new QFile(filePath, multiPart);
+    file->open(QIODevice::ReadOnly); // an unreadable file still sends an empty part
+    part.setBodyDevice(file);
+    multiPart->append(part);
+
+    QNetworkReply *reply = manager.post(request, multiPart);
+    multiPart->setParent(reply);
+    return waitForReply(reply, true);
+}
+
+bool HttpClient::succeedPostResult(const QString &reply)
+{
+    if (reply.isEmpty())
+        return false;
+    const QJsonObject object = MiscFunc::strToJson(reply);
+    if (object.contains(QStringLiteral("status")))
+        return object.value(QStringLiteral("status")).toInt() == 200;
+    if (object.contains(QStringLiteral("code")))
+        return object.value(QStringLiteral("code")).toInt() == 0;
+    return false;
+}
+
+QString HttpClient::mediaDir()
+{
+    return MiscFunc::dataPath(QStringLiteral("data/mtl/"));
+}
+
+QString HttpClient::localFileName(const QString &url)
+{
+    const QString name = url.split(QLatin1Char('/')).last();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
+        || name.contains(QLatin1Char('\\')) || name.contains(QChar(0)))
+        return QString();
+    return name;
+}
+
+void HttpClient::setDownloadTimeoutSec(int seconds)
+{
+    s_downloadTimeoutSec = seconds;
+}
+
+bool HttpClient::downloadFile(const QString &url)
+{
+    const QString name = localFileName(url);
+    const QString module = QStringLiteral("DownloadFile");
+    if (name.isEmpty()) {
+        MiscFunc::writeLog(QStringLiteral("WARN"), module,
+            QStringLiteral("Refuse download without a plain file name: ") + url);
+        return false;
+    }
+    const QString dir = mediaDir();
+    const QString target = dir + name;
+    if (QFile::exists(target))
+        return true;
+    if (QFile::exists(target + QStringLiteral(".tmp")))
+        QFile::remove(target + QStringLiteral(".tmp"));
+
+    auto runner = CommandRunner::instance();
+    const QString timeout = QString::number(s_downloadTimeoutSec.load());
+    if (!QFile::exists(target + QStringLiteral(".md5"))) {
+        runner->run(QStringLiteral("wget"),
+            {QStringLiteral("-nv"), QStringLiteral("-T"), timeout, QStringLiteral("-O"),
+                target + QStringLiteral(".md5"), QStringLiteral("--no-check-certificate"),
+                url + QStringLiteral(".md5")},
+            QByteArray(), 30000, -1);
+    }
+    const CommandResult result = runner->run(QStringLiteral("wget"),
+        {QStringLiteral("-nv"), QStringLiteral("-t"), QStringLiteral("10"), QStringLiteral("-T"),
+            timeout, QStringLiteral("-O"), target + QStringLiteral(".tmp"),
+            QStringLiteral("--no-check-certificate"), url},
+        QByteArray(), 30000, -1);
+    if (!result.started || !result.finished || result.exitCode != 0) {
+        MiscFunc::writeLog(
+            QStringLiteral("WARN"), module, QStringLiteral("Download file failed: ") + name);
+        return false;
+    }
+    if (!QFile::rename(target + QStringLiteral(".tmp"), target)) {
+        MiscFunc::writeLog(
+            QStringLiteral("WARN"), module, QStringLiteral("Download rename file failed: ") + name);
+        return false;
+    }
+    const QString md5 = MiscFunc::getFileMD5(target);
+    if (name.toLower().contains(md5)) {
+        MiscFunc::writeLog(
+            QStringLiteral("INFO"), module, QStringLiteral("Downloaded file: ") + name);
+        return true;
+    }
+    QFile::remove(target);
+    MiscFunc::writeLog(QStringLiteral("INFO"), module,
+        QStringLiteral("Downloaded file: ") + name + QStringLiteral(" with wrong md5: ") + md5);
+    return false;
+}
 
 QString HttpClient::notifyPlayer(const QString &cmd, const QString &param)
 {

@@ -1,17 +1,42 @@
 #pragma once
 
+#include <QJsonObject>
+#include <QObject>
 #include <QString>
 
-// HTTP of the service. Local commands to the player are signed requests to
-// port 12223 (see NotifyProtocol).
-class HttpClient
+// Every HTTP exchange of the service apart from the server session. All calls
+// block their calling thread (which must be able to run an event loop) until
+// the exchange ends or a limit passes.
+class HttpClient : public QObject
 {
+    Q_OBJECT
 public:
+    static constexpr int REPLY_TIMEOUT_MS = 5000;
+
+    // Reply body as UTF-8 up to the first NUL, or empty when the request failed
+    // or no answer came within 5 s.
+    static QString post(const QString &url, const QString &contentType, const QByteArray &body);
+    static QString post(const QString &url, const QJsonObject &object);
+    // Multipart upload of one file. The 5 s limit counts from the last progress,
+    // so a large archive that keeps moving is not cut off.
+    static QString postFile(const QString &url, const QString &name, const QString &filePath);
+    static bool succeedPostResult(const QString &reply);
+
+    // Fetches url into data/mtl with wget (and its ".md5" companion) and keeps it
+    // only when its name contains the lower-case MD5 of its content.
+    static bool downloadFile(const QString &url);
+    // The local name a URL would get; empty when it cannot be a file name in
+    // data/mtl (empty, ".", "..", a backslash).
+    static QString localFileName(const QString &url);
+    static QString mediaDir();
+    // Seconds wget waits on a silent connection before it retries.
+    static void setDownloadTimeoutSec(int seconds);
+
     // Blocks the calling thread up to 5 s; the reply body, or empty when the
     // player did not answer.
     static QString notifyPlayer(const QString &cmd, const QString &param);
     // Sends from a background sender, in call order, without blocking the
-    // caller; for notices whose answer nobody reads (STATUS, VOLUME, EXIT).
+    // caller; for notices whose answer nobody reads (STATUS, VOLUME, EXIT, RELOAD).
     static void notifyPlayerAsync(const QString &cmd, const QString &param);
     // Waits until every queued notice has been sent (tests, shutdown).
     static bool waitForNotices(int timeoutMs);

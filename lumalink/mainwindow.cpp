@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "downloadthread.h"
 #include "globals.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
@@ -36,7 +37,10 @@ MainWindow::MainWindow(QWidget *parent)
 
     // Statements from the player wait in the SQL queue for the statistics
     // database; the session thread talks to the signage server.
+    m_downloadThread = new DownloadThread;
+    m_downloadThread->start();
     m_workThread = new WorkThread;
+    m_workThread->setDownloadThread(m_downloadThread);
     m_workThread->start();
 
     MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("Main"),
@@ -49,6 +53,13 @@ MainWindow::~MainWindow()
         m_workThread->quitThread();
         m_workThread->wait();
         delete m_workThread;
+    }
+    if (m_downloadThread) {
+        // A transfer in progress is not cut short; if it is still running the
+        // thread is left to end with the process.
+        m_downloadThread->stop();
+        if (m_downloadThread->wait(3000))
+            delete m_downloadThread;
     }
     delete ui;
 }
@@ -73,7 +84,7 @@ void MainWindow::checkDirAndFile()
     // Parents first; made with the file-system API so a home path with blanks
     // works and a fresh home without ~/.local/share is filled in.
     const QString root = MiscFunc::dataRoot();
-    const QStringList dirs {root, root + QStringLiteral("/logs"), root + QStringLiteral("/data"),
+    const QStringList dirs{root, root + QStringLiteral("/logs"), root + QStringLiteral("/data"),
         root + QStringLiteral("/data/zone"), root + QStringLiteral("/data/tpl"),
         root + QStringLiteral("/data/mtl")};
     for (const QString &dir : dirs) {

@@ -10,6 +10,7 @@ class MainWindow;
 }
 class NotifyListener;
 class WorkThread;
+class DownloadThread;
 
 // The service's configuration window and owner of its local listener. It stays
 // hidden once a server address is known.
@@ -43,6 +44,7 @@ private:
     NotifyListener *m_listener = nullptr;
     TerminalStatus m_status;
     SqlQueue m_sqlQueue;
+    DownloadThread *m_downloadThread = nullptr;
     WorkThread *m_workThread = nullptr;
     bool m_primary = false;
 };

@@ -2,8 +2,10 @@
 
 #include "builddata.h"
 #include "clock.h"
+#include "downloadthread.h"
 #include "globals.h"
 #include "httpclient.h"
+#include "logfile.h"
 #include "miscfunc.h"
 #include "workthread.h"
 
@@ -71,6 +73,46 @@ void ServerSession::setFileRecorder(std::function<void(const QString &)> recorde
     m_recordFile = std::move(recorder);
 }
 
+void ServerSession::setDownloadThread(DownloadThread *thread)
+{
+    if (m_downloadThread)
+        m_downloadThread->disconnect(this);
+    m_downloadThread = thread;
+    if (thread) {
+        connect(thread, &DownloadThread::sigDownloaded, this,
+            &ServerSession::slot_handleDownloadTimeout, Qt::QueuedConnection);
+    }
+}
+
+void ServerSession::slot_handleDownloadTimeout()
+{
+    if (!m_downloadThread || m_stopRequested)
+        return;
+    // Keep stepping while files complete, so the next one is handed over as
+    // soon as the previous one is verified.
+    for (;;) {
+        const QString url = m_tracker.currentDownload;
+        switch (m_tracker.step(*m_downloadThread, m_serverConfig.httpIp, m_serverConfig.httpPort)) {
+        case DownloadTracker::Step::Completed:
+            m_nextActionMs = 0;
+            if (m_recordFile)
+                m_recordFile(url);
+            continue;
+        case DownloadTracker::Step::Skipped:
+            continue;
+        case DownloadTracker::Step::Switched:
+            HttpClient::notifyPlayerAsync(QStringLiteral("RELOAD"), QString());
+            m_contentReady = true;
+            MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("RUN"),
+                QStringLiteral("Notify player reload playbill"));
+            emit sigStateChanged();
+            return;
+        default:
+            return;
+        }
+    }
+}
+
 void ServerSession::start()
 {
     m_nextActionMs = now();
@@ -83,6 +125,7 @@ void ServerSession::start()
     connect(m_socket, &QTcpSocket::disconnected, this, &ServerSession::slot_disconnected);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &ServerSession::slot_error);
     m_lastTrafficMs = now();
+    m_downloadTimer.start();
     armAt(now());
 }
 
@@ -90,6 +133,7 @@ void ServerSession::quitThread()
 {
     m_stopRequested = true;
     m_timer.stop();
+    m_downloadTimer.stop();
 }
 
 void ServerSession::resetThread()
@@ -584,8 +628,7 @@ void ServerSession::handleSchedule(const QByteArray &frame)
         return;
     }
     PROCESSDATA::writeDaySchedule(payload, true);
-    m_downloadFiles.clear();
-    m_doneFiles.clear();
+    m_tracker.restart();
     m_tplIds.clear();
     m_zoneIds.clear();
     PROCESSDATA::getDayScheduleTpl(payload, m_tplIds, m_zoneIds);
@@ -614,7 +657,7 @@ void ServerSession::handleTemplateList(const QByteArray &frame)
     PROCESSDATA::writeTpl(id, payload);
     if (m_recordFile)
         m_recordFile(QString::fromLatin1(id));
-    PROCESSDATA::getTpFile(payload, m_downloadFiles);
+    PROCESSDATA::getTpFile(payload, m_tracker.downloadFiles);
     m_tplIds.removeFirst();
     m_step = m_tplIds.isEmpty() ? REQ_ZONE : REQ_TPL;
     m_nextActionMs = 0;
@@ -634,7 +677,7 @@ void ServerSession::handleZone(const QByteArray &frame)
         m_recordFile(QString::fromLatin1(id));
     QByteArray stored;
     if (PROCESSDATA::readZoneXml(id, stored))
-        PROCESSDATA::getZoneMaterialFile(stored, m_downloadFiles);
+        PROCESSDATA::getZoneMaterialFile(stored, m_tracker.downloadFiles);
     m_zoneIds.removeFirst();
     m_step = m_zoneIds.isEmpty() ? REQ_FILE : REQ_ZONE;
     m_nextActionMs = 0;
@@ -643,8 +686,13 @@ void ServerSession::handleZone(const QByteArray &frame)
 void ServerSession::queueAnswer(
     unsigned short command, const QByteArray &frame, const QByteArray &payload)
 {
-    const QList<QByteArray> params {
-        gTerminalId.get().toUtf8(), QByteArray(), firstParam(frame), payload};
+    queueEchoAnswer(command, firstParam(frame), payload);
+}
+
+void ServerSession::queueEchoAnswer(
+    unsigned short command, const QByteArray &echo, const QByteArray &payload)
+{
+    const QList<QByteArray> params{gTerminalId.get().toUtf8(), QByteArray(), echo, payload};
     m_sendQueue.append(BuildData::buildPackage(0, 278, command, 1, params));
 }
 
@@ -661,6 +709,20 @@ void ServerSession::handleServerRequest(unsigned short command, const QByteArray
         QByteArray xml;
         PROCESSDATA::getScreenPrint(xml);
         queueAnswer(13, frame, xml);
+        break;
+    }
+    case 17: {
+        QByteArray xml;
+        m_tracker.getDownloadXml(xml);
+        queueAnswer(17, frame, xml);
+        break;
+    }
+    case 201:
+    case 202: {
+        QList<QByteArray> params;
+        WorkThread::getPackageParams(frame, params);
+        const int result = LogFile::processTerminalLog(command);
+        queueEchoAnswer(command, params.value(0), QByteArray::number(result));
         break;
     }
     case 19:
@@ -696,7 +758,7 @@ void ServerSession::restartContentWalk()
     m_nextActionMs = 0;
     m_pendingWaitMs = 0;
     m_sendQueue.clear();
-    m_doneFiles.clear();
+    m_tracker.doneFiles.clear();
 }
 
 void ServerSession::handleServerNotice(unsigned short command, const QByteArray &frame)

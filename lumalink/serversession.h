@@ -1,5 +1,6 @@
 #pragma once
 
+#include "downloadtracker.h"
 #include "framereceiver.h"
 #include "processdata.h"
 #include "terminalstatus.h"
@@ -13,6 +14,7 @@
 
 #include <functional>
 
+class DownloadThread;
 class QTcpSocket;
 
 // The session with the signage server: connect, handshake, authorize, then
@@ -72,8 +74,11 @@ public:
     // Runs the next pass at once instead of at its time (tests).
     void runPassNow();
 
-    // Records a stored template list or zone id (the statistics file table).
+    // Records a stored template list or zone id, or a downloaded file's URL
+    // (the statistics file table).
     void setFileRecorder(std::function<void(const QString &)> recorder);
+    // The thread that fetches the files; set before start().
+    void setDownloadThread(DownloadThread *thread);
 
     int status() const { return m_status; }
     int step() const { return m_step; }
@@ -88,8 +93,9 @@ public:
     const PROCESSDATA::SERVER_CONFIG &serverConfig() const { return m_serverConfig; }
     const QList<QByteArray> &tplIds() const { return m_tplIds; }
     const QList<QByteArray> &zoneIds() const { return m_zoneIds; }
-    const QList<QString> &downloadFiles() const { return m_downloadFiles; }
-    const QList<QString> &doneFiles() const { return m_doneFiles; }
+    const QList<QString> &downloadFiles() const { return m_tracker.downloadFiles; }
+    const QList<QString> &doneFiles() const { return m_tracker.doneFiles; }
+    QString currentDownload() const { return m_tracker.currentDownload; }
     const QList<QByteArray> &sendQueue() const { return m_sendQueue; }
 
 public slots:
@@ -97,6 +103,8 @@ public slots:
     void slot_connected();
     void slot_disconnected();
     void slot_error(QAbstractSocket::SocketError error);
+    // The download hand-over: every second, and at once when a file arrives.
+    void slot_handleDownloadTimeout();
 
 signals:
     // After every received chunk, connection event and loop pass (tests, status).
@@ -130,6 +138,7 @@ private:
     void handleServerRequest(unsigned short command, const QByteArray &frame);
     void handleServerNotice(unsigned short command, const QByteArray &frame);
     void queueAnswer(unsigned short command, const QByteArray &frame, const QByteArray &payload);
+    void queueEchoAnswer(unsigned short command, const QByteArray &echo, const QByteArray &payload);
     void restartContentWalk();
     void dropUnsafeIds(QList<QByteArray> &ids, const char *kind);
     void loadSettings();
@@ -139,6 +148,9 @@ private:
 
     QTcpSocket *m_socket = nullptr;
     QTimer m_timer;
+    QTimer m_downloadTimer;
+    DownloadThread *m_downloadThread = nullptr;
+    DownloadTracker m_tracker;
     qint64 m_wakeAtMs = 0;
     WaitKind m_wait = WaitKind::None;
     Resume m_resume = Resume::None;
@@ -159,7 +171,5 @@ private:
     qint64 m_pendingWaitMs = 0;
     QList<QByteArray> m_tplIds;
     QList<QByteArray> m_zoneIds;
-    QList<QString> m_downloadFiles;
-    QList<QString> m_doneFiles;
     QList<QByteArray> m_sendQueue;
 };

@@ -21,6 +21,7 @@ void WorkThread::run()
 {
     ServerSession session;
     session.setFileRecorder(m_recordFile);
+    session.setDownloadThread(m_downloadThread);
     {
         QMutexLocker lock(&m_mutex);
         if (m_stopRequested)

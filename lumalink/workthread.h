@@ -23,6 +23,7 @@ public:
 
     // Set before start().
     void setFileRecorder(std::function<void(const QString &)> recorder);
+    void setDownloadThread(DownloadThread *thread) { m_downloadThread = thread; }
 
     // Both may be called from any thread.
     void quitThread();
@@ -37,6 +38,7 @@ protected:
 private:
     QMutex m_mutex;
     ServerSession *m_session = nullptr;
-    std::atomic<bool> m_stopRequested {false};
+    std::atomic<bool> m_stopRequested{false};
     std::function<void(const QString &)> m_recordFile;
+    DownloadThread *m_downloadThread = nullptr;
 };

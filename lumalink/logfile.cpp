@@ -1,0 +1,88 @@
+#include "logfile.h"
+
+#include "commandrunner.h"
+#include "globals.h"
+#include "httpclient.h"
+#include "miscfunc.h"
+
+#include <QDir>
+#include <QFile>
+
+QString LogFile::logDir()
+{
+    return MiscFunc::dataPath(QStringLiteral("logs"));
+}
+
+int LogFile::processTerminalLog(int command)
+{
+    const QString logs = logDir();
+    const QString archive = logs + QLatin1Char('/') + gTerminalId.get() + QStringLiteral(".zip");
+    if (command == 202) {
+        compressFile(logs, archive);
+    } else if (command == 201) {
+        // Folders and copies go through the file-system API: a home path with
+        // blanks must work.
+        const QString work = logs + QLatin1Char('/') + MiscFunc::getDate();
+        QDir().mkpath(work);
+        if (copyTodayLogFile(logs, MiscFunc::getDate(), work))
+            compressFile(work, archive);
+        QDir(work).removeRecursively();
+    }
+    if (!QFile::exists(archive))
+        return FAILED;
+    if (!uploadLogFile(archive))
+        return FAILED;
+    QFile::remove(archive);
+    return UPLOADED;
+}
+
+bool LogFile::uploadLogFile(const QString &archivePath)
+{
+    const QString url = gLogUrl.get() + QStringLiteral("/logfile/upload");
+    const QString reply = HttpClient::postFile(url, QStringLiteral("uploadFile"), archivePath);
+    const bool ok = HttpClient::succeedPostResult(reply);
+    if (!ok)
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("LOGFILE"),
+            QStringLiteral("Send logfile to %1 fail: %2").arg(url, reply));
+    return ok;
+}
+
+bool LogFile::copyTodayLogFile(const QString &fromDir, const QString &date, const QString &toDir)
+{
+    QDir from(fromDir);
+    if (!from.exists())
+        return false;
+    const QStringList names = from.entryList(
+        {QStringLiteral("luma*%1*.log").arg(date)}, QDir::Files | QDir::NoDotAndDotDot);
+    if (names.isEmpty())
+        return false;
+    for (const QString &name : names) {
+        const QString target = toDir + QLatin1Char('/') + name;
+        QFile::remove(target);
+        QFile::copy(from.filePath(name), target);
+    }
+    return true;
+}
+
+void LogFile::clearLogFileBefore(const QString &date)
+{
+    QDir dir(logDir());
+    if (!dir.exists())
+        return;
+    const QStringList names
+        = dir.entryList({QStringLiteral("luma*.log")}, QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const int dot = name.indexOf(QLatin1Char('.'));
+        if (name.mid(dot + 1, 10) < date)
+            QFile::remove(dir.filePath(name));
+    }
+}
+
+void LogFile::compressFile(const QString &source, const QString &archivePath)
+{
+    if (QFile::exists(archivePath))
+        QFile::remove(archivePath);
+    CommandRunner::instance()->run(QStringLiteral("zip"),
+        {QStringLiteral("-r"), QStringLiteral("-j"), archivePath, source}, QByteArray(), 30000,
+        120000);
+}
