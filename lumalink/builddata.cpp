@@ -11,7 +11,7 @@ const QByteArray ACTIVE_HEARTBEAT("\x00\x00\x00\x00", 4);
 const QByteArray RESP_HEARTBEAT("\xff\xff\xff\xff", 4);
 
 namespace {
-std::atomic<unsigned int> s_contextId{FIRST_CONTEXT_ID};
+std::atomic<unsigned int> s_contextId {FIRST_CONTEXT_ID};
 
 unsigned int nextSequence(unsigned int sequence)
 {
@@ -38,7 +38,7 @@ QByteArray buildPackage(
 QByteArray buildPackage(unsigned int sequence, unsigned short protocol, unsigned short command,
     unsigned int flags, const QByteArray &param)
 {
-    return buildPackage(sequence, protocol, command, flags, QList<QByteArray>{param});
+    return buildPackage(sequence, protocol, command, flags, QList<QByteArray> {param});
 }
 
 QByteArray buildPackage(unsigned int sequence, unsigned short protocol, unsigned short command,

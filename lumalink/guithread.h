@@ -23,7 +23,7 @@ bool callOnGuiThread(const std::function<T()> &work, T &result, int timeoutMs = 
     struct Shared
     {
         QSemaphore done;
-        T value{};
+        T value {};
     };
     auto shared = std::make_shared<Shared>();
     QMetaObject::invokeMethod(

@@ -18,7 +18,7 @@
 #include <atomic>
 
 namespace {
-std::atomic<int> s_downloadTimeoutSec{60};
+std::atomic<int> s_downloadTimeoutSec {60};
 
 QThreadPool &noticePool()
 {

@@ -84,7 +84,7 @@ void MainWindow::checkDirAndFile()
     // Parents first; made with the file-system API so a home path with blanks
     // works and a fresh home without ~/.local/share is filled in.
     const QString root = MiscFunc::dataRoot();
-    const QStringList dirs{root, root + QStringLiteral("/logs"), root + QStringLiteral("/data"),
+    const QStringList dirs {root, root + QStringLiteral("/logs"), root + QStringLiteral("/data"),
         root + QStringLiteral("/data/zone"), root + QStringLiteral("/data/tpl"),
         root + QStringLiteral("/data/mtl")};
     for (const QString &dir : dirs) {

@@ -692,7 +692,7 @@ void ServerSession::queueAnswer(
 void ServerSession::queueEchoAnswer(
     unsigned short command, const QByteArray &echo, const QByteArray &payload)
 {
-    const QList<QByteArray> params{gTerminalId.get().toUtf8(), QByteArray(), echo, payload};
+    const QList<QByteArray> params {gTerminalId.get().toUtf8(), QByteArray(), echo, payload};
     m_sendQueue.append(BuildData::buildPackage(0, 278, command, 1, params));
 }
 

@@ -38,7 +38,7 @@ protected:
 private:
     QMutex m_mutex;
     ServerSession *m_session = nullptr;
-    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_stopRequested {false};
     std::function<void(const QString &)> m_recordFile;
     DownloadThread *m_downloadThread = nullptr;
 };

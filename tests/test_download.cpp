@@ -250,7 +250,7 @@ void TestDownload::downloadVerifiesMd5InName()
     QVERIFY(!QFile::exists(mtl(goodName + ".tmp")));
     QVERIFY(QFile::exists(mtl(goodName + ".md5")));
     QCOMPARE(m_wget->urls,
-        (QStringList{
+        (QStringList {
             "http://h:1/data/mtl/" + goodName + ".md5", "http://h:1/data/mtl/" + goodName}));
 
     // Upper-case digest in the name still matches.
@@ -380,7 +380,7 @@ void TestDownload::handOverOneFileAtATime()
     QVERIFY(spy.wait(5000));
     QCOMPARE(spy.first().first().toString(), QString("http://H:80/data/mtl/a"));
     QCOMPARE(tracker.step(thread, "H", 80), Step::Completed);
-    QCOMPARE(tracker.doneFiles, QList<QString>{"data/mtl/a"});
+    QCOMPARE(tracker.doneFiles, QList<QString> {"data/mtl/a"});
     QCOMPARE(readFile(m_env->dataRoot() + "/data/day-play.xml"), QByteArray("old"));
     QCOMPARE(tracker.step(thread, "H", 80), Step::HandedOver);
     QCOMPARE(tracker.currentDownload, QString("http://H:80/data/mtl/b"));
@@ -421,7 +421,7 @@ void TestDownload::downloadThreadRetriesAndAnnounces()
     QCOMPARE(spy.at(2).first().toString(), QString("http://h/b"));
     QMutexLocker lock(&mutex);
     QCOMPARE(attempts,
-        (QStringList{
+        (QStringList {
             "http://h/a", "http://h/a", "http://h/a", "http://h/b", "http://h/b", "http://h/b"}));
     QVERIFY(thread.allDownloaded());
 }
