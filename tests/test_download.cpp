@@ -3,6 +3,7 @@
 #include "downloadtracker.h"
 #include "fakerunner.h"
 #include "httpclient.h"
+#include "httppeer.h"
 #include "miscfunc.h"
 #include "testenv.h"
 
@@ -118,74 +119,14 @@ void TestDownload::succeedPostResult()
     QCOMPARE(HttpClient::succeedPostResult(reply), ok);
 }
 
-namespace {
-// A one-shot HTTP peer: collects the request, then answers with body, sent in
-// pieces every pieceMs when pieceMs > 0.
-class Peer : public QObject
-{
-public:
-    QTcpServer server;
-    QByteArray request;
-    QByteArray body = "{\"code\":0}";
-    int pieceMs = 0;
-
-    Peer()
-    {
-        server.listen(QHostAddress::LocalHost);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *socket = server.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                request += socket->readAll();
-                const int end = request.indexOf("\r\n\r\n");
-                if (end < 0)
-                    return;
-                const int length = headerValue("Content-Length").toInt();
-                if (request.size() - end - 4 < length)
-                    return;
-                answer(socket);
-            });
-        });
-    }
-    QByteArray headerValue(const QByteArray &name) const
-    {
-        for (const QByteArray &line : request.split('\n')) {
-            if (line.toLower().startsWith(name.toLower() + ":"))
-                return line.mid(name.size() + 1).trimmed();
-        }
-        return QByteArray();
-    }
-    QString url(const QString &path) const
-    {
-        return QString("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path);
-    }
-    void answer(QTcpSocket *socket)
-    {
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
-            + QByteArray::number(body.size()) + "\r\n\r\n");
-        if (pieceMs <= 0) {
-            socket->write(body);
-            return;
-        }
-        auto *timer = new QTimer(socket);
-        auto sent = std::make_shared<int>(0);
-        connect(timer, &QTimer::timeout, socket, [this, socket, timer, sent] {
-            socket->write(body.mid((*sent)++, 1));
-            if (*sent >= body.size())
-                timer->stop();
-        });
-        timer->start(pieceMs);
-    }
-};
-} // namespace
-
 void TestDownload::postHeaders()
 {
-    Peer peer;
+    HttpPeer peer;
     QCOMPARE(HttpClient::post(peer.url("/mtllog/add"), QString(), "a=1"), QString("{\"code\":0}"));
     QVERIFY(peer.request.startsWith("POST /mtllog/add HTTP/1.1\r\n"));
     QCOMPARE(peer.headerValue("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
 
-    Peer json;
+    HttpPeer json;
     json.body = QByteArray("{\"status\":200}\0trailing", 23);
     QJsonObject object;
     object["terminalId"] = "T";
@@ -194,7 +135,7 @@ void TestDownload::postHeaders()
     QCOMPARE(json.headerValue("Content-Type"), QByteArray("application/json"));
     QVERIFY(json.request.endsWith("{\"count\":2,\"terminalId\":\"T\"}"));
 
-    Peer upload;
+    HttpPeer upload;
     writeFile(m_env->home() + "/T1.zip", "PK-archive-bytes");
     QCOMPARE(HttpClient::postFile(
                  upload.url("/logfile/upload"), "uploadFile", m_env->home() + "/T1.zip"),
@@ -215,7 +156,7 @@ void TestDownload::uploadKeepsGoingWhileItMoves()
 {
     // An answer trickling in over 7 s: a plain post gives up after 5 s, an
     // upload waits as long as bytes keep moving.
-    Peer slow;
+    HttpPeer slow;
     slow.body = "{\"code\":0}...."; // 14 bytes, one every 500 ms
     slow.pieceMs = 500;
     writeFile(m_env->home() + "/a.zip", "zip");
@@ -223,7 +164,7 @@ void TestDownload::uploadKeepsGoingWhileItMoves()
         HttpClient::postFile(slow.url("/logfile/upload"), "uploadFile", m_env->home() + "/a.zip"),
         QString("{\"code\":0}...."));
 
-    Peer slowPost;
+    HttpPeer slowPost;
     slowPost.body = slow.body;
     slowPost.pieceMs = 500;
     QElapsedTimer timer;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
@@ -24,7 +25,8 @@ public:
     QProcessEnvironment processEnvironment() const;
 
 private:
-    QTemporaryDir m_home;
+    // The home path holds a blank, as some users' homes do.
+    QTemporaryDir m_home {QDir::tempPath() + QStringLiteral("/luma home-XXXXXX")};
     QTemporaryDir m_shims;
     QByteArray m_oldHome;
 };
