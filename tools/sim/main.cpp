@@ -53,8 +53,12 @@ int main(int argc, char *argv[])
                        "(default 4)."),
         QStringLiteral("N[,N...]"), QStringLiteral("4"));
     const QCommandLineOption httpOpt(QStringLiteral("http-port"),
-        QStringLiteral("HTTP and log server port announced in the configuration (default port+1)."),
+        QStringLiteral("Port of the HTTP server (downloads, log and statistics uploads), announced "
+                       "in the configuration; 0 picks a free port (default port+1)."),
         QStringLiteral("N"));
+    const QCommandLineOption filesOpt(QStringLiteral("files"),
+        QStringLiteral("Folder the HTTP server serves (default the content folder's files/)."),
+        QStringLiteral("DIR"));
     const QCommandLineOption advertiseOpt(QStringLiteral("advertise"),
         QStringLiteral("Server address announced in the configuration (default the listening "
                        "address and port)."),
@@ -70,8 +74,8 @@ int main(int argc, char *argv[])
         QStringLiteral("no-stdin"), QStringLiteral("Do not read control commands from stdin."));
     const QCommandLineOption noHandshakeOpt(QStringLiteral("no-handshake"),
         QStringLiteral("Do not open connections with the server's inner handshake."));
-    parser.addOptions({portOpt, bindOpt, contentOpt, authOpt, httpOpt, advertiseOpt, timeOpt,
-        logOpt, controlOpt, noStdinOpt, noHandshakeOpt});
+    parser.addOptions({portOpt, bindOpt, contentOpt, filesOpt, authOpt, httpOpt, advertiseOpt,
+        timeOpt, logOpt, controlOpt, noStdinOpt, noHandshakeOpt});
     parser.process(app);
 
     SignageServer server;
@@ -101,9 +105,9 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("bad --auth-result %1").arg(parser.value(authOpt)));
     server.setAuthResults(auth);
 
+    quint16 httpPort = 0;
     if (parser.isSet(httpOpt)) {
-        quint16 httpPort = 0;
-        if (!parsePort(parser.value(httpOpt), httpPort, false))
+        if (!parsePort(parser.value(httpOpt), httpPort, true))
             return fail(QStringLiteral("bad --http-port %1").arg(parser.value(httpOpt)));
         server.setHttpPort(httpPort);
     }
@@ -128,6 +132,12 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("no content folder %1").arg(parser.value(contentOpt)));
         server.setContentDir(dir.absolutePath());
     }
+    if (parser.isSet(filesOpt)) {
+        const QDir dir(parser.value(filesOpt));
+        if (!dir.exists())
+            return fail(QStringLiteral("no files folder %1").arg(parser.value(filesOpt)));
+        server.setFilesDir(dir.absolutePath());
+    }
     server.setSendHandshake(!parser.isSet(noHandshakeOpt));
     if (parser.isSet(contentOpt)) {
         for (const QString &problem : server.checkContent())
@@ -138,6 +148,13 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("cannot listen on %1:%2: %3")
                         .arg(bind.toString())
                         .arg(port)
+                        .arg(server.errorString()));
+    if (!parser.isSet(httpOpt))
+        httpPort = quint16(server.port() + 1);
+    if (!server.listenHttp(bind, httpPort))
+        return fail(QStringLiteral("cannot listen for HTTP on %1:%2: %3")
+                        .arg(bind.toString())
+                        .arg(httpPort)
                         .arg(server.errorString()));
     if (parser.isSet(controlOpt)) {
         quint16 controlPort = 0;

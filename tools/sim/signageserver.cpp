@@ -1,5 +1,7 @@
 #include "signageserver.h"
 
+#include "httpfileserver.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDomDocument>
@@ -36,8 +38,10 @@ QString timeStamp()
 SignageServer::SignageServer(QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
+    , m_http(new HttpFileServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &SignageServer::onNewConnection);
+    connect(m_http, &HttpFileServer::logLine, this, &SignageServer::log);
 }
 
 SignageServer::~SignageServer()
@@ -64,10 +68,47 @@ bool SignageServer::listen(const QHostAddress &address, quint16 port)
     return true;
 }
 
+bool SignageServer::listenHttp(const QHostAddress &address, quint16 port)
+{
+    if (!m_http->listen(address, port)) {
+        m_error = m_http->errorString();
+        log(QStringLiteral("HTTP cannot listen on %1:%2: %3")
+                .arg(address.toString())
+                .arg(port)
+                .arg(m_error));
+        return false;
+    }
+    log(QStringLiteral("HTTP listening on %1:%2, files %3")
+            .arg(m_http->address().toString())
+            .arg(m_http->port())
+            .arg(filesDir().isEmpty() ? QStringLiteral("(none)") : filesDir()));
+    return true;
+}
+
 void SignageServer::close()
 {
     disconnectTerminal();
     m_server->close();
+    m_http->close();
+}
+
+void SignageServer::setContentDir(const QString &dir)
+{
+    m_contentDir = dir;
+    m_http->setFilesDir(filesDir());
+}
+
+void SignageServer::setFilesDir(const QString &dir)
+{
+    m_filesDir = dir;
+    m_http->setFilesDir(filesDir());
+}
+
+QString SignageServer::filesDir() const
+{
+    if (!m_filesDir.isEmpty() || m_contentDir.isEmpty())
+        return m_filesDir;
+    return m_contentDir + QStringLiteral("/files");
 }
 
 bool SignageServer::isListening() const
@@ -94,6 +135,8 @@ quint16 SignageServer::httpPort() const
 {
     if (m_httpPort != 0)
         return m_httpPort;
+    if (m_http->isListening())
+        return m_http->port();
     return quint16(port() + 1);
 }
 

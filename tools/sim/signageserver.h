@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+class HttpFileServer;
 class QIODevice;
 class QTcpServer;
 class QTcpSocket;
@@ -22,6 +23,11 @@ class QTcpSocket;
 // terminal's requests from a content folder and pushes server commands on demand.
 // Everything received and sent is logged one line per frame and kept for
 // tests to look at.
+//
+// It owns the HTTP side as well (http()): the download, log upload and
+// statistics server the configuration announces. listenHttp() starts it; it
+// serves the content folder's files/ unless setFilesDir() names another folder,
+// and its request lines go to the same log.
 class SignageServer : public QObject
 {
     Q_OBJECT
@@ -72,9 +78,19 @@ public:
     QHostAddress address() const;
     QString errorString() const { return m_error; }
 
-    // Folder holding day-play.xml, tpl/<id> and zone/<id> (zones stored as UTF-8).
-    void setContentDir(const QString &dir) { m_contentDir = dir; }
+    // Starts the HTTP server; port 0 picks a free port. Unless setHttpPort()
+    // says otherwise, the configuration then announces the port it listens on.
+    bool listenHttp(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    HttpFileServer *http() const { return m_http; }
+
+    // Folder holding day-play.xml, tpl/<id> and zone/<id> (zones stored as UTF-8),
+    // and files/ with what the HTTP server hands out.
+    void setContentDir(const QString &dir);
     QString contentDir() const { return m_contentDir; }
+    // Folder the HTTP server serves instead of the content's files/; empty
+    // follows the content folder again.
+    void setFilesDir(const QString &dir);
+    QString filesDir() const;
 
     // Results of the coming authorization requests, one per request; the last
     // one stays in force once the others are used up.
@@ -82,7 +98,8 @@ public:
     void setAuthResult(quint32 result) { setAuthResults({result}); }
     QList<quint32> authResults() const { return m_authResults; }
 
-    // Advertised HTTP and log server port; 0 means listening port + 1.
+    // Advertised HTTP and log server port; 0 means the HTTP server's port when it
+    // listens, else the session port + 1.
     void setHttpPort(quint16 port) { m_httpPort = port; }
     quint16 httpPort() const;
     // Server address announced in the configuration; an empty address announces
@@ -192,11 +209,13 @@ private:
     void log(const QString &line);
 
     QTcpServer *m_server = nullptr;
+    HttpFileServer *m_http = nullptr;
     QPointer<QTcpSocket> m_socket;
     SimWire::StreamCutter m_cutter;
     QString m_error;
 
     QString m_contentDir;
+    QString m_filesDir;
     QList<quint32> m_authResults {AUTHORIZED};
     quint16 m_httpPort = 0;
     QString m_advertisedIp;

@@ -1,7 +1,9 @@
 #include "simcontrol.h"
 
+#include "httpfileserver.h"
 #include "signageserver.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -73,6 +75,17 @@ QString SimControl::helpText()
         "status                connection, terminal and counters\n"
         "frames [N]            the last N frames received (default 10)\n"
         "reports               answers received to 278 requests\n"
+        "HTTP server (NAME is a file name or a path ending in one):\n"
+        "  corrupt NAME [N]     next N downloads of NAME get one byte inverted (default 1)\n"
+        "  fail NAME [N]        next N requests for NAME get 500 (default 1)\n"
+        "  stall NAME           downloads of NAME stop halfway and hold the connection\n"
+        "  unstall NAME [cut]   complete the held downloads (cut: close their connections)\n"
+        "  delay MS             wait MS before every answer (0: none)\n"
+        "  faults [clear]       faults in force / remove them all\n"
+        "  postreply PATH STATUS [BODY]  answer POSTs to PATH so; postreply PATH restores\n"
+        "  files [DIR]          folder served (without DIR: the content's files/)\n"
+        "  requests [N]         the last N HTTP requests (default 10)\n"
+        "  uploads              log uploads and statistics received\n"
         "quit                  stop the simulator");
 }
 
@@ -186,6 +199,71 @@ QString SimControl::execute(const QString &line)
     }
     if (cmd == QLatin1String("reports"))
         return reports();
+    if (cmd == QLatin1String("corrupt") || cmd == QLatin1String("fail")) {
+        bool ok = true;
+        const int times = args.size() > 2 ? args[2].toInt(&ok) : 1;
+        if (args.size() < 2 || args.size() > 3 || !ok || times < 0)
+            return error(QStringLiteral("usage: %1 NAME [N]").arg(cmd));
+        if (cmd == QLatin1String("corrupt"))
+            m_server->http()->corrupt(args[1], times);
+        else
+            m_server->http()->fail(args[1], times);
+        return QStringLiteral("ok");
+    }
+    if (cmd == QLatin1String("stall")) {
+        if (args.size() != 2)
+            return error(QStringLiteral("usage: stall NAME"));
+        m_server->http()->stall(args[1]);
+        return QStringLiteral("ok");
+    }
+    if (cmd == QLatin1String("unstall")) {
+        if (args.size() < 2 || args.size() > 3
+            || (args.size() == 3 && args[2] != QLatin1String("cut")))
+            return error(QStringLiteral("usage: unstall NAME [cut]"));
+        m_server->http()->unstall(args[1], args.size() == 2);
+        return QStringLiteral("ok");
+    }
+    if (cmd == QLatin1String("delay")) {
+        bool ok = false;
+        const int ms = args.value(1).toInt(&ok);
+        if (args.size() != 2 || !ok || ms < 0)
+            return error(QStringLiteral("usage: delay MS"));
+        m_server->http()->setDelay(ms);
+        return QStringLiteral("ok");
+    }
+    if (cmd == QLatin1String("faults")) {
+        if (args.size() == 2 && args[1] == QLatin1String("clear")) {
+            m_server->http()->clearFaults();
+            return QStringLiteral("ok");
+        }
+        if (args.size() != 1)
+            return error(QStringLiteral("usage: faults [clear]"));
+        return (m_server->http()->faults() << QStringLiteral("ok")).join(QLatin1Char('\n'));
+    }
+    if (cmd == QLatin1String("postreply")) {
+        bool ok = args.size() == 2;
+        const int status = args.size() > 2 ? args[2].toInt(&ok) : 0;
+        if (!ok || status < 0 || status > 999)
+            return error(QStringLiteral("usage: postreply PATH [STATUS [BODY]]"));
+        m_server->http()->setPostReply(
+            args[1], status, args.mid(3).join(QLatin1Char(' ')).toUtf8());
+        return QStringLiteral("ok");
+    }
+    if (cmd == QLatin1String("files")) {
+        if (args.size() > 2)
+            return error(QStringLiteral("usage: files [DIR]"));
+        m_server->setFilesDir(args.value(1));
+        return QStringLiteral("ok files %1").arg(m_server->filesDir());
+    }
+    if (cmd == QLatin1String("requests")) {
+        bool ok = true;
+        const int count = args.size() > 1 ? args[1].toInt(&ok) : 10;
+        if (!ok || count < 0)
+            return error(QStringLiteral("usage: requests [N]"));
+        return requests(count);
+    }
+    if (cmd == QLatin1String("uploads"))
+        return uploads();
     if (cmd == QLatin1String("check")) {
         QStringList lines = m_server->checkContent();
         lines << (lines.isEmpty() ? QStringLiteral("ok content complete")
@@ -276,6 +354,16 @@ QString SimControl::status() const
     lines << QStringLiteral("heartbeats=%1").arg(m_server->heartbeatsReceived());
     lines << QStringLiteral("frames=%1").arg(m_server->receivedFrames().size());
     lines << QStringLiteral("reports=%1").arg(m_server->reports().size());
+    const HttpFileServer *http = m_server->http();
+    if (http->isListening())
+        lines << QStringLiteral("http=%1:%2").arg(http->address().toString()).arg(http->port());
+    else
+        lines << QStringLiteral("http=off");
+    lines << QStringLiteral("httpAnnounced=%1").arg(m_server->httpPort());
+    lines << QStringLiteral("files=%1").arg(http->filesDir());
+    lines << QStringLiteral("httpRequests=%1").arg(http->requests().size());
+    lines << QStringLiteral("uploads=%1").arg(http->uploads().size());
+    lines << QStringLiteral("statistics=%1").arg(http->statistics().size());
     lines << QStringLiteral("ok");
     return lines.join(QLatin1Char('\n'));
 }
@@ -299,6 +387,52 @@ QString SimControl::reports() const
                      .arg(report.terminalId, QString::fromUtf8(report.echoId),
                          describeParam(report.body));
     }
+    lines << QStringLiteral("ok");
+    return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+
+QString clock(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+} // namespace
+
+QString SimControl::requests(int count) const
+{
+    const QList<HttpFileServer::Request> all = m_server->http()->requests();
+    QStringList lines;
+    for (int i = qMax(0, all.size() - count); i < all.size(); ++i) {
+        const HttpFileServer::Request &r = all.at(i);
+        lines << QStringLiteral("%1 conn=%2 %3 %4 %5 sent=%6/%7")
+                     .arg(clock(r.timeMs), QString::number(r.connection), r.method, r.target,
+                         QString::number(r.status), QString::number(r.bytesSent),
+                         QString::number(r.contentLength))
+                + (r.complete ? QString() : QStringLiteral(" incomplete"));
+    }
+    lines << QStringLiteral("ok");
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString SimControl::uploads() const
+{
+    QStringList lines;
+    for (const HttpFileServer::Upload &upload : m_server->http()->uploads()) {
+        QString line = QStringLiteral("%1 %2 status=%3 bytes=%4")
+                           .arg(clock(upload.timeMs), upload.path, QString::number(upload.status),
+                               QString::number(upload.size));
+        for (const HttpFileServer::Part &part : upload.parts)
+            line += QStringLiteral(" %1=\"%2\"(%3)")
+                        .arg(part.name, part.fileName, QString::number(part.data.size()));
+        if (!upload.error.isEmpty())
+            line += QStringLiteral(" error: ") + upload.error;
+        lines << line;
+    }
+    for (const HttpFileServer::Post &post : m_server->http()->statistics())
+        lines << QStringLiteral("%1 %2 %3")
+                     .arg(clock(post.timeMs), post.path, describeParam(post.body));
     lines << QStringLiteral("ok");
     return lines.join(QLatin1Char('\n'));
 }

@@ -40,6 +40,8 @@ private:
     QString status() const;
     QString frames(int count) const;
     QString reports() const;
+    QString requests(int count) const;
+    QString uploads() const;
     void onControlConnection();
     void onStdin();
 
