@@ -32,10 +32,11 @@ QByteArray md5Hex(const QByteArray &data)
 QByteArray pattern(int size, int seed)
 {
     QByteArray data(size, '\0');
+    char *out = data.data();
     quint32 x = quint32(seed) * 2654435761u + 1;
     for (int i = 0; i < size; ++i) {
         x = x * 1103515245u + 12345u;
-        data[i] = char(x >> 24);
+        out[i] = char(x >> 24);
     }
     return data;
 }

@@ -151,11 +151,19 @@ int main(int argc, char *argv[])
                         .arg(server.errorString()));
     if (!parser.isSet(httpOpt))
         httpPort = quint16(server.port() + 1);
-    if (!server.listenHttp(bind, httpPort))
+    bool httpListening = server.listenHttp(bind, httpPort);
+    if (!httpListening && !parser.isSet(httpOpt)) {
+        // The session port's neighbour is taken: any port will do, the
+        // configuration announces the one in use.
+        fprintf(stderr, "lumasim: HTTP port %u is taken, using a free one\n", unsigned(httpPort));
+        httpListening = server.listenHttp(bind, 0);
+    }
+    if (!httpListening)
         return fail(QStringLiteral("cannot listen for HTTP on %1:%2: %3")
                         .arg(bind.toString())
                         .arg(httpPort)
                         .arg(server.errorString()));
+    fprintf(stderr, "lumasim: http port %u\n", unsigned(server.httpPort()));
     if (parser.isSet(controlOpt)) {
         quint16 controlPort = 0;
         if (!parsePort(parser.value(controlOpt), controlPort, true))
