@@ -38,9 +38,13 @@ ServerSession::ServerSession(const QString &statusPath, QObject *parent)
     : QObject(parent)
     , m_statusFile(statusPath)
     , m_timer(this)
+    , m_downloadTimer(this)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &ServerSession::onTimer);
+    m_downloadTimer.setInterval(1000);
+    connect(&m_downloadTimer, &QTimer::timeout, this,
+            &ServerSession::slot_handleDownloadTimeout);
     loadSettings();
 }
 

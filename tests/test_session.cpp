@@ -1,11 +1,13 @@
 #include "clock.h"
 #include "commandrunner.h"
+#include "downloadthread.h"
 #include "fakerunner.h"
 #include "globals.h"
 #include "httpclient.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
 #include "serversession.h"
+#include "httpfileserver.h"
 #include "signageserver.h"
 #include "statusfile.h"
 #include "testenv.h"
@@ -36,16 +38,21 @@ private slots:
     void scheduleChangeRestartsTheWalk();
     void silentServerIsReconnected();
     void unsafeIdsAreSkipped();
+    void downloadsEveryFileThenSwitchesAndReloads();
+    void corruptFileIsFetchedAgain();
 
 private:
     // Runs the session until done() holds: waits for data really, and skips the
     // one-second pauses between passes by moving the clock.
     bool drive(const std::function<bool()> &done, int maxPasses = 200);
     void startSession(const QString &content = QString());
+    void startDownloads();
+    int sudoCalls() const;
     QString data(const QString &relative) const { return m_env->dataRoot() + "/data/" + relative; }
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<SignageServer> m_server;
+    std::unique_ptr<DownloadThread> m_downloads;
     std::unique_ptr<ServerSession> m_session;
     std::unique_ptr<NotifyListener> m_player;
     std::shared_ptr<FakeRunner> m_runner;
@@ -65,6 +72,7 @@ void TestSession::init()
         R"({"terminalId":"001A2B3C4D5E100","mac":"00-1A-2B-3C-4D-5E",)"
         R"("connHost":":","password":"pw","status":5,"volume":"0.1"})");
     m_runner = std::make_shared<FakeRunner>();
+    m_runner->realPrograms = {"wget"};
     m_previousRunner = CommandRunner::install(m_runner);
 
     // A stand-in player that records what the service tells it.
@@ -87,6 +95,7 @@ void TestSession::init()
 void TestSession::cleanup()
 {
     m_session.reset();
+    m_downloads.reset();
     HttpClient::waitForNotices(10000);
     m_server.reset();
     m_player.reset();
@@ -103,7 +112,23 @@ void TestSession::startSession(const QString &content)
     StatusFile::update(data("status.json"),
         [this](QJsonObject &o) { o["connHost"] = QString("127.0.0.1:%1").arg(m_server->port()); });
     m_session = std::make_unique<ServerSession>();
+    m_session->setDownloadThread(m_downloads.get());
     m_session->start();
+}
+
+void TestSession::startDownloads()
+{
+    QVERIFY(m_server->listenHttp(QHostAddress::LocalHost, 0));
+    m_downloads = std::make_unique<DownloadThread>();
+    m_downloads->start();
+}
+
+int TestSession::sudoCalls() const
+{
+    int n = 0;
+    for (const auto &call : m_runner->calls())
+        n += call.program == "sudo";
+    return n;
 }
 
 bool TestSession::drive(const std::function<bool()> &done, int maxPasses)
@@ -239,7 +264,7 @@ void TestSession::reconnectsAfterDisconnectWithoutNewTimeSync()
         walk << QString("%1/%2").arg(frame.protocol).arg(frame.command);
     // Configuration again, but no time request: the last sync is fresh.
     QCOMPARE(walk.mid(0, 3), (QStringList {"273/1", "273/100", "257/5"}));
-    QCOMPARE(m_runner->calls().size(), 2);
+    QCOMPARE(sudoCalls(), 2);
 }
 
 void TestSession::answersServerRequests()
@@ -373,6 +398,72 @@ void TestSession::unsafeIdsAreSkipped()
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(log.contains("Refuse template list id \"..%2F..%2Fevil.l\""));
     QVERIFY(log.contains("Refuse zone id \"..\""));
+}
+
+void TestSession::downloadsEveryFileThenSwitchesAndReloads()
+{
+    startDownloads();
+    startSession();
+    const bool ready = drive([this] { return m_session->contentReady(); }, 400);
+    if (!ready) {
+        qDebug() << "left" << m_session->downloadFiles() << "done" << m_session->doneFiles()
+                 << "current" << m_session->currentDownload() << "step" << m_session->step();
+        for (const auto &r : m_server->http()->requests())
+            qDebug() << r.method << r.target << r.status;
+        qDebug().noquote() << readFile(MiscFunc::logFilePath(MiscFunc::getDate())).right(3000);
+    }
+    QVERIFY(ready);
+
+    // Every file of the playbill arrived verified, one after another in list order.
+    const QList<QString> done = m_session->doneFiles();
+    QVERIFY(!done.isEmpty());
+    QVERIFY(m_session->downloadFiles().isEmpty());
+    QStringList fetched;
+    for (const auto &request : m_server->http()->requests()) {
+        if (!request.name.endsWith(".md5"))
+            fetched << request.target.mid(1);
+    }
+    QCOMPARE(fetched, QStringList(done));
+    for (const QString &entry : done) {
+        const QString name = entry.mid(entry.lastIndexOf('/') + 1);
+        const QByteArray bytes = readFile(data("mtl/" + name));
+        QVERIFY2(!bytes.isEmpty(), qPrintable(name));
+        QVERIFY(name.contains(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
+    }
+    // The new playbill is in place only now, and the player was told once.
+    QCOMPARE(readFile(data("day-play.xml")), m_server->daySchedule());
+    QVERIFY(!QFile::exists(data("day-play.xml.tmp")));
+    HttpClient::waitForNotices(10000);
+    QTRY_COMPARE(m_playerCommands.count("RELOAD "), 1);
+    QCOMPARE(m_playerCommands.last(), QString("RELOAD "));
+
+    // The progress report then lists nothing left to fetch.
+    m_server->requestDownloadReport("dl-1");
+    QVERIFY(drive([this] { return !m_server->reports().isEmpty(); }));
+    QVERIFY(m_server->reports().first().body.contains(
+        "<download downloadcount=\"0\" downloadedCount=\"0\"/>"));
+
+    // With content in place, heartbeats keep the link alive.
+    QVERIFY(drive([this] { return m_server->heartbeatsReceived() >= 1; }, 400));
+}
+
+void TestSession::corruptFileIsFetchedAgain()
+{
+    startDownloads();
+    const QStringList files = m_server->contentFiles();
+    QVERIFY(!files.isEmpty());
+    const QString victim = files.first().mid(files.first().lastIndexOf('/') + 1);
+    m_server->http()->corrupt(victim, 1);
+    startSession();
+    QVERIFY(drive([this] { return m_session->contentReady(); }, 400));
+    int gets = 0;
+    for (const auto &request : m_server->http()->requests())
+        gets += request.name == victim;
+    QCOMPARE(gets, 2);
+    const QByteArray bytes = readFile(data("mtl/" + victim));
+    QVERIFY(victim.contains(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QVERIFY(log.contains("Downloaded file: " + victim + " with wrong md5: "));
 }
 
 QTEST_MAIN(TestSession)
