@@ -21,7 +21,7 @@ void DownloadTracker::restart()
 }
 
 DownloadTracker::Step DownloadTracker::step(
-    DownloadThread &thread, const QString &httpIp, int httpPort)
+    DownloadThread &thread, const QString &httpIp, int httpPort, bool collecting)
 {
     if (!downloadFiles.isEmpty()) {
         if (currentDownload.isEmpty()) {
@@ -46,7 +46,7 @@ DownloadTracker::Step DownloadTracker::step(
         currentDownload.clear();
         return Step::Completed;
     }
-    if (downloadedSomething) {
+    if (downloadedSomething && !collecting) {
         renameDayPlaybill();
         downloadedSomething = false;
         return Step::Switched;

@@ -28,7 +28,9 @@ public:
     bool downloadedSomething = false;
 
     // One hand-over step; httpIp/httpPort is the configuration's file server.
-    Step step(DownloadThread &thread, const QString &httpIp, int httpPort);
+    // While the session is still collecting the playbill's lists and zones,
+    // files are fetched but the playbill is not switched yet.
+    Step step(DownloadThread &thread, const QString &httpIp, int httpPort, bool collecting = false);
     // A new schedule: forget both lists (a file on its way still completes).
     void restart();
 

@@ -43,8 +43,7 @@ ServerSession::ServerSession(const QString &statusPath, QObject *parent)
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &ServerSession::onTimer);
     m_downloadTimer.setInterval(1000);
-    connect(&m_downloadTimer, &QTimer::timeout, this,
-            &ServerSession::slot_handleDownloadTimeout);
+    connect(&m_downloadTimer, &QTimer::timeout, this, &ServerSession::slot_handleDownloadTimeout);
     loadSettings();
 }
 
@@ -96,7 +95,11 @@ void ServerSession::slot_handleDownloadTimeout()
     // soon as the previous one is verified.
     for (;;) {
         const QString url = m_tracker.currentDownload;
-        switch (m_tracker.step(*m_downloadThread, m_serverConfig.httpIp, m_serverConfig.httpPort)) {
+        // The walk may still add lists and zones: no switch before it is done.
+        const bool collecting = !m_tplIds.isEmpty() || !m_zoneIds.isEmpty()
+            || m_step == REQ_SCHEDULE || m_step == REQ_TPL || m_step == REQ_ZONE;
+        switch (m_tracker.step(
+            *m_downloadThread, m_serverConfig.httpIp, m_serverConfig.httpPort, collecting)) {
         case DownloadTracker::Step::Completed:
             m_nextActionMs = 0;
             if (m_recordFile)
@@ -685,6 +688,10 @@ void ServerSession::handleZone(const QByteArray &frame)
     m_zoneIds.removeFirst();
     m_step = m_zoneIds.isEmpty() ? REQ_FILE : REQ_ZONE;
     m_nextActionMs = 0;
+    // The walk is done: files already in may complete the playbill at once.
+    if (m_step == REQ_FILE)
+        QMetaObject::invokeMethod(
+            this, &ServerSession::slot_handleDownloadTimeout, Qt::QueuedConnection);
 }
 
 void ServerSession::queueAnswer(

@@ -328,7 +328,9 @@ void TestDownload::handOverOneFileAtATime()
     QTRY_VERIFY(thread.allDownloaded());
     QCOMPARE(tracker.step(thread, "H", 80), Step::Completed);
 
-    // Only now the new playbill is switched in, once.
+    // Not while the session still collects lists and zones; then, once.
+    QCOMPARE(tracker.step(thread, "H", 80, true), Step::Idle);
+    QCOMPARE(readFile(m_env->dataRoot() + "/data/day-play.xml"), QByteArray("old"));
     QCOMPARE(tracker.step(thread, "H", 80), Step::Switched);
     QCOMPARE(readFile(m_env->dataRoot() + "/data/day-play.xml"), QByteArray("new"));
     QVERIFY(!QFile::exists(m_env->dataRoot() + "/data/day-play.xml.tmp"));

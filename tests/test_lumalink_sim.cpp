@@ -1,9 +1,11 @@
+#include "notifylistener.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -44,6 +46,13 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     const quint16 port = freePort();
     const QString simLog = env.home() + "/sim.log";
 
+    // A stand-in player records what the service tells it.
+    QStringList playerCommands;
+    NotifyListener player(true, NotifyListener::Order::AnswerThenAct);
+    QVERIFY(player.listen(12223));
+    player.setHandler(
+        [&](const QString &cmd, const QString &param) { playerCommands << cmd + " " + param; });
+
     QProcess sim;
     sim.setProcessEnvironment(env.processEnvironment());
     sim.start(QStringLiteral(LUMASIM_BIN),
@@ -60,6 +69,10 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     service.setProcessEnvironment(env.processEnvironment());
     service.start(QStringLiteral(LUMALINK_BIN), QStringList());
     QVERIFY(service.waitForStarted(5000));
+    auto stopBoth = qScopeGuard([&] {
+        stop(service);
+        stop(sim);
+    });
 
     auto status
         = [&] { return QJsonDocument::fromJson(readFile(root + "/data/status.json")).object(); };
@@ -72,8 +85,8 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     QCOMPARE(id.size(), 15);
     QCOMPARE(status()["connHost"].toString(), QString("127.0.0.1:%1").arg(port));
 
-    for (const char *file : {"tpl/tl100.l", "tpl/tl200.l", "zone/z1001.z", "zone/z1002.z",
-             "zone/z1003.z", "day-play.xml.tmp"})
+    for (const char *file :
+        {"tpl/tl100.l", "tpl/tl200.l", "zone/z1001.z", "zone/z1002.z", "zone/z1003.z"})
         QVERIFY2(QFile::exists(root + "/data/" + file), file);
 
     // The clock was set through the (stand-in) sudo, the password on its input.
@@ -85,6 +98,19 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     QVERIFY(log.contains(QString("[ TCP ] - [ INFO ]  Tcp connected to 127.0.0.1:%1").arg(port)));
     QVERIFY(log.contains("Receive inner handshake and response"));
     QVERIFY(log.contains("Request protocol=257, command=7, request zoneId=z2001.z"));
+
+    // Every file arrives verified, then the new playbill replaces the old one
+    // and the player is told to reload, once.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root + "/data/day-play.xml"), 60000);
+    QVERIFY(!QFile::exists(root + "/data/day-play.xml.tmp"));
+    const QStringList media
+        = QDir(QStringLiteral(LUMA_SAMPLE_CONTENT) + "/files").entryList(QDir::Files);
+    QVERIFY(!media.isEmpty());
+    for (const QString &name : media)
+        QCOMPARE(readFile(root + "/data/mtl/" + name),
+            readFile(QStringLiteral(LUMA_SAMPLE_CONTENT) + "/files/" + name));
+    QTRY_COMPARE_WITH_TIMEOUT(playerCommands.count("RELOAD "), 1, 10000);
+    QVERIFY(playerCommands.contains("STATUS 4"));
 
     stop(service);
     stop(sim);

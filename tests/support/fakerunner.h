@@ -22,7 +22,7 @@ public:
     };
 
     CommandResult run(const QString &program, const QStringList &args, const QByteArray &input,
-                      int startMs, int finishMs) override
+        int startMs, int finishMs) override
     {
         {
             QMutexLocker lock(&m_mutex);
