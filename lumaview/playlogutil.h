@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+// The player's play log. Whatever should end up in the service's statistics
+// database (a finished play, the last use of a file) becomes one SQL statement,
+// stored as one line "SQL|<statement>\r\n" in data/storageMsg.txt; the sender
+// (SendThread) delivers the lines to the service. Shared by the GUI thread,
+// the scheduler and the sender: every append, and the sender's take-over of
+// the file, happen under one process-wide lock.
+class PlayLogUtil : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit PlayLogUtil(QWidget *parent = nullptr);
+
+    // Appends type + "|" + content + "\r\n". A file that cannot be opened
+    // loses the line.
+    void writeMessage(const QString &type, const QString &content);
+
+    // Records a play that just ended: played `times` times in a row for
+    // `duration` seconds each, so it began duration x times seconds ago.
+    // playType is 0 for the day programme, 2 for the insert programme.
+    void insertPlayDetail(
+        const QString &name, int playType, int times, int duration, const QString &mtlType);
+
+    // Marks a file (template list, zone, template or media) as used now.
+    void updateFileAccessTime(const QString &name);
+
+    QString messageFilePath() const { return m_messagePath; }
+
+    // Moves the message file to workPath under the append lock, so that every
+    // line is either complete in the moved file or goes to a fresh message
+    // file. False when there is no message file or it could not be moved.
+    bool takeOverMessageFile(const QString &workPath);
+
+    // A value ready to stand between single quotes in a statement.
+    static QString sqlText(const QString &value);
+
+private:
+    QString m_messagePath;
+};

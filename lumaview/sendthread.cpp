@@ -1,0 +1,210 @@
+#include "sendthread.h"
+
+#include "miscfunc.h"
+#include "notifyprotocol.h"
+#include "playlogutil.h"
+#include "version.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+
+SendThread::SendThread(QObject *parent)
+    : QThread(parent)
+    , m_workPath(MiscFunc::dataPath(QStringLiteral("data/storageMsg.temp")))
+{ }
+
+SendThread::~SendThread()
+{
+    stop();
+}
+
+void SendThread::init(PlayLogUtil *playLog)
+{
+    m_playLog = playLog;
+}
+
+void SendThread::setTimings(int periodMs, int postTimeoutMs)
+{
+    m_periodMs = periodMs;
+    m_postTimeoutMs = postTimeoutMs;
+}
+
+void SendThread::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_wake.notify_all();
+        if (m_loop)
+            QMetaObject::invokeMethod(m_loop, "quit", Qt::QueuedConnection);
+    }
+    if (isRunning() && QThread::currentThread() != this) {
+        quit();
+        wait();
+        m_runEnded.load(std::memory_order_acquire); // everything run() did is now visible
+    }
+}
+
+void SendThread::run()
+{
+    while (!m_stop) {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait_for(lock, std::chrono::milliseconds(m_periodMs.load()),
+                [this] { return m_stop.load(); });
+        }
+        if (m_stop)
+            break;
+        checkMessageFile();
+        ++m_passes;
+    }
+    m_runEnded.store(true, std::memory_order_release);
+}
+
+void SendThread::checkMessageFile()
+{
+    try {
+        if (QFile::exists(m_workPath)) {
+            // An earlier pass did not finish (the program ended or crashed on
+            // the way): deliver what it had not handled yet.
+            deliverWorkFile(readProgress());
+            return;
+        }
+        // A pass that ended between removing the work file and its progress.
+        QFile::remove(progressFilePath());
+        if (!m_playLog || !m_playLog->takeOverMessageFile(m_workPath))
+            return;
+        deliverWorkFile(0);
+    } catch (...) {
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SendThread"),
+            QStringLiteral("checkMessageFile fail"));
+    }
+}
+
+bool SendThread::deliverWorkFile(qint64 from)
+{
+    QFile file(m_workPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    // A position that is not at a line start cannot come from this thread:
+    // start over rather than risk skipping a line.
+    if (from < 0 || from > bytes.size() || (from > 0 && bytes.at(int(from) - 1) != '\n'))
+        from = 0;
+    int pos = int(from);
+    while (pos < bytes.size()) {
+        const int newline = bytes.indexOf('\n', pos);
+        const int end = newline < 0 ? bytes.size() : newline + 1;
+        processReadMessage(bytes.mid(pos, end - pos));
+        pos = end;
+        writeProgress(pos);
+        if (m_stop && pos < bytes.size())
+            return false; // the rest waits in the work file for the next start
+    }
+    QFile::remove(m_workPath);
+    QFile::remove(progressFilePath());
+    return true;
+}
+
+qint64 SendThread::readProgress() const
+{
+    QFile file(progressFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    bool ok = false;
+    const qint64 position = file.readAll().trimmed().toLongLong(&ok);
+    return ok ? position : 0;
+}
+
+void SendThread::writeProgress(qint64 position) const
+{
+    // Fixed width, written in place with one write: the file never holds a
+    // half-updated number.
+    QFile file(progressFilePath());
+    if (!file.open(QIODevice::ReadWrite))
+        return;
+    file.write(QByteArray::number(position).rightJustified(20, '0'));
+    file.close();
+}
+
+void SendThread::processReadMessage(const QByteArray &line)
+{
+    QByteArray bytes = line;
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    const QString text = QString::fromUtf8(bytes);
+    const int bar = text.indexOf(QLatin1Char('|'));
+    if (bar <= 0)
+        return; // empty line, or no type
+    const QString type = text.left(bar);
+    QString content = text.mid(bar + 1);
+    // The line end is not part of the statement; a re-queued statement gets
+    // exactly one line end again.
+    while (content.endsWith(QLatin1Char('\n')) || content.endsWith(QLatin1Char('\r')))
+        content.chop(1);
+    if (content.isEmpty())
+        return;
+    notifyService(type, content);
+}
+
+QString SendThread::notifyService(const QString &cmd, const QString &param)
+{
+    const QString url = NotifyProtocol::buildUrl(SERVICE_PORT, cmd, param);
+    const QString reply = post(url, QString(), QByteArray());
+    if (cmd == QLatin1String("SQL") && reply.isEmpty() && m_playLog)
+        m_playLog->writeMessage(QStringLiteral("SQL"), param);
+    return reply;
+}
+
+QString SendThread::post(const QString &url, const QString &contentType, const QByteArray &body)
+{
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    QNetworkRequest request {QUrl(url, QUrl::TolerantMode)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+        contentType.isEmpty() ? QStringLiteral("application/x-www-form-urlencoded") : contentType);
+    QNetworkReply *reply = manager.post(request, body);
+
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    timer.start(m_postTimeoutMs.load());
+    bool stopping = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_loop = &loop;
+        stopping = m_stop;
+    }
+    if (!stopping && !reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_loop = nullptr;
+    }
+
+    QString result;
+    if (reply->isFinished() && reply->error() == QNetworkReply::NoError) {
+        QByteArray data = reply->readAll();
+        const int nul = data.indexOf('\0');
+        if (nul >= 0)
+            data.truncate(nul);
+        result = QString::fromUtf8(data);
+    } else {
+        reply->abort();
+    }
+    delete reply;
+    return result;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+class PlayLogUtil;
+class QEventLoop;
+
+// Delivers the play log to the service: every 6 seconds it takes the message
+// file over (renamed to data/storageMsg.temp, the work file) and sends each
+// line as the local command "SQL" to port 12222. A statement the service does
+// not answer goes back into the message file for the next pass.
+//
+// No line is lost and none is sent twice by a pass: after each line the
+// position reached is recorded next to the work file, so a work file left by a
+// crash or by stop() is resumed where it stopped at the next pass, before a
+// new message file is taken over.
+class SendThread : public QThread
+{
+    Q_OBJECT
+public:
+    explicit SendThread(QObject *parent = nullptr);
+    ~SendThread() override;
+
+    void init(PlayLogUtil *playLog);
+    // Ends the thread: cuts the sleep and a pending request short, and returns
+    // once the thread has finished.
+    void stop();
+
+    // One delivery pass (normally run by the thread).
+    void checkMessageFile();
+    // Sends one stored line "TYPE|content" (with or without its line end).
+    void processReadMessage(const QByteArray &line);
+    // Returns the reply body; empty when the service did not answer. An
+    // unanswered "SQL" goes back into the message file.
+    QString notifyService(const QString &cmd, const QString &param);
+    // POST with a 5 s limit; the body of a successful reply, otherwise empty.
+    QString post(const QString &url, const QString &contentType, const QByteArray &body);
+
+    QString workFilePath() const { return m_workPath; }
+    QString progressFilePath() const { return m_workPath + QStringLiteral(".pos"); }
+
+    // Test hooks: shorter period and request limit, and the number of passes run.
+    void setTimings(int periodMs, int postTimeoutMs);
+    int passCount() const { return m_passes.load(); }
+
+protected:
+    void run() override;
+
+private:
+    bool deliverWorkFile(qint64 from);
+    qint64 readProgress() const;
+    void writeProgress(qint64 position) const;
+
+    std::atomic<bool> m_stop {false};
+    QString m_workPath;
+    PlayLogUtil *m_playLog = nullptr;
+
+    std::atomic<int> m_periodMs {6000};
+    std::atomic<int> m_postTimeoutMs {5000};
+    std::atomic<int> m_passes {0};
+    std::atomic<bool> m_runEnded {false}; // published last by run()
+
+    std::mutex m_mutex; // guards the wait and m_loop
+    std::condition_variable m_wake;
+    QEventLoop *m_loop = nullptr; // the running request's loop, cut short by stop()
+};

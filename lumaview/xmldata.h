@@ -1,0 +1,147 @@
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+// The content the service stores for the player, as plain value records:
+// the day playbill (data/day-play.xml), the template lists it names
+// (data/tpl/), the templates those lists name (data/mtl/) and the zone files
+// (data/zone/). Every attribute is optional: a missing text reads as empty,
+// a missing or non-decimal number as 0, unless a field says otherwise.
+namespace CONVERTXMLDATA {
+
+// One zone entry of a day programme.
+struct DAY_ZONE
+{
+    QString p; // zone file name in data/zone/
+    QString n;
+    int l = 0; // length in seconds
+};
+
+// A "TPL" (day programme) or "ITPL" (insert programme) entry of the playbill.
+struct DAY_TPL
+{
+    QString p; // template list file name in data/tpl/
+    QString s; // date "yyyy-MM-dd" on which an insert programme applies
+    int l = 0;
+    int b = 0; // insert window start, seconds after local midnight
+    int e = 0; // insert window end, seconds after local midnight (inclusive)
+    QList<DAY_ZONE> zones;
+};
+
+struct DAY_PLAY
+{
+    DAY_TPL tpl;
+    DAY_TPL itpl;
+};
+
+// One template of a template list.
+struct TP_CTRL
+{
+    QString name; // template file name in data/mtl/, and the template's identity
+    int len = 0; // seconds on screen
+    int ttimes = 0;
+    int etimes = 0;
+    int istiming = 0;
+    int timing = 0;
+};
+
+struct TP_LIST
+{
+    QString name; // the list's own file name
+    QList<TP_CTRL> ctrls;
+};
+
+// One zone area of a template, in design pixels.
+struct TP_AREA
+{
+    QString Title; // zone name, matched against the name of a zone file
+    int Width = 0;
+    int Height = 0;
+    int Top = 0;
+    int Left = 0;
+    int Zindex = 0;
+    QString Scale;
+};
+
+struct TP_CONTENT
+{
+    QString name; // the list entry's name
+    int Width = 0;
+    int Height = 0;
+    QString BackgroundColor;
+    QString BackgroundRepeat;
+    QString BackgroundPosition;
+    QString BackgroundSize;
+    QString Background; // Base64 image
+    QList<TP_AREA> areas;
+};
+
+// One material of a zone's play list.
+struct ZONE_MTL
+{
+    QString name; // file name in data/mtl/ and name in the play log
+    int len = 0; // seconds
+    int ttimes = 0;
+    int etimes = 0;
+    QString type; // "pic", "video", "audio", "text", "font", "clock", "weather", ...
+    int ttype = 0; // transition effect of a picture, 0 for none
+    QString url;
+    int refreshInterval = 0;
+    double volume = 0;
+    QString caption;
+    QString font;
+    int fsize = 0;
+    QString color;
+    QString bgcolor;
+    int udl = 0;
+    int bold = 0;
+    int italic = 0;
+    int speed = 0;
+    int movemode = 0;
+    QString timeZoneID;
+    QString datefotmat; // spelled as the attribute is
+    QString customerFormat;
+    double zoomstep = 0;
+    int IdleTime = 0;
+    QString address; // default channel of a weather or stream material
+    int l = 0;
+    int st = 0;
+    int it = 0;
+    int rt = 0;
+    QList<QString> cn; // names shown by a weather zone
+};
+
+struct ZONE_CTRL
+{
+    QString name; // matched against the Title of a template area
+    QList<ZONE_MTL> mtls;
+};
+
+// Zone contents of one template selection, handed from the scheduler to the window.
+struct TP_ZONE_CTRL
+{
+    quint8 kind = 0; // 1 when the zones belong to the insert programme
+    QList<ZONE_CTRL> zones;
+};
+
+// Parsers: each reads its file whole as UTF-8 text (a stored zone file may
+// declare GBK while holding UTF-8 bytes) and never throws or logs. A file
+// that cannot be read or parsed, or has the wrong root, changes nothing
+// further. xml_tpList, xml_tpFileContent and xml_zoneFileContent only append;
+// the caller passes fresh records.
+void xml_dayPlay(const QString &path, DAY_PLAY &play);
+void xml_tpList(const QString &path, TP_LIST &list);
+void xml_tpFileContent(const QString &path, TP_CONTENT &content);
+void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone);
+
+// Registers the records that travel in queued signals, under the names
+// "CONVERTXMLDATA::TP_CONTENT" and "CONVERTXMLDATA::TP_ZONE_CTRL".
+// Safe to call more than once and from any thread.
+void registerMetaTypes();
+
+} // namespace CONVERTXMLDATA
+
+Q_DECLARE_METATYPE(CONVERTXMLDATA::TP_CONTENT)
+Q_DECLARE_METATYPE(CONVERTXMLDATA::TP_ZONE_CTRL)
