@@ -58,6 +58,29 @@ CommandResult ProcessRunner::run(const QString &program, const QStringList &args
     return result;
 }
 
+CommandResult ProcessRunner::runWatched(const QString &program, const QStringList &args,
+    const std::function<void()> &whileRunning, int pollMs)
+{
+    CommandResult result;
+    QProcess process;
+    process.start(program, args);
+    result.started = process.waitForStarted(30000);
+    if (!result.started)
+        return result;
+    process.closeWriteChannel();
+    while (!process.waitForFinished(pollMs)) {
+        if (process.state() == QProcess::NotRunning)
+            break;
+        if (whileRunning)
+            whileRunning();
+    }
+    result.finished = true;
+    result.output = process.readAllStandardOutput();
+    result.errorOutput = process.readAllStandardError();
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
 bool ProcessRunner::startDetached(const QString &program, const QStringList &args)
 {
     return QProcess::startDetached(program, args);

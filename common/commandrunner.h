@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 struct CommandResult
@@ -29,6 +30,16 @@ public:
         const QByteArray &input = QByteArray(), int startMs = 30000, int finishMs = 30000)
         = 0;
 
+    // Like run() without input or time limit, calling whileRunning about every
+    // pollMs until the program ends (to follow a file it writes).
+    virtual CommandResult runWatched(const QString &program, const QStringList &args,
+        const std::function<void()> &whileRunning, int pollMs = 20)
+    {
+        Q_UNUSED(whileRunning);
+        Q_UNUSED(pollMs);
+        return run(program, args, QByteArray(), 30000, -1);
+    }
+
     // Starts a program that outlives the caller (the player restart).
     virtual bool startDetached(const QString &program, const QStringList &args) = 0;
 
@@ -46,5 +57,7 @@ class ProcessRunner : public CommandRunner
 public:
     CommandResult run(const QString &program, const QStringList &args, const QByteArray &input,
         int startMs, int finishMs) override;
+    CommandResult runWatched(const QString &program, const QStringList &args,
+        const std::function<void()> &whileRunning, int pollMs) override;
     bool startDetached(const QString &program, const QStringList &args) override;
 };

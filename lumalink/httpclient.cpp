@@ -5,6 +5,7 @@
 #include "notifyclient.h"
 #include "version.h"
 
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
 #include <QHttpMultiPart>
@@ -31,6 +32,42 @@ QThreadPool &noticePool()
     }();
     return *pool;
 }
+
+// Hashes a file while another program is still appending to it, so the digest
+// of a large download is ready almost as soon as the transfer ends.
+class GrowingFileHash
+{
+public:
+    explicit GrowingFileHash(const QString &path)
+        : m_path(path)
+    { }
+
+    void catchUp()
+    {
+        QFile file(m_path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        if (file.size() < m_pos) {
+            // Rewritten from the start: begin again.
+            m_hash.reset();
+            m_pos = 0;
+        }
+        file.seek(m_pos);
+        for (;;) {
+            const QByteArray block = file.read(1 << 20);
+            if (block.isEmpty())
+                break;
+            m_hash.addData(block);
+            m_pos += block.size();
+        }
+    }
+    QString hex() const { return QString::fromLatin1(m_hash.result().toHex()); }
+
+private:
+    QString m_path;
+    QCryptographicHash m_hash {QCryptographicHash::Md5};
+    qint64 m_pos = 0;
+};
 
 QString replyText(QNetworkReply *reply)
 {
@@ -161,22 +198,28 @@ bool HttpClient::downloadFile(const QString &url)
                 url + QStringLiteral(".md5")},
             QByteArray(), 30000, -1);
     }
-    const CommandResult result = runner->run(QStringLiteral("wget"),
+    GrowingFileHash growing(target + QStringLiteral(".tmp"));
+    const CommandResult result = runner->runWatched(QStringLiteral("wget"),
         {QStringLiteral("-nv"), QStringLiteral("-t"), QStringLiteral("10"), QStringLiteral("-T"),
             timeout, QStringLiteral("-O"), target + QStringLiteral(".tmp"),
             QStringLiteral("--no-check-certificate"), url},
-        QByteArray(), 30000, -1);
+        [&growing] { growing.catchUp(); });
     if (!result.started || !result.finished || result.exitCode != 0) {
         MiscFunc::writeLog(
             QStringLiteral("WARN"), module, QStringLiteral("Download file failed: ") + name);
         return false;
     }
+    growing.catchUp();
     if (!QFile::rename(target + QStringLiteral(".tmp"), target)) {
         MiscFunc::writeLog(
             QStringLiteral("WARN"), module, QStringLiteral("Download rename file failed: ") + name);
         return false;
     }
-    const QString md5 = MiscFunc::getFileMD5(target);
+    // The digest taken on the way counts only when it matches; otherwise the
+    // whole file is hashed again before it is refused.
+    QString md5 = growing.hex();
+    if (!name.toLower().contains(md5))
+        md5 = MiscFunc::getFileMD5(target);
     if (name.toLower().contains(md5)) {
         MiscFunc::writeLog(
             QStringLiteral("INFO"), module, QStringLiteral("Downloaded file: ") + name);
