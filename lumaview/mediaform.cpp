@@ -46,7 +46,6 @@ bool isTextType(const QString &type)
 MediaForm::MediaForm(MainWindow *mainWindow, QWidget *parent)
     : QWidget(parent)
     , m_mainWindow(mainWindow)
-    , m_tickTimer(new QTimer(this))
     , m_home(QDir::homePath())
 {
     qRegisterMetaType<MediaForm *>("MediaForm*");
@@ -56,6 +55,9 @@ MediaForm::MediaForm(MainWindow *mainWindow, QWidget *parent)
     setWindowFlags(Qt::FramelessWindowHint);
     // The zone wakes only when something is due: the end of a material, a web
     // reload, or a swipe; no polling while a still picture is shown.
+    // Made here, not in the initialiser list: the child-added event it sends
+    // reaches event(), which must find every member initialised.
+    m_tickTimer = new QTimer(this);
     m_tickTimer->setSingleShot(true);
     m_tickTimer->setTimerType(Qt::PreciseTimer);
     connect(m_tickTimer, &QTimer::timeout, this, &MediaForm::checkPlayZoneMtls);
@@ -63,19 +65,25 @@ MediaForm::MediaForm(MainWindow *mainWindow, QWidget *parent)
 
 MediaForm::~MediaForm()
 {
-    delete m_player;
-    delete m_videoWidget;
-    delete m_imageLabel;
-    delete m_webView;
-    delete m_textLabel;
+    // Each pointer is cleared as it goes: deleting a child sends this zone
+    // events that event() answers by looking at the text label.
+    auto drop = [](auto *&object) {
+        delete object;
+        object = nullptr;
+    };
+    drop(m_player);
+    drop(m_videoWidget);
+    drop(m_imageLabel);
+    drop(m_webView);
+    drop(m_textLabel);
     if (m_pdf)
         m_pdf->ClosePdf();
-    delete m_pdf;
-    delete m_pageCounter;
-    delete m_backButton;
-    delete m_nextButton;
-    delete m_tickTimer;
-    delete m_textTimer; // quits and waits for its thread
+    drop(m_pdf);
+    drop(m_pageCounter);
+    drop(m_backButton);
+    drop(m_nextButton);
+    drop(m_tickTimer);
+    drop(m_textTimer); // quits and waits for its thread
 }
 
 void MediaForm::initParam(

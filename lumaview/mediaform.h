@@ -82,7 +82,7 @@ private:
     double m_volume = 0;
     ZoneCycle m_cycle;
     PlayLogUtil *m_playLog = nullptr;
-    QTimer *m_tickTimer;
+    QTimer *m_tickTimer = nullptr;
     qint64 m_nextReloadMs = 0;
     int m_webRefreshMs = 0;
     QString m_home;

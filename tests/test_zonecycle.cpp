@@ -1,0 +1,241 @@
+#include "zonecycle.h"
+#include "zonegeometry.h"
+
+#include <QtTest>
+
+using CONVERTXMLDATA::ZONE_CTRL;
+using CONVERTXMLDATA::ZONE_MTL;
+
+// What a zone plays when, which plays it records, and where zones go.
+class TestZoneCycle : public QObject
+{
+    Q_OBJECT
+private slots:
+    void playsForLenTimesEtimesAndRecordsOnce();
+    void swipesSkipWithoutRecording();
+    void newContentRestartsWithoutRecording();
+    void stoppedEarly_data();
+    void stoppedEarly();
+    void playNames();
+
+    void areaRects_data();
+    void areaRects();
+    void stackingKeys();
+    void pdfFit();
+    void swipes_data();
+    void swipes();
+    void webAddress();
+};
+
+static ZONE_MTL mtl(const QString &name, int len, int etimes = 1, const QString &type = "pic")
+{
+    ZONE_MTL m;
+    m.name = name;
+    m.len = len;
+    m.etimes = etimes;
+    m.type = type;
+    return m;
+}
+
+static ZONE_CTRL zone(const QList<ZONE_MTL> &mtls)
+{
+    ZONE_CTRL z;
+    z.name = "main";
+    z.mtls = mtls;
+    return z;
+}
+
+void TestZoneCycle::playsForLenTimesEtimesAndRecordsOnce()
+{
+    ZoneCycle cycle;
+    cycle.setZoneCtrl(zone({mtl("a.png", 10, 3), mtl("b.png", 5)}), 2);
+    const qint64 t0 = 1000000;
+    QVERIFY(cycle.tick(t0)); // the first material starts at once
+    QCOMPARE(cycle.current().name, QString("a.png"));
+    QCOMPARE(cycle.endTime(), t0 + 30000);
+    QVERIFY(!cycle.tick(t0 + 29999));
+    QVERIFY(cycle.takeRecords().isEmpty());
+
+    QVERIFY(cycle.tick(t0 + 30000));
+    QCOMPARE(cycle.current().name, QString("b.png"));
+    auto records = cycle.takeRecords();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records[0].mtl.name, QString("a.png"));
+    QCOMPARE(records[0].times, 3);
+    QCOMPARE(cycle.playType(), 2);
+
+    // Endless: after the last, the first again.
+    QVERIFY(cycle.tick(t0 + 35000));
+    QCOMPARE(cycle.current().name, QString("a.png"));
+    QCOMPARE(cycle.takeRecords()[0].times, 1);
+
+    // A list of one replays it every slot and records each.
+    cycle.setZoneCtrl(zone({mtl("only.png", 2)}), 0);
+    cycle.tick(t0);
+    cycle.tick(t0 + 2000);
+    cycle.tick(t0 + 4000);
+    QCOMPARE(cycle.takeRecords().size(), 2);
+}
+
+void TestZoneCycle::swipesSkipWithoutRecording()
+{
+    ZoneCycle cycle;
+    cycle.setZoneCtrl(zone({mtl("a", 10), mtl("b", 10), mtl("c", 10)}), 0);
+    cycle.tick(0 + 1);
+    cycle.requestNavigation(1);
+    QVERIFY(cycle.tick(2000));
+    QCOMPARE(cycle.current().name, QString("b"));
+    QCOMPARE(cycle.navigationRequest(), 0);
+    QCOMPARE(cycle.endTime(), 12000);
+    cycle.requestNavigation(-1);
+    cycle.tick(3000);
+    cycle.requestNavigation(-1); // right swipe on the first goes to the last
+    cycle.tick(4000);
+    QCOMPARE(cycle.current().name, QString("c"));
+    QVERIFY(cycle.takeRecords().isEmpty());
+    // Nothing left half-recorded: stopping now counts only this material.
+    QCOMPARE(cycle.finishEarly(4000 + 9000), 1);
+}
+
+void TestZoneCycle::newContentRestartsWithoutRecording()
+{
+    ZoneCycle cycle;
+    cycle.setZoneCtrl(zone({mtl("a", 10), mtl("b", 10)}), 0);
+    cycle.tick(1);
+    cycle.tick(10001);
+    cycle.takeRecords();
+    cycle.setZoneCtrl(zone({mtl("x", 4), mtl("y", 4)}), 2);
+    QVERIFY(cycle.tick(12000));
+    QCOMPARE(cycle.current().name, QString("x"));
+    QVERIFY(cycle.takeRecords().isEmpty());
+
+    // Empty content plays nothing.
+    cycle.setZoneCtrl(zone({}), 0);
+    QVERIFY(cycle.isEmpty());
+    QVERIFY(!cycle.tick(50000));
+}
+
+void TestZoneCycle::stoppedEarly_data()
+{
+    QTest::addColumn<int>("elapsedMs");
+    QTest::addColumn<int>("times");
+    QTest::newRow("12.5 s of 5") << 12500 << 2;
+    QTest::newRow("2.5 s of 5") << 2500 << 0;
+    QTest::newRow("3.1 s of 5") << 3100 << 1;
+}
+
+void TestZoneCycle::stoppedEarly()
+{
+    QFETCH(int, elapsedMs);
+    QFETCH(int, times);
+    ZoneCycle cycle;
+    cycle.setZoneCtrl(zone({mtl("a.png", 5, 3)}), 0);
+    cycle.tick(100000);
+    QCOMPARE(cycle.finishEarly(100000 + elapsedMs), times);
+    const auto records = cycle.takeRecords();
+    QCOMPARE(records.size(), times > 0 ? 1 : 0);
+    if (times > 0)
+        QCOMPARE(records[0].times, times);
+    // Recorded once only.
+    QCOMPARE(cycle.finishEarly(200000), 0);
+}
+
+void TestZoneCycle::playNames()
+{
+    bool file = false;
+    ZONE_MTL web = mtl("ignored", 5, 1, "web");
+    web.url = "http://example.org/page";
+    QCOMPARE(ZoneCycle::playName(web, &file), QString("http://example.org/page"));
+    QVERIFY(!file);
+    QCOMPARE(ZoneCycle::playName(mtl("a.png", 5), &file), QString("a.png"));
+    QVERIFY(file);
+    QCOMPARE(ZoneCycle::playName(mtl("Special", 5, 1, "clock"), &file), QString("clock"));
+    QVERIFY(!file);
+    QCOMPARE(ZoneCycle::playName(mtl("", 5, 1, "weather"), &file), QString("weather"));
+}
+
+void TestZoneCycle::areaRects_data()
+{
+    QTest::addColumn<QSize>("design");
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<QRect>("expected");
+    QTest::newRow("same size") << QSize(1920, 1080) << QRect(100, 50, 200, 100)
+                               << QRect(100, 50, 200, 100);
+    QTest::newRow("half size") << QSize(960, 540) << QRect(100, 50, 200, 100)
+                               << QRect(200, 100, 400, 200);
+    // Portrait design: the width follows the vertical factor.
+    QTest::newRow("portrait") << QSize(1080, 1920) << QRect(0, 0, 1080, 960)
+                              << QRect(0, 0, 608, 540);
+    QTest::newRow("portrait offset")
+        << QSize(1080, 1920) << QRect(540, 960, 540, 960) << QRect(960, 540, 304, 540);
+    QTest::newRow("no design size")
+        << QSize(0, 0) << QRect(10, 20, 30, 40) << QRect(10, 20, 30, 40);
+}
+
+void TestZoneCycle::areaRects()
+{
+    QFETCH(QSize, design);
+    QFETCH(QRect, area);
+    QFETCH(QRect, expected);
+    CONVERTXMLDATA::TP_AREA a;
+    a.Left = area.x();
+    a.Top = area.y();
+    a.Width = area.width();
+    a.Height = area.height();
+    QCOMPARE(ZoneGeometry::areaRect(a, design, QSize(1920, 1080), 0), expected);
+    QCOMPARE(
+        ZoneGeometry::areaRect(a, design, QSize(1920, 1080), 1920), expected.translated(1920, 0));
+}
+
+void TestZoneCycle::stackingKeys()
+{
+    CONVERTXMLDATA::TP_AREA top;
+    top.Zindex = 1;
+    CONVERTXMLDATA::TP_AREA bottom;
+    bottom.Zindex = 0;
+    QCOMPARE(ZoneGeometry::stackingKey(top, 0), 100);
+    QCOMPARE(ZoneGeometry::stackingKey(bottom, 1), 1);
+    // Equal levels stack in file order, the later one higher.
+    QVERIFY(ZoneGeometry::stackingKey(bottom, 2) > ZoneGeometry::stackingKey(bottom, 1));
+}
+
+void TestZoneCycle::pdfFit()
+{
+    // A wide page in a tall zone: fitted to the width, centred vertically.
+    QCOMPARE(ZoneGeometry::pdfFit(QSize(400, 600), QSize(800, 400)), QRect(0, 200, 400, 200));
+    // A tall page in a wide zone: fitted to the height, centred horizontally.
+    QCOMPARE(ZoneGeometry::pdfFit(QSize(800, 400), QSize(1654, 2339)), QRect(259, 0, 282, 400));
+    QCOMPARE(ZoneGeometry::pdfFit(QSize(800, 400), QSize()), QRect(0, 0, 800, 400));
+}
+
+void TestZoneCycle::swipes_data()
+{
+    QTest::addColumn<QPoint>("press");
+    QTest::addColumn<QPoint>("release");
+    QTest::addColumn<int>("direction");
+    QTest::newRow("left") << QPoint(300, 100) << QPoint(200, 110) << 1;
+    QTest::newRow("right") << QPoint(200, 100) << QPoint(300, 90) << -1;
+    QTest::newRow("short") << QPoint(200, 100) << QPoint(250, 100) << 0;
+    QTest::newRow("exactly 50") << QPoint(250, 100) << QPoint(200, 100) << 0;
+    // Zone height 500: a fifth is 100 pixels.
+    QTest::newRow("too steep") << QPoint(300, 100) << QPoint(100, 200) << 0;
+    QTest::newRow("just flat enough") << QPoint(300, 100) << QPoint(100, 199) << 1;
+}
+
+void TestZoneCycle::swipes()
+{
+    QFETCH(QPoint, press);
+    QFETCH(QPoint, release);
+    QFETCH(int, direction);
+    QCOMPARE(ZoneGeometry::swipeDirection(press, release, 500), direction);
+}
+
+void TestZoneCycle::webAddress()
+{
+    QCOMPARE(ZoneGeometry::webAddress("example.org/a"), QString("http://example.org/a"));
+    QCOMPARE(ZoneGeometry::webAddress("https://example.org"), QString("https://example.org"));
+    QCOMPARE(ZoneGeometry::webAddress("http://x"), QString("http://x"));
+}
+
+QTEST_APPLESS_MAIN(TestZoneCycle)
+#include "test_zonecycle.moc"
