@@ -153,12 +153,12 @@ int parseRange(const QByteArray &value, qint64 size, qint64 &start, qint64 &end)
     const QByteArray v = value.trimmed();
     if (!v.startsWith("bytes=") || v.contains(','))
         return 0;
-    const QByteArray spec = v.mid(6).trimmed();
-    const int dash = spec.indexOf('-');
+    const QByteArray bounds = v.mid(6).trimmed();
+    const int dash = bounds.indexOf('-');
     if (dash < 0)
         return 0;
-    const QByteArray first = spec.left(dash).trimmed();
-    const QByteArray last = spec.mid(dash + 1).trimmed();
+    const QByteArray first = bounds.left(dash).trimmed();
+    const QByteArray last = bounds.mid(dash + 1).trimmed();
     bool ok = false;
     qint64 from = 0;
     qint64 to = size - 1;
