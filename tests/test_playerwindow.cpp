@@ -116,7 +116,7 @@ void TestPlayerWindow::statusPanel()
     QFETCH(int, status);
     QFETCH(QString, text);
     m_window = std::make_unique<MainWindow>();
-    QVERIFY(m_window->isPrimaryInstance());
+    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
     QJsonObject object;
     object["terminalId"] = "001A2B3C4D5E100";
     object["mac"] = "00-1A-2B-3C-4D-5E";
@@ -141,6 +141,7 @@ void TestPlayerWindow::statusPanel()
 void TestPlayerWindow::volumeAsStringOrNumber()
 {
     m_window = std::make_unique<MainWindow>();
+    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
     m_window->sltCallbackStatus(QJsonObject {{"volume", "0.3"}});
     QCOMPARE(m_window->zoneVolume(), 0.3);
     m_window->sltCallbackStatus(QJsonObject {{"volume", 0.7}});
@@ -154,6 +155,7 @@ void TestPlayerWindow::extendedScreenSwitch()
     const QString status = m_env->dataRoot() + "/data/status.json";
     writeFile(status, R"({"extScreen": 1})");
     m_window = std::make_unique<MainWindow>();
+    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
     QCOMPARE(m_window->readExtScreen(), 1);
     QVERIFY(showExtScreen);
     writeFile(status, R"({"extScreen": "1"})");
@@ -165,6 +167,7 @@ void TestPlayerWindow::extendedScreenSwitch()
 void TestPlayerWindow::templateBuildsScaledZones()
 {
     m_window = std::make_unique<MainWindow>();
+    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
     const QSize screen = m_window->screenSize();
     QVERIFY(screen.isValid());
     // Designed at twice the screen: every rectangle halves.
@@ -199,6 +202,7 @@ void TestPlayerWindow::templateBuildsScaledZones()
 void TestPlayerWindow::sameTemplateKeepsZonesButTakesContents()
 {
     m_window = std::make_unique<MainWindow>();
+    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
     const TP_CONTENT t
         = content("t1.xml", m_window->screenSize(), {area("main", QRect(0, 0, 100, 100), 0)});
     m_window->sltLoadTemplate(QVariant::fromValue(t));
@@ -230,6 +234,7 @@ void TestPlayerWindow::sameTemplateKeepsZonesButTakesContents()
 void TestPlayerWindow::everyZoneGoesAtTheNextTemplate()
 {
     m_window = std::make_unique<MainWindow>();
+    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
     // Two areas with the same title: both windows exist, and both must go.
     m_window->sltLoadTemplate(QVariant::fromValue(content("dup.xml", m_window->screenSize(),
         {area("same", QRect(0, 0, 50, 50), 0), area("same", QRect(60, 0, 50, 50), 0)})));
@@ -247,6 +252,7 @@ void TestPlayerWindow::everyZoneGoesAtTheNextTemplate()
 void TestPlayerWindow::volumeCommandReachesZones()
 {
     m_window = std::make_unique<MainWindow>();
+    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
     m_window->sltLoadTemplate(QVariant::fromValue(content("t.xml", m_window->screenSize(),
         {area("a", QRect(0, 0, 50, 50), 0), area("b", QRect(60, 0, 50, 50), 0)})));
     const QByteArray answer = command("POST /notify?cmd=VOLUME&param= 0.8 HTTP/1.1\r\n\r\n");
