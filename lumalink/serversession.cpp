@@ -251,6 +251,12 @@ void ServerSession::pass()
     if (!m_sendQueue.isEmpty()) {
         writeFrame(m_sendQueue.takeFirst());
         m_pendingWaitMs = IDLE_WAIT_MS;
+        if (!m_sendQueue.isEmpty()) {
+            // More answers are waiting: they go out a pass apart, not one per
+            // 80 s of silence from the server.
+            sleepFor(PASS_SLEEP_MS);
+            return;
+        }
         if (!m_contentReady) {
             waitFor(WaitKind::Data, IDLE_WAIT_MS, Resume::ClearPendingThenSleep);
             return;
@@ -286,7 +292,7 @@ void ServerSession::passFromStep3()
 
 void ServerSession::passFromStep4()
 {
-    if (m_pendingWaitMs > 0) {
+    if (m_pendingWaitMs > 0 && m_sendQueue.isEmpty()) {
         waitFor(WaitKind::Data, m_pendingWaitMs, Resume::ClearPendingThenSleep);
         return;
     }
