@@ -56,8 +56,13 @@ int ZoneCycle::finishEarly(qint64 nowMs)
 {
     int times = 0;
     const qint64 slot = qint64(m_current.len) * 1000;
-    if (m_startMs > 0 && !m_current.name.isEmpty() && slot > 0)
-        times = static_cast<int>((nowMs - m_startMs + 2000) / slot);
+    if (m_startMs > 0 && !m_current.name.isEmpty() && slot > 0) {
+        const qint64 elapsed = nowMs - m_startMs;
+        times = static_cast<int>((elapsed + 2000) / slot);
+        // The 2 s grace must not count plays that never began (a 1 s picture
+        // cut after half a second is one play, not two).
+        times = static_cast<int>(qMin<qint64>(times, elapsed / slot + 1));
+    }
     m_startMs = 0;
     if (times > 0)
         m_records.append({m_current, times});

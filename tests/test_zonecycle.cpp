@@ -16,6 +16,7 @@ private slots:
     void newContentRestartsWithoutRecording();
     void stoppedEarly_data();
     void stoppedEarly();
+    void shortMaterialStoppedEarly();
     void playNames();
 
     void areaRects_data();
@@ -122,6 +123,17 @@ void TestZoneCycle::stoppedEarly_data()
     QTest::newRow("12.5 s of 5") << 12500 << 2;
     QTest::newRow("2.5 s of 5") << 2500 << 0;
     QTest::newRow("3.1 s of 5") << 3100 << 1;
+}
+
+void TestZoneCycle::shortMaterialStoppedEarly()
+{
+    // The grace counts a play nearly finished, never one that did not begin.
+    ZoneCycle cycle;
+    cycle.setZoneCtrl(zone({mtl("a.png", 1, 5)}), 0);
+    cycle.tick(100000);
+    QCOMPARE(cycle.finishEarly(100500), 1);
+    cycle.tick(200000);
+    QCOMPARE(cycle.finishEarly(202100), 3);
 }
 
 void TestZoneCycle::stoppedEarly()
