@@ -3,7 +3,8 @@
 # simulator with the sample content, and the connection service pointed at it,
 # in a fresh demo home with stand-ins for every privileged command. The service
 # logs in, stores the schedule, lists and zones, downloads every file, switches
-# the new playbill in and tells the player to reload.
+# the new playbill in and tells the player to reload; the player shows it and
+# hands every play back to the service.
 # LUMA_DEMO_SECONDS sets how long the pair keeps running at the end (default 20).
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -19,12 +20,24 @@ mkdir -p "$DEMO_HOME/.local/share/lumaview/data"
 export HOME="$DEMO_HOME"
 export PATH="$(shim_path):$PATH"
 export LUMA_SHIM_LOG="$DEMO_HOME/privileged-calls.log"
-[ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
 DATA="$DEMO_HOME/.local/share/lumaview"
 
 PIDS=()
 cleanup() { for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
+
+# Without a desktop the demo brings its own virtual screen, so the player
+# really draws and the screenshot shows what a viewer would see.
+if [ -z "${DISPLAY:-}" ]; then
+  if command -v Xvfb >/dev/null; then
+    Xvfb :97 -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+    PIDS+=($!)
+    export DISPLAY=:97
+    sleep 1
+  else
+    export QT_QPA_PLATFORM=offscreen
+  fi
+fi
 
 "$BUILD_DIR/tools/sim/lumasim" --port "$SIM_PORT" --http-port "$HTTP_PORT" \
   --control-port "$CONTROL_PORT" --no-stdin \
@@ -52,10 +65,17 @@ control() {
   exec 3<>"/dev/tcp/127.0.0.1/$CONTROL_PORT" && printf '%s\n' "$1" >&3 && timeout 1 cat <&3 || true
   exec 3>&- || true
 }
-echo "== the server asks for the environment and download reports"
+echo "== starting the player"
+"$BUILD_DIR/lumaview/lumaview" &
+PIDS+=($!)
+sleep 8
+
+echo "== the server asks for the environment, download and screenshot reports"
 control "push 278 9 demo-env"
 control "push 278 17 demo-downloads"
-sleep 4
+control "push 278 13 demo-screen"
+sleep 6
+control "screenshot $DEMO_HOME/screenshot.png"
 
 echo "== status file:"
 cat "$DATA/data/status.json"
@@ -66,6 +86,11 @@ echo "== privileged commands the service ran (stand-ins only):"
 cat "$LUMA_SHIM_LOG" 2>/dev/null || echo "(none)"
 echo "== service log:"
 cat "$DATA"/logs/lumalink.*.log
+echo "== player log:"
+cat "$DATA"/logs/lumaview.*.log 2>/dev/null || echo "(none)"
+echo "== play records waiting for or sent to the service:"
+cat "$DATA/data/storageMsg.txt" 2>/dev/null || echo "(all delivered)"
+echo "== screenshot of the terminal: $DEMO_HOME/screenshot.png"
 echo "== simulator log (last 30 lines):"
 tail -n 30 "$DEMO_HOME/simulator.log"
 echo "== answer of the service to a local STATUS request:"

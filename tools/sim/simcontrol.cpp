@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QImage>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -75,6 +76,7 @@ QString SimControl::helpText()
         "status                connection, terminal and counters\n"
         "frames [N]            the last N frames received (default 10)\n"
         "reports               answers received to 278 requests\n"
+        "screenshot FILE       save the picture of the last 278/13 answer\n"
         "HTTP server (NAME is a file name or a path ending in one):\n"
         "  corrupt NAME [N]     next N downloads of NAME get one byte inverted (default 1)\n"
         "  fail NAME [N]        next N requests for NAME get 500 (default 1)\n"
@@ -199,6 +201,11 @@ QString SimControl::execute(const QString &line)
     }
     if (cmd == QLatin1String("reports"))
         return reports();
+    if (cmd == QLatin1String("screenshot")) {
+        if (args.size() != 2)
+            return error(QStringLiteral("usage: screenshot FILE"));
+        return saveScreenshot(args[1]);
+    }
     if (cmd == QLatin1String("corrupt") || cmd == QLatin1String("fail")) {
         bool ok = true;
         const int times = args.size() > 2 ? args[2].toInt(&ok) : 1;
@@ -376,6 +383,30 @@ QString SimControl::frames(int count) const
         lines << describeFrame(all.at(i));
     lines << QStringLiteral("ok");
     return lines.join(QLatin1Char('\n'));
+}
+
+QString SimControl::saveScreenshot(const QString &path) const
+{
+    // The terminal sends its screen as a Base64 BMP inside <screenthumb>.
+    const auto all = m_server->reports();
+    for (int i = all.size() - 1; i >= 0; --i) {
+        if (all.at(i).command != 13)
+            continue;
+        const QByteArray body = all.at(i).body;
+        const int start = body.indexOf("<screenthumb>");
+        const int end = body.indexOf("</screenthumb>");
+        if (start < 0 || end < start)
+            return error(QStringLiteral("the last screenshot report holds no picture"));
+        const QImage image = QImage::fromData(
+            QByteArray::fromBase64(body.mid(start + 13, end - start - 13).trimmed()), "BMP");
+        if (image.isNull() || !image.save(path))
+            return error(QStringLiteral("cannot decode or save the screenshot"));
+        return QStringLiteral("ok %1x%2 saved to %3")
+            .arg(image.width())
+            .arg(image.height())
+            .arg(path);
+    }
+    return error(QStringLiteral("no screenshot report received yet"));
 }
 
 QString SimControl::reports() const

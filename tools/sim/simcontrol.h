@@ -40,6 +40,7 @@ private:
     QString status() const;
     QString frames(int count) const;
     QString reports() const;
+    QString saveScreenshot(const QString &path) const;
     QString requests(int count) const;
     QString uploads() const;
     void onControlConnection();
