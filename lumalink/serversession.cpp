@@ -40,11 +40,25 @@ ServerSession::ServerSession(const QString &statusPath, QObject *parent)
     , m_timer(this)
     , m_downloadTimer(this)
 {
+    setUpTimers();
+    loadSettings();
+}
+
+ServerSession::ServerSession(const SessionSettings &settings, QObject *parent)
+    : QObject(parent)
+    , m_timer(this)
+    , m_downloadTimer(this)
+{
+    setUpTimers();
+    applySettings(settings);
+}
+
+void ServerSession::setUpTimers()
+{
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &ServerSession::onTimer);
     m_downloadTimer.setInterval(1000);
     connect(&m_downloadTimer, &QTimer::timeout, this, &ServerSession::slot_handleDownloadTimeout);
-    loadSettings();
 }
 
 ServerSession::~ServerSession()
@@ -63,7 +77,11 @@ qint64 ServerSession::now() const
 
 void ServerSession::loadSettings()
 {
-    const SessionSettings settings = m_statusFile.checkStatus();
+    applySettings(m_statusFile.checkStatus());
+}
+
+void ServerSession::applySettings(const SessionSettings &settings)
+{
     m_volume = settings.volume;
     m_clearType = settings.clearType;
     m_lastSyncMs = settings.lastSyncMs;

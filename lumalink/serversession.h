@@ -64,6 +64,9 @@ public:
     static constexpr qint64 PASS_SLEEP_MS = 1000;
 
     explicit ServerSession(const QString &statusPath = QString(), QObject *parent = nullptr);
+    // With settings already read from the status file (by the thread's creator,
+    // so the shared settings are loaded before anything else can change them).
+    ServerSession(const SessionSettings &settings, QObject *parent = nullptr);
     ~ServerSession() override;
 
     // Creates the socket and starts the loop on the calling thread.
@@ -142,6 +145,8 @@ private:
     void restartContentWalk();
     void dropUnsafeIds(QList<QByteArray> &ids, const char *kind);
     void loadSettings();
+    void applySettings(const SessionSettings &settings);
+    void setUpTimers();
 
     TerminalStatus m_statusFile;
     std::function<void(const QString &)> m_recordFile;

@@ -4,6 +4,7 @@
 
 WorkThread::WorkThread(QObject *parent)
     : QThread(parent)
+    , m_settings(TerminalStatus().checkStatus()) // on the creating thread, before start()
 { }
 
 WorkThread::~WorkThread()
@@ -19,7 +20,7 @@ void WorkThread::setFileRecorder(std::function<void(const QString &)> recorder)
 
 void WorkThread::run()
 {
-    ServerSession session;
+    ServerSession session(m_settings);
     session.setFileRecorder(m_recordFile);
     session.setDownloadThread(m_downloadThread);
     {

@@ -40,5 +40,6 @@ private:
     ServerSession *m_session = nullptr;
     std::atomic<bool> m_stopRequested {false};
     std::function<void(const QString &)> m_recordFile;
+    SessionSettings m_settings;
     DownloadThread *m_downloadThread = nullptr;
 };

@@ -13,6 +13,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+// The window starts the real session thread, so every address given to it is
+// 127.0.0.1 with a closed port: nothing leaves the machine.
 class TestServiceWindow : public QObject
 {
     Q_OBJECT
@@ -87,7 +89,7 @@ void TestServiceWindow::okWithEmptyPortWarnsAndSavesNothing()
     MainWindow window;
     const QByteArray before = readFile(StatusFile::defaultPath());
     QVERIFY(!before.isEmpty());
-    child<QLineEdit>(window, "textIp")->setText("10.0.0.5");
+    child<QLineEdit>(window, "textIp")->setText("127.0.0.1");
     QString title;
     QString text;
     answerNextMessageBox(&title, &text);
@@ -102,13 +104,13 @@ void TestServiceWindow::okWithAddressSavesAndHides()
 {
     TestEnv env;
     MainWindow window;
-    child<QLineEdit>(window, "textIp")->setText("10.0.0.5");
-    child<QLineEdit>(window, "textPort")->setText("8800");
+    child<QLineEdit>(window, "textIp")->setText("127.0.0.1");
+    child<QLineEdit>(window, "textPort")->setText("9");
     child<QLineEdit>(window, "textPass")->setText("s3cret");
     QTest::mouseClick(child<QPushButton>(window, "pushButtonOk"), Qt::LeftButton);
     QVERIFY(!window.isVisible());
     const QJsonObject object = StatusFile::read(StatusFile::defaultPath());
-    QCOMPARE(object["connHost"].toString(), QString("10.0.0.5:8800"));
+    QCOMPARE(object["connHost"].toString(), QString("127.0.0.1:9"));
     QCOMPARE(object["password"].toString(), QString("s3cret"));
     QCOMPARE(object["rtdaHost"].toString(), QString(":2100")); // set only when created
 }
@@ -117,10 +119,10 @@ void TestServiceWindow::configuredTerminalStartsHidden()
 {
     TestEnv env;
     writeFile(env.dataRoot() + "/data/status.json",
-        R"({"connHost":"10.0.0.5:8800","terminalId":"T","mac":"M","password":"p"})");
+        R"({"connHost":"127.0.0.1:9","terminalId":"T","mac":"M","password":"p"})");
     MainWindow window;
     QVERIFY(!window.isVisible());
-    QCOMPARE(child<QLineEdit>(window, "textIp")->text(), QString("10.0.0.5"));
+    QCOMPARE(child<QLineEdit>(window, "textIp")->text(), QString("127.0.0.1"));
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(
         log.contains(QString::fromUtf8("  [ Main ] - [ INFO ]  开启运行终端连接服务lumalink\r\n")));
