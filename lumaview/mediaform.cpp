@@ -65,11 +65,12 @@ MediaForm::MediaForm(MainWindow *mainWindow, QWidget *parent)
 
 MediaForm::~MediaForm()
 {
-    // Each pointer is cleared as it goes: deleting a child sends this zone
-    // events that event() answers by looking at the text label.
+    // Each pointer is cleared before its object goes: deleting a child sends
+    // this zone events that event() answers by looking at the text label.
     auto drop = [](auto *&object) {
-        delete object;
-        object = nullptr;
+        auto *doomed = object;
+        object = nullptr; // before the delete: the child's removal reaches event()
+        delete doomed;
     };
     drop(m_player);
     drop(m_videoWidget);
