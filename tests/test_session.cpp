@@ -40,6 +40,7 @@ private slots:
     void unsafeIdsAreSkipped();
     void downloadsEveryFileThenSwitchesAndReloads();
     void corruptFileIsFetchedAgain();
+    void logRequestUploadsAndAnswers();
 
 private:
     // Runs the session until done() holds: waits for data really, and skips the
@@ -72,7 +73,7 @@ void TestSession::init()
         R"({"terminalId":"001A2B3C4D5E100","mac":"00-1A-2B-3C-4D-5E",)"
         R"("connHost":":","password":"pw","status":5,"volume":"0.1"})");
     m_runner = std::make_shared<FakeRunner>();
-    m_runner->realPrograms = {"wget"};
+    m_runner->realPrograms = {"wget", "zip"};
     m_previousRunner = CommandRunner::install(m_runner);
 
     // A stand-in player that records what the service tells it.
@@ -465,6 +466,33 @@ void TestSession::corruptFileIsFetchedAgain()
     QVERIFY(victim.contains(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(log.contains("Downloaded file: " + victim + " with wrong md5: "));
+}
+
+void TestSession::logRequestUploadsAndAnswers()
+{
+    startDownloads();
+    startSession();
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+    m_server->requestLogs(201, "log-1");
+    QTRY_VERIFY_WITH_TIMEOUT(!m_server->reports().isEmpty(), 15000);
+    const auto report = m_server->reports().first();
+    QCOMPARE(report.command, quint16(201));
+    QCOMPARE(report.echoId, QByteArray("log-1"));
+    QCOMPARE(report.body, QByteArray("2"));
+    const auto uploads = m_server->http()->uploads();
+    QCOMPARE(uploads.size(), 1);
+    QCOMPARE(uploads[0].path, QString("/logfile/upload"));
+    QCOMPARE(uploads[0].parts.size(), 1);
+    QCOMPARE(uploads[0].parts[0].name, QString("uploadFile"));
+    QCOMPARE(uploads[0].parts[0].fileName, QString("001A2B3C4D5E100.zip"));
+    QVERIFY(uploads[0].parts[0].data.startsWith("PK"));
+
+    // A refused upload answers 3.
+    m_server->http()->setPostReply("/logfile/upload", 200, "{\"code\":1}");
+    m_server->requestLogs(202, "log-2");
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->reports().size() == 2, 15000);
+    QCOMPARE(m_server->reports().last().command, quint16(202));
+    QCOMPARE(m_server->reports().last().body, QByteArray("3"));
 }
 
 QTEST_MAIN(TestSession)
