@@ -18,37 +18,7 @@ private slots:
     void playerLeavesOnExitAfterAnswering();
 
 private:
-    static QByteArray request(quint16 port, const QByteArray &bytes);
-    static void stop(QProcess &process);
 };
-
-QByteArray TestLumalinkProcess::request(quint16 port, const QByteArray &bytes)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(3000))
-        return QByteArray();
-    socket.write(bytes);
-    QByteArray answer;
-    QElapsedTimer timer;
-    timer.start();
-    while (!answer.endsWith("}") && timer.elapsed() < 5000) {
-        socket.waitForReadyRead(100);
-        answer += socket.readAll();
-    }
-    return answer;
-}
-
-void TestLumalinkProcess::stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
 
 void TestLumalinkProcess::firstStartAndLocalRequests()
 {
@@ -89,14 +59,14 @@ void TestLumalinkProcess::firstStartAndLocalRequests()
     QVERIFY2(line.match(log).hasMatch(), qPrintable(log));
 
     // Raw requests on the service port.
-    QByteArray answer = request(12222,
+    QByteArray answer = localRequest(12222,
         "POST /notify?cmd=STATUS&param=&timestamp=1&signature=x "
         "HTTP/1.1\r\nHost: localhost\r\n\r\n");
     QVERIFY2(answer.startsWith("HTTP/1.1 200\r\nContent-Type: application/json;charset=utf-8\r\n"
                                "Content-Language: zh-CN\r\nContent-Length: 10\r\nDate: "),
         answer.constData());
     QVERIFY(answer.endsWith(" GMT\r\nConnection: close\r\n\r\n{\"code\":0}"));
-    answer = request(12222, "POST /notify HTTP/1.1\r\n\r\n");
+    answer = localRequest(12222, "POST /notify HTTP/1.1\r\n\r\n");
     QVERIFY(answer.startsWith("HTTP/1.1 400\r\n"));
     QVERIFY(answer.endsWith("\r\n\r\n{\"code\":400}"));
 
@@ -111,7 +81,7 @@ void TestLumalinkProcess::firstStartAndLocalRequests()
     QVERIFY(!QDir(other.dataRoot()).exists());
 
     QCOMPARE(service.state(), QProcess::Running);
-    stop(service);
+    stopProcess(service);
     QVERIFY(env.readShimLog().isEmpty()); // no privileged command at start-up
 }
 
@@ -126,7 +96,8 @@ void TestLumalinkProcess::playerLeavesOnExitAfterAnswering()
 
     QByteArray answer;
     QTRY_VERIFY_WITH_TIMEOUT(
-        !(answer = request(12223, "POST /notify?cmd=STATUS&param= HTTP/1.1\r\n\r\n")).isEmpty(),
+        !(answer = localRequest(12223, "POST /notify?cmd=STATUS&param= HTTP/1.1\r\n\r\n"))
+             .isEmpty(),
         10000);
     QVERIFY(answer.startsWith("HTTP/1.1 200\r\n"));
 
@@ -136,7 +107,7 @@ void TestLumalinkProcess::playerLeavesOnExitAfterAnswering()
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitCode(), 0);
 
-    answer = request(12223, "POST /notify?cmd=EXIT&param=&timestamp=1 HTTP/1.1\r\n\r\n");
+    answer = localRequest(12223, "POST /notify?cmd=EXIT&param=&timestamp=1 HTTP/1.1\r\n\r\n");
     QVERIFY(answer.endsWith("{\"code\":0}"));
     QVERIFY(player.waitForFinished(5000));
     QCOMPARE(player.exitStatus(), QProcess::NormalExit);

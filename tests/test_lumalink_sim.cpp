@@ -18,7 +18,6 @@ private slots:
 
 private:
     static quint16 freePort();
-    static void stop(QProcess &process);
 };
 
 quint16 TestLumalinkSim::freePort()
@@ -26,17 +25,6 @@ quint16 TestLumalinkSim::freePort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-void TestLumalinkSim::stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
 }
 
 void TestLumalinkSim::serviceSynchronisesWithSimulator()
@@ -70,8 +58,8 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     service.start(QStringLiteral(LUMALINK_BIN), QStringList());
     QVERIFY(service.waitForStarted(5000));
     auto stopBoth = qScopeGuard([&] {
-        stop(service);
-        stop(sim);
+        stopProcess(service);
+        stopProcess(sim);
     });
 
     auto status
@@ -112,8 +100,8 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     QTRY_COMPARE_WITH_TIMEOUT(playerCommands.count("RELOAD "), 1, 10000);
     QVERIFY(playerCommands.contains("STATUS 4"));
 
-    stop(service);
-    stop(sim);
+    stopProcess(service);
+    stopProcess(sim);
     QVERIFY(!readFile(simLog).isEmpty());
 }
 

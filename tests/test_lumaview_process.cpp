@@ -30,7 +30,6 @@ private slots:
 private:
     static void writeContent(const QString &root);
     static bool portFree(quint16 port);
-    static QByteArray request(quint16 port, const QByteArray &bytes);
     static QString logPath(const QString &root);
     static bool waitListening(QProcess &player);
     void startPlayer(QProcess &player, const TestEnv &env);
@@ -123,23 +122,6 @@ bool TestLumaviewProcess::portFree(quint16 port)
     return probe.listen(QHostAddress::Any, port);
 }
 
-QByteArray TestLumaviewProcess::request(quint16 port, const QByteArray &bytes)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(3000))
-        return QByteArray();
-    socket.write(bytes);
-    QByteArray answer;
-    QElapsedTimer timer;
-    timer.start();
-    while (!answer.endsWith("}") && timer.elapsed() < 5000) {
-        socket.waitForReadyRead(100);
-        answer += socket.readAll();
-    }
-    return answer;
-}
-
 QString TestLumaviewProcess::logPath(const QString &root)
 {
     return root + QStringLiteral("/logs/lumaview.")
@@ -170,13 +152,7 @@ void TestLumaviewProcess::startPlayer(QProcess &player, const TestEnv &env)
 
 void TestLumaviewProcess::stop(QProcess &player)
 {
-    if (player.state() != QProcess::NotRunning) {
-        player.terminate();
-        if (!player.waitForFinished(5000)) {
-            player.kill();
-            player.waitForFinished(5000);
-        }
-    }
+    stopProcess(player);
     if (QTest::currentTestFailed()) {
         QStringList lines = QString::fromUtf8(player.readAll()).split(QLatin1Char('\n'));
         lines.removeDuplicates();
@@ -276,7 +252,8 @@ void TestLumaviewProcess::playsReportsAndLeavesOnExit()
     QVERIFY(player.state() == QProcess::Running);
 
     // EXIT is answered, then the player ends with status 0.
-    const QByteArray answer = request(PLAYER_PORT, "POST /notify?cmd=EXIT&param= HTTP/1.1\r\n\r\n");
+    const QByteArray answer
+        = localRequest(PLAYER_PORT, "POST /notify?cmd=EXIT&param= HTTP/1.1\r\n\r\n");
     QVERIFY2(answer.endsWith("{\"code\":0}"), answer.constData());
     QVERIFY(answer.startsWith("HTTP/1.1 200"));
     QVERIFY(player.waitForFinished(10000));
@@ -320,9 +297,9 @@ void TestLumaviewProcess::secondInstanceLeavesAtOnce()
     // The first one still runs and answers.
     QVERIFY(first.state() == QProcess::Running);
     const QByteArray answer
-        = request(PLAYER_PORT, "POST /notify?cmd=STATUS&param= HTTP/1.1\r\n\r\n");
+        = localRequest(PLAYER_PORT, "POST /notify?cmd=STATUS&param= HTTP/1.1\r\n\r\n");
     QVERIFY2(answer.endsWith("{\"code\":0}"), answer.constData());
-    QVERIFY(request(PLAYER_PORT, "POST /notify?cmd=EXIT&param= HTTP/1.1\r\n\r\n")
+    QVERIFY(localRequest(PLAYER_PORT, "POST /notify?cmd=EXIT&param= HTTP/1.1\r\n\r\n")
                 .endsWith("{\"code\":0}"));
     QVERIFY(first.waitForFinished(10000));
     QCOMPARE(first.exitCode(), 0);

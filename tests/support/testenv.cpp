@@ -1,7 +1,10 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
+#include <QTcpSocket>
 
 TestEnv::TestEnv()
     : m_oldHome(qgetenv("HOME"))
@@ -56,4 +59,32 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return file.write(bytes) == bytes.size();
+}
+
+QByteArray localRequest(quint16 port, const QByteArray &bytes, int timeoutMs)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return QByteArray();
+    socket.write(bytes);
+    QByteArray answer;
+    QElapsedTimer timer;
+    timer.start();
+    while (!answer.endsWith("}") && timer.elapsed() < timeoutMs) {
+        socket.waitForReadyRead(100);
+        answer += socket.readAll();
+    }
+    return answer;
+}
+
+void stopProcess(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
 }

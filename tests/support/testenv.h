@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDir>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
@@ -32,4 +33,8 @@ private:
 };
 
 QByteArray readFile(const QString &path);
+// Sends raw bytes to a local port and collects the answer until its JSON body ends.
+QByteArray localRequest(quint16 port, const QByteArray &bytes, int timeoutMs = 5000);
+// Ends a process the test started: terminate, then kill.
+void stopProcess(QProcess &process);
 bool writeFile(const QString &path, const QByteArray &bytes);
