@@ -25,6 +25,13 @@ QString NotifyProtocol::buildUrl(quint16 port, const QString &cmd, const QString
     return buildUrl(port, cmd, param, MiscFunc::timestamp());
 }
 
+QString NotifyProtocol::decodeStatement(const QString &param)
+{
+    if (!param.contains(QLatin1String("%20")))
+        return param;
+    return QUrl::fromPercentEncoding(param.toUtf8());
+}
+
 bool MiscFunc::getCmdParam(const QString &request, QString &cmd, QString &param, bool trimValues)
 {
     const int q = request.indexOf(QLatin1Char('?'));

@@ -2,13 +2,11 @@
 
 #include "miscfunc.h"
 
-#include <QUrl>
+#include "notifyprotocol.h"
 
 bool SqlQueue::add(const QString &statement)
 {
-    QString sql = statement;
-    if (sql.contains(QLatin1String("%20")))
-        sql = QUrl::fromPercentEncoding(sql.toUtf8());
+    const QString sql = NotifyProtocol::decodeStatement(statement);
     QMutexLocker lock(&m_mutex);
     if (m_queue.size() >= MAX_SQL_QUEUE) {
         lock.unlock();

@@ -1,4 +1,5 @@
 #include "notifylistener.h"
+#include "notifyprotocol.h"
 #include "testenv.h"
 #include "version.h"
 #include "xmldata.h"
@@ -167,9 +168,7 @@ bool TestLumaviewProcess::startService()
         if (cmd != QLatin1String("SQL"))
             return;
         // Decoded the way the service's statistics queue decodes it.
-        m_received << (param.contains(QLatin1String("%20"))
-                ? QUrl::fromPercentEncoding(param.toUtf8())
-                : param);
+        m_received << NotifyProtocol::decodeStatement(param);
     });
     return m_service->listen(SERVICE_PORT);
 }

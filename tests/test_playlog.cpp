@@ -1,5 +1,6 @@
 #include "clock.h"
 #include "notifylistener.h"
+#include "notifyprotocol.h"
 #include "playlogutil.h"
 #include "sendthread.h"
 #include "testenv.h"
@@ -89,9 +90,7 @@ bool TestPlayLog::startService()
         if (cmd != QLatin1String("SQL"))
             return;
         // The service decodes a statement that arrives percent-encoded.
-        m_received << (param.contains(QLatin1String("%20"))
-                ? QUrl::fromPercentEncoding(param.toUtf8())
-                : param);
+        m_received << NotifyProtocol::decodeStatement(param);
     });
     // The port may still be held for a moment by a test that just ended.
     for (int i = 0; i < 50; ++i) {
