@@ -214,7 +214,7 @@ void MainWindow::sltLoadTemplate(QVariant variant)
     for (int i = 0; i < content.areas.size(); ++i) {
         const CONVERTXMLDATA::TP_AREA &area = content.areas.at(i);
         const QRect rect = ZoneGeometry::areaRect(area, design, m_screenSize, xOffset);
-        auto *zone = new MediaForm(this, nullptr);
+        auto *zone = new MediaForm(nullptr);
         zone->initParam(m_zoneHost, m_volume, rect.x(), rect.y(), rect.width(), rect.height());
         zone->setGeometry(rect);
         connect(zone, &MediaForm::relocateMediaform, this, &MainWindow::sltRelocateMediaform);

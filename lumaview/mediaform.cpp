@@ -2,50 +2,26 @@
 
 #include "TimerThread.h"
 #include "clock.h"
-#include "pdfutils.h"
+#include "pdfview.h"
 #include "playlogutil.h"
+#include "webpageview.h"
 #include "zonegeometry.h"
 
 #include <QCursor>
 #include <QDir>
 #include <QEvent>
-#include <QFile>
-#include <QLabel>
-#include <QMediaPlayer>
-#include <QPushButton>
 #include <QTimer>
 #include <QTouchEvent>
-#include <QVideoWidget>
-#include <QWebView>
+
+using CONVERTXMLDATA::MtlKind;
 
 namespace {
-const char *const BACK_STYLE
-    = "QPushButton{border-image:url(:/images/back.png);}                                     "
-      "QPushButton:hover{border-image:url(:/images/back1.png);}                                    "
-      " "
-      "QPushButton:pressed{border-image:url(:/images/back2.png);}";
-const char *const NEXT_STYLE
-    = "QPushButton{border-image:url(:/images/next.png);}                                     "
-      "QPushButton:hover{border-image:url(:/images/next1.png);}                                    "
-      " "
-      "QPushButton:pressed{border-image:url(:/images/next2.png);}";
-
-bool isMediaType(const QString &type)
-{
-    return type == QLatin1String("video") || type == QLatin1String("audio")
-        || type == QLatin1String("rtsp");
-}
-
-bool isTextType(const QString &type)
-{
-    return type == QLatin1String("text") || type == QLatin1String("font")
-        || type == QLatin1String("clock");
-}
+// The interval that idles the text timer while no text or clock is shown.
+constexpr int TEXT_TIMER_IDLE_MS = 86400000;
 } // namespace
 
-MediaForm::MediaForm(MainWindow *mainWindow, QWidget *parent)
+MediaForm::MediaForm(QWidget *parent)
     : QWidget(parent)
-    , m_mainWindow(mainWindow)
     , m_home(QDir::homePath())
 {
     qRegisterMetaType<MediaForm *>("MediaForm*");
@@ -53,8 +29,9 @@ MediaForm::MediaForm(MainWindow *mainWindow, QWidget *parent)
     setWindowTitle(QStringLiteral("Form"));
     resize(591, 424);
     setWindowFlags(Qt::FramelessWindowHint);
-    // The zone wakes only when something is due: the end of a material, a web
-    // reload, or a swipe; no polling while a still picture is shown.
+    // The zone wakes only when something is due: the end of a material, a
+    // view's own work (a web reload, a transition step), or a swipe; no
+    // polling while a still picture is shown.
     // Made here, not in the initialiser list: the child-added event it sends
     // reaches event(), which must find every member initialised.
     m_tickTimer = new QTimer(this);
@@ -65,26 +42,15 @@ MediaForm::MediaForm(MainWindow *mainWindow, QWidget *parent)
 
 MediaForm::~MediaForm()
 {
-    // Each pointer is cleared before its object goes: deleting a child sends
-    // this zone events that event() answers by looking at the text label.
-    auto drop = [](auto *&object) {
-        auto *doomed = object;
-        object = nullptr; // before the delete: the child's removal reaches event()
-        delete doomed;
-    };
-    drop(m_player);
-    drop(m_videoWidget);
-    drop(m_imageLabel);
-    drop(m_webView);
-    drop(m_textLabel);
-    if (m_pdf)
-        m_pdf->ClosePdf();
-    drop(m_pdf);
-    drop(m_pageCounter);
-    drop(m_backButton);
-    drop(m_nextButton);
-    drop(m_tickTimer);
-    drop(m_textTimer); // quits and waits for its thread
+    // Deleting a view's widgets sends this zone events that event() answers
+    // by asking the view on screen: forget it first.
+    m_view = nullptr;
+    while (!m_views.empty())
+        m_views.erase(m_views.begin());
+    delete m_tickTimer;
+    m_tickTimer = nullptr;
+    delete m_textTimer; // quits and waits for its thread
+    m_textTimer = nullptr;
 }
 
 void MediaForm::initParam(
@@ -111,28 +77,53 @@ bool MediaForm::isTicking() const
     return m_tickTimer->isActive();
 }
 
+ZoneView *MediaForm::view(MtlKind kind) const
+{
+    const auto it = m_views.find(ZoneViews::viewKind(kind));
+    return it == m_views.end() ? nullptr : it->second.get();
+}
+
+PdfView *MediaForm::pdfView() const
+{
+    return static_cast<PdfView *>(view(MtlKind::Pdf));
+}
+
+QString MediaForm::mtlPath(const QString &name) const
+{
+    return m_home + QStringLiteral("/.local/share/lumaview/data/mtl/") + name;
+}
+
 void MediaForm::scheduleTick()
 {
     if (m_cycle.isEmpty())
         return;
     const qint64 now = Clock::nowMs();
     qint64 due = m_cycle.endTime();
-    if (m_webRefreshMs > 0)
-        due = qMin(due, m_nextReloadMs);
+    for (const auto &entry : m_views) {
+        const qint64 viewDue = entry.second->dueMs();
+        if (viewDue >= 0)
+            due = qMin(due, viewDue);
+    }
     m_tickTimer->start(static_cast<int>(qBound<qint64>(0, due - now, 24 * 3600 * 1000)));
 }
 
 void MediaForm::checkPlayZoneMtls()
 {
     const qint64 now = Clock::nowMs();
-    if (now < m_cycle.endTime() && m_cycle.navigationRequest() == 0 && m_webRefreshMs > 0
-        && now >= m_nextReloadMs) {
-        if (m_webView && m_webView->isVisible())
-            m_webView->reload();
-        m_nextReloadMs = now + m_webRefreshMs;
+    if (now < m_cycle.endTime() && m_cycle.navigationRequest() == 0) {
+        for (const auto &entry : m_views) {
+            const qint64 due = entry.second->dueMs();
+            if (due >= 0 && now >= due)
+                entry.second->runDue(now);
+        }
     }
-    if (m_cycle.tick(now))
+    if (m_cycle.tick(now)) {
+        if (m_cycle.lastAdvance() == ZoneCycle::Advance::Next) {
+            for (const auto &entry : m_views)
+                entry.second->slotEnded(now);
+        }
         playMtl(m_cycle.current());
+    }
     flushRecords();
     scheduleTick();
 }
@@ -154,196 +145,86 @@ void MediaForm::saveLastPlayDetail()
 void MediaForm::setVolume(double volume)
 {
     m_volume = volume;
-    if (m_player)
-        m_player->setVolume(qRound(volume * 100));
+    if (ZoneView *media = view(MtlKind::Video))
+        media->setVolume(volume);
 }
 
-void MediaForm::loadNewPage(const QUrl &url)
+void MediaForm::runTextTimer(int intervalMs)
 {
-    if (m_webView)
-        m_webView->load(url);
-}
-
-void MediaForm::ensureImageLabel()
-{
-    if (m_imageLabel)
-        return;
-    m_imageLabel = new QLabel(this);
-    m_imageLabel->setScaledContents(true);
-    m_imageLabel->setGeometry(0, 0, width(), height());
-    m_imageLabel->installEventFilter(this);
-    m_imageLabel->setAttribute(Qt::WA_AcceptTouchEvents);
+    if (!m_textTimer) {
+        m_textTimer = new TimerThread;
+        connect(m_textTimer, &TimerThread::sigTimeout, this, &MediaForm::sltShowText);
+    }
+    m_textTimerClaimed = true;
+    m_textTimer->setInterval(intervalMs);
+    m_textTimer->start();
 }
 
 void MediaForm::playMtl(const CONVERTXMLDATA::ZONE_MTL &mtl)
 {
     m_currentType = mtl.type;
-    m_mtlPath = m_home + QStringLiteral("/.local/share/lumaview/data/mtl/") + mtl.name;
-    const QString &type = mtl.type;
-
-    if (isMediaType(type)) {
-        if (!m_videoWidget) {
-            m_videoWidget = new QVideoWidget(this);
-            m_videoWidget->setGeometry(0, 0, width(), height());
-            m_videoWidget->setAspectRatioMode(Qt::IgnoreAspectRatio);
-            m_videoWidget->installEventFilter(this);
-            m_videoWidget->setAttribute(Qt::WA_AcceptTouchEvents);
-        }
-        if (!m_player) {
-            m_player = new QMediaPlayer(this);
-            m_player->setVolume(qRound(m_volume * 100));
-            m_player->setVideoOutput(m_videoWidget);
-        }
-        if (type == QLatin1String("rtsp")) {
-            m_player->setMedia(QUrl::fromEncoded(mtl.address.toUtf8()));
-            setVolume(mtl.volume);
-            m_player->play();
-        } else if (QFile::exists(m_mtlPath)) {
-            m_player->setMedia(QUrl::fromLocalFile(m_mtlPath));
-            setVolume(mtl.volume);
-            m_player->play();
-        } else {
-            setVolume(mtl.volume);
-        }
-    } else if (type == QLatin1String("pic")) {
-        ensureImageLabel();
-        // Transition effects are not drawn yet: every picture appears at once.
-        m_imageLabel->setPixmap(QPixmap(m_mtlPath));
-        m_imageLabel->show();
-    } else if (type == QLatin1String("web") || type == QLatin1String("ie")) {
-        if (!m_webView) {
-            m_webView = new QWebView(this);
-            m_webView->setGeometry(0, 0, width(), height());
-        }
-        m_webRefreshMs = mtl.refreshInterval;
-        m_nextReloadMs = Clock::nowMs() + m_webRefreshMs;
-        loadNewPage(QUrl(ZoneGeometry::webAddress(mtl.url)));
-    } else if (isTextType(type)) {
-        if (!m_textLabel) {
-            m_textLabel = new QLabel(this);
-            m_textLabel->setStyleSheet(QStringLiteral("background:transparent"));
-            m_textLabel->setAttribute(Qt::WA_TranslucentBackground);
-            m_textLabel->setGeometry(0, 0, width(), height());
-        }
-        if (!m_textTimer) {
-            m_textTimer = new TimerThread;
-            connect(m_textTimer, &TimerThread::sigTimeout, this, &MediaForm::sltShowText);
-        }
-        // Still text for now; scrolling and clocks are drawn by the text zone.
-        m_textLabel->setText(mtl.caption);
-    } else if (type == QLatin1String("pdf")) {
-        ensureImageLabel();
-        if (!m_pdf)
-            m_pdf = new PdfUtils;
-        else if (m_openPdfPath != m_mtlPath)
-            m_pdf->ClosePdf();
-        if (m_openPdfPath != m_mtlPath) {
-            if (m_pdf->OpenPdf(m_mtlPath)) {
-                m_openPdfPath = m_mtlPath;
-                m_pageIndex = 0;
-                m_pageCount = m_pdf->getNumPages();
-                const QImage first = m_pdf->getPdfImage(0);
-                m_imageLabel->setGeometry(ZoneGeometry::pdfFit(size(), first.size()));
-                m_imageLabel->setPixmap(QPixmap::fromImage(first));
-                if (!m_pageCounter)
-                    createPageControls();
-                showPageInfo();
-            } else {
-                m_openPdfPath.clear();
-            }
-        }
+    const MtlKind kind = ZoneViews::viewKind(mtl.kind);
+    auto it = m_views.find(kind);
+    if (it == m_views.end()) {
+        if (auto made = ZoneViews::createZoneView(kind, *this))
+            it = m_views.emplace(kind, std::move(made)).first;
     }
-    showHidePlay(m_currentType);
+    m_view = it == m_views.end() ? nullptr : it->second.get();
+    m_textTimerClaimed = false;
+    if (m_view)
+        m_view->play(mtl);
+    showHidePlay();
 }
 
-void MediaForm::showHidePlay(const QString &type)
+void MediaForm::showHidePlay()
 {
-    if (m_player && !isMediaType(type))
-        m_player->stop();
-    if (m_videoWidget)
-        m_videoWidget->setVisible(isMediaType(type));
-    if (m_imageLabel)
-        m_imageLabel->setVisible(type == QLatin1String("pic") || type == QLatin1String("pdf"));
-    if (m_webView) {
-        m_webView->setVisible(type == QLatin1String("web") || type == QLatin1String("ie"));
-        if (m_webView->isHidden())
-            m_webRefreshMs = 0;
-    }
-    if (m_textLabel)
-        m_textLabel->setVisible(isTextType(type));
-    const bool pdf = type == QLatin1String("pdf");
-    if (m_pageCounter)
-        m_pageCounter->setVisible(pdf);
-    if (m_backButton)
-        m_backButton->setVisible(pdf);
-    if (m_nextButton)
-        m_nextButton->setVisible(pdf);
-    if (m_textTimer && !isTextType(type))
-        m_textTimer->setInterval(86400000);
+    for (const auto &entry : m_views)
+        entry.second->setActive(entry.second.get() == m_view);
+    if (m_textTimer && !m_textTimerClaimed)
+        m_textTimer->setInterval(TEXT_TIMER_IDLE_MS);
 }
 
-void MediaForm::createPageControls()
+int MediaForm::pageIndex() const
 {
-    const int W = width();
-    const int H = height();
-    m_backButton = new QPushButton(this);
-    m_backButton->setGeometry(0, H - 40, 40, 40);
-    m_backButton->setStyleSheet(QString::fromLatin1(BACK_STYLE));
-    m_pageCounter = new QLabel(this);
-    m_pageCounter->setGeometry((W - 100) / 2, H - 40, 100, 40);
-    m_pageCounter->setAlignment(Qt::AlignCenter);
-    QFont font = m_pageCounter->font();
-    font.setPointSize(14);
-    m_pageCounter->setFont(font);
-    m_nextButton = new QPushButton(this);
-    m_nextButton->setGeometry(W - 40, H - 40, 40, 40);
-    m_nextButton->setStyleSheet(QString::fromLatin1(NEXT_STYLE));
-    connect(m_backButton, &QPushButton::clicked, this, &MediaForm::sltBackPage);
-    connect(m_nextButton, &QPushButton::clicked, this, &MediaForm::sltNextPage);
-    for (QWidget *control : {static_cast<QWidget *>(m_backButton),
-             static_cast<QWidget *>(m_pageCounter), static_cast<QWidget *>(m_nextButton)}) {
-        control->raise();
-        control->show();
-    }
+    const PdfView *pdf = pdfView();
+    return pdf ? pdf->pageIndex() : 0;
+}
+
+int MediaForm::pageCount() const
+{
+    const PdfView *pdf = pdfView();
+    return pdf ? pdf->pageCount() : 0;
 }
 
 QString MediaForm::pageText() const
 {
-    return m_pageCounter ? m_pageCounter->text() : QString();
+    const PdfView *pdf = pdfView();
+    return pdf ? pdf->pageText() : QString();
 }
 
-void MediaForm::showPageInfo()
+int MediaForm::webRefresh() const
 {
-    if (m_pageCounter)
-        m_pageCounter->setText(QStringLiteral("%1 / %2").arg(m_pageIndex + 1).arg(m_pageCount));
-}
-
-void MediaForm::showPage(int index)
-{
-    if (!m_pdf || m_pageCount <= 0)
-        return;
-    if (index >= m_pageCount)
-        index = 0;
-    if (index < 0)
-        index = m_pageCount - 1;
-    m_pageIndex = index;
-    if (m_imageLabel)
-        m_imageLabel->setPixmap(QPixmap::fromImage(m_pdf->getPdfImage(index)));
-    showPageInfo();
+    const auto *web = static_cast<WebPageView *>(view(MtlKind::Web));
+    return web ? web->refreshMs() : 0;
 }
 
 void MediaForm::sltNextPage()
 {
-    showPage(m_pageIndex + 1);
+    if (PdfView *pdf = pdfView())
+        pdf->sltNextPage();
 }
 
 void MediaForm::sltBackPage()
 {
-    showPage(m_pageIndex - 1);
+    if (PdfView *pdf = pdfView())
+        pdf->sltBackPage();
 }
 
 void MediaForm::sltShowText()
-{ }
+{
+    if (m_view)
+        m_view->runningControl();
+}
 
 QString MediaForm::processMtlName(const CONVERTXMLDATA::ZONE_MTL &mtl)
 {
@@ -364,11 +245,9 @@ void MediaForm::savePlayDetail(const CONVERTXMLDATA::ZONE_MTL &mtl, int times)
 void MediaForm::processPicTouch(QPoint press, QPoint release)
 {
     const int direction = ZoneGeometry::swipeDirection(press, release, height());
-    if (direction == 0)
+    if (direction == 0 || !m_view)
         return;
-    if (m_currentType == QLatin1String("pdf")) {
-        showPage(m_pageIndex + direction);
-    } else if (m_currentType == QLatin1String("pic") || m_currentType == QLatin1String("video")) {
+    if (m_view->swipe(direction)) {
         m_cycle.requestNavigation(direction);
         m_tickTimer->start(0);
     }
@@ -376,7 +255,8 @@ void MediaForm::processPicTouch(QPoint press, QPoint release)
 
 bool MediaForm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_imageLabel || watched == m_videoWidget) {
+    // Only the views' swipe surfaces are filtered.
+    if (watched != this) {
         switch (event->type()) {
         case QEvent::TouchBegin: {
             const auto points = static_cast<QTouchEvent *>(event)->touchPoints();
@@ -408,7 +288,7 @@ bool MediaForm::event(QEvent *event)
     const QEvent::Type type = event->type();
     const bool touch = type == QEvent::TouchBegin || type == QEvent::TouchUpdate
         || type == QEvent::TouchEnd || type == QEvent::PolishRequest || type == QEvent::Polish;
-    if (m_textLabel && m_textLabel->isVisible()) {
+    if (m_view && m_view->holdsZonePosition()) {
         if (touch || type == QEvent::Enter || type == QEvent::Leave || type == QEvent::Move
             || type == QEvent::DragEnter || type == QEvent::DragLeave || type == QEvent::Drop) {
             // A touch on text must not move the zone: ask the window to put it back.

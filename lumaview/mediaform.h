@@ -2,55 +2,64 @@
 
 #include "xmldata.h"
 #include "zonecycle.h"
+#include "zoneview.h"
 
 #include <QPoint>
-#include <QPointer>
 #include <QVariant>
 #include <QWidget>
 
-class MainWindow;
+#include <map>
+#include <memory>
+
 class PlayLogUtil;
-class PdfUtils;
+class PdfView;
 class TimerThread;
-class QLabel;
-class QMediaPlayer;
-class QPushButton;
 class QTimer;
-class QVideoWidget;
-class QWebView;
 
 // One zone of the template on screen: a frameless top-level window that plays
 // its materials one after another, for ever, and records every play. What to
-// play when is decided by ZoneCycle; this class maps it onto widgets.
-class MediaForm : public QWidget
+// play when is decided by ZoneCycle; each kind of material is shown by its
+// own ZoneView, made on the first material of that kind. The zone keeps the
+// cycle, its tick timer, the text timer and the play records.
+class MediaForm : public QWidget, public ZoneContext
 {
     Q_OBJECT
 public:
-    explicit MediaForm(MainWindow *mainWindow, QWidget *parent = nullptr);
+    explicit MediaForm(QWidget *parent = nullptr);
     ~MediaForm() override;
 
     void initParam(const QString &zoneHost, double volume, int x, int y, int width, int height);
     void setZoneCtrl(const CONVERTXMLDATA::ZONE_CTRL &zone, PlayLogUtil *playLog, int playType);
     // Stops playing and records the plays of the material on screen so far.
     void saveLastPlayDetail();
-    void setVolume(double volume);
-    void loadNewPage(const QUrl &url);
 
     QRect zoneRect() const { return m_zoneRect; }
-    double volume() const { return m_volume; }
     QString zoneName() const { return m_cycle.zoneName(); }
     QString currentType() const { return m_currentType; }
     const ZoneCycle &cycle() const { return m_cycle; }
-    int pageIndex() const { return m_pageIndex; }
-    int pageCount() const { return m_pageCount; }
-    QString pageText() const;
     bool isTicking() const;
-    int webRefresh() const { return m_webRefreshMs; }
+    // The view of a kind, once the zone has played a material of it.
+    ZoneView *view(CONVERTXMLDATA::MtlKind kind) const;
+    ZoneView *currentView() const { return m_view; }
+    TimerThread *textTimer() const { return m_textTimer; }
+    int pageIndex() const;
+    int pageCount() const;
+    QString pageText() const;
+    int webRefresh() const;
 
     // One tick of the zone at the clock's current time (also driven by tests).
     void checkPlayZoneMtls();
     // A swipe between two screen points over a picture, video or PDF.
     void processPicTouch(QPoint press, QPoint release);
+
+    // ZoneContext
+    QWidget *zoneWidget() override { return this; }
+    QString mtlPath(const QString &name) const override;
+    QString zoneHost() const override { return m_zoneHost; }
+    double volume() const override { return m_volume; }
+    void setVolume(double volume) override;
+    void runTextTimer(int intervalMs) override;
+    void rescheduleTick() override { scheduleTick(); }
 
 signals:
     void relocateMediaform(QVariant var);
@@ -66,42 +75,26 @@ protected:
 
 private:
     void playMtl(const CONVERTXMLDATA::ZONE_MTL &mtl);
-    void showHidePlay(const QString &type);
+    void showHidePlay();
     QString processMtlName(const CONVERTXMLDATA::ZONE_MTL &mtl);
     void savePlayDetail(const CONVERTXMLDATA::ZONE_MTL &mtl, int times);
     void flushRecords();
-    void showPageInfo();
-    void showPage(int index);
-    void createPageControls();
-    void ensureImageLabel();
     void scheduleTick();
+    PdfView *pdfView() const;
 
-    MainWindow *m_mainWindow;
     QRect m_zoneRect;
     QString m_zoneHost;
     double m_volume = 0;
     ZoneCycle m_cycle;
     PlayLogUtil *m_playLog = nullptr;
     QTimer *m_tickTimer = nullptr;
-    qint64 m_nextReloadMs = 0;
-    int m_webRefreshMs = 0;
     QString m_home;
-    QString m_mtlPath;
     QString m_currentType;
 
-    QMediaPlayer *m_player = nullptr;
-    QVideoWidget *m_videoWidget = nullptr;
-    QLabel *m_imageLabel = nullptr;
-    QWebView *m_webView = nullptr;
-    QLabel *m_textLabel = nullptr;
+    std::map<CONVERTXMLDATA::MtlKind, std::unique_ptr<ZoneView>> m_views;
+    ZoneView *m_view = nullptr; // the view on screen; null for an unknown kind
     TimerThread *m_textTimer = nullptr;
-    PdfUtils *m_pdf = nullptr;
-    QString m_openPdfPath;
-    int m_pageIndex = 0;
-    int m_pageCount = 0;
-    QPushButton *m_backButton = nullptr;
-    QPushButton *m_nextButton = nullptr;
-    QLabel *m_pageCounter = nullptr;
+    bool m_textTimerClaimed = false; // asked for by the material being started
     QPoint m_press;
 };
 

@@ -5,6 +5,7 @@
 #include <QDomDocument>
 #include <QDomElement>
 #include <QFile>
+#include <QHash>
 
 namespace CONVERTXMLDATA {
 
@@ -169,6 +170,24 @@ void xml_tpFileContent(const QString &path, TP_CONTENT &content)
     });
 }
 
+MtlKind mtlKind(const QString &type)
+{
+    static const QHash<QString, MtlKind> kinds = {
+        {QStringLiteral("pic"), MtlKind::Picture},
+        {QStringLiteral("video"), MtlKind::Video},
+        {QStringLiteral("audio"), MtlKind::Audio},
+        {QStringLiteral("rtsp"), MtlKind::Stream},
+        {QStringLiteral("text"), MtlKind::Text},
+        {QStringLiteral("font"), MtlKind::Text},
+        {QStringLiteral("clock"), MtlKind::Clock},
+        {QStringLiteral("weather"), MtlKind::Weather},
+        {QStringLiteral("web"), MtlKind::Web},
+        {QStringLiteral("ie"), MtlKind::Web},
+        {QStringLiteral("pdf"), MtlKind::Pdf},
+    };
+    return kinds.value(type, MtlKind::Unknown);
+}
+
 void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone)
 {
     QDomDocument doc;
@@ -184,6 +203,7 @@ void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone)
         m.name = materialName(
             p.attribute(QStringLiteral("name")), p.attribute(QStringLiteral("path")));
         m.type = p.attribute(QStringLiteral("type"));
+        m.kind = mtlKind(m.type);
         m.len = intAttr(p, QStringLiteral("len"));
         if (m.len < 1)
             m.len = 15;

@@ -78,6 +78,25 @@ struct TP_CONTENT
     QList<TP_AREA> areas;
 };
 
+// The kind of a material, read once from its "type" with the zone file; the
+// zone picks the view that plays it from this alone. "font" plays as "text",
+// "ie" as "web".
+enum class MtlKind : quint8 {
+    Unknown, // any other type: the zone shows nothing for the slot
+    Picture, // "pic"
+    Video, // "video"
+    Audio, // "audio"
+    Stream, // "rtsp"
+    Text, // "text", "font"
+    Clock, // "clock"
+    Weather, // "weather"
+    Web, // "web", "ie"
+    Pdf, // "pdf"
+};
+
+// The kind of a "type" attribute, compared exactly.
+MtlKind mtlKind(const QString &type);
+
 // One material of a zone's play list.
 struct ZONE_MTL
 {
@@ -86,6 +105,7 @@ struct ZONE_MTL
     int ttimes = 0;
     int etimes = 0;
     QString type; // "pic", "video", "audio", "text", "font", "clock", "weather", ...
+    MtlKind kind = MtlKind::Unknown; // parsed from type; type stays for the play log
     int ttype = 0; // transition effect of a picture, 0 for none
     QString url;
     int refreshInterval = 0;

@@ -42,13 +42,16 @@ bool ZoneCycle::tick(qint64 nowMs)
             m_startMs = 0;
         step(m_navigation);
         m_navigation = 0;
+        m_advance = Advance::Navigated;
         return play(nowMs);
     }
     if (m_index >= 0) {
         m_startMs = 0;
         m_records.append({m_current, m_current.etimes});
     }
+    const bool first = m_index < 0;
     step(1);
+    m_advance = first ? Advance::First : m_index == 0 ? Advance::Wrapped : Advance::Next;
     return play(nowMs);
 }
 

@@ -16,6 +16,14 @@ public:
         int times = 0;
     };
 
+    // How the last tick that started a material got there.
+    enum class Advance {
+        First, // the first material after new content
+        Next, // the slot ended and the list moved on to its next material
+        Wrapped, // the slot ended on the last material; the list starts over
+        Navigated, // a swipe
+    };
+
     // New content: starts again at the first material on the next tick,
     // without recording the one on screen.
     void setZoneCtrl(const CONVERTXMLDATA::ZONE_CTRL &zone, int playType);
@@ -29,6 +37,8 @@ public:
     // A swipe: 1 for the next material, -1 for the previous one.
     void requestNavigation(int direction) { m_navigation = direction; }
     int navigationRequest() const { return m_navigation; }
+
+    Advance lastAdvance() const { return m_advance; }
 
     const CONVERTXMLDATA::ZONE_MTL &current() const { return m_current; }
     int currentIndex() const { return m_index; }
@@ -54,6 +64,7 @@ private:
     QList<CONVERTXMLDATA::ZONE_MTL> m_mtls;
     CONVERTXMLDATA::ZONE_MTL m_current;
     int m_index = -1;
+    Advance m_advance = Advance::First;
     int m_navigation = 0;
     int m_playType = 0;
     qint64 m_endMs = 0;

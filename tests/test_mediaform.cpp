@@ -47,6 +47,7 @@ static ZONE_MTL mtl(const QString &name, int len, const QString &type = "pic", i
     m.len = len;
     m.etimes = etimes;
     m.type = type;
+    m.kind = CONVERTXMLDATA::mtlKind(type);
     return m;
 }
 

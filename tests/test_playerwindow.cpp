@@ -210,6 +210,7 @@ void TestPlayerWindow::sameTemplateKeepsZonesButTakesContents()
     ZONE_MTL mtl;
     mtl.name = "x.png";
     mtl.type = "pic";
+    mtl.kind = CONVERTXMLDATA::MtlKind::Picture;
     mtl.len = 5;
     mtl.etimes = 1;
     TP_ZONE_CTRL controls;

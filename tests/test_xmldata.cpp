@@ -8,6 +8,8 @@
 
 using namespace CONVERTXMLDATA;
 
+Q_DECLARE_METATYPE(CONVERTXMLDATA::MtlKind)
+
 // The content formats the player reads: day playbill, template lists,
 // templates and zone files, with their defaults and odd cases.
 class TestXmlData : public QObject
@@ -38,6 +40,8 @@ private slots:
     void zoneKeepsChineseUnderGbkDeclaration();
     void zoneFailures_data();
     void zoneFailures();
+    void zoneKinds_data();
+    void zoneKinds();
 
     void metaTypesTravelInVariants();
 
@@ -399,6 +403,36 @@ void TestXmlData::zoneChannels()
     const ZONE_MTL m = oneMaterial("name=\"m\" type=\"" + type + "\"", children);
     QCOMPARE(m.address, address);
     QCOMPARE(QStringList(m.cn), cn);
+}
+
+void TestXmlData::zoneKinds_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<CONVERTXMLDATA::MtlKind>("kind");
+    using K = CONVERTXMLDATA::MtlKind;
+    QTest::newRow("pic") << QByteArray("pic") << K::Picture;
+    QTest::newRow("video") << QByteArray("video") << K::Video;
+    QTest::newRow("audio") << QByteArray("audio") << K::Audio;
+    QTest::newRow("rtsp") << QByteArray("rtsp") << K::Stream;
+    QTest::newRow("text") << QByteArray("text") << K::Text;
+    QTest::newRow("font plays as text") << QByteArray("font") << K::Text;
+    QTest::newRow("clock") << QByteArray("clock") << K::Clock;
+    QTest::newRow("weather") << QByteArray("weather") << K::Weather;
+    QTest::newRow("web") << QByteArray("web") << K::Web;
+    QTest::newRow("ie plays as web") << QByteArray("ie") << K::Web;
+    QTest::newRow("pdf") << QByteArray("pdf") << K::Pdf;
+    QTest::newRow("compared exactly") << QByteArray("Pic") << K::Unknown;
+    QTest::newRow("other") << QByteArray("hologram") << K::Unknown;
+    QTest::newRow("empty") << QByteArray() << K::Unknown;
+}
+
+void TestXmlData::zoneKinds()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(CONVERTXMLDATA::MtlKind, kind);
+    const ZONE_MTL m = oneMaterial("name=\"m\" type=\"" + type + "\"");
+    QCOMPARE(m.kind, kind);
+    QCOMPARE(m.type, QString::fromUtf8(type)); // kept for the play log
 }
 
 void TestXmlData::zoneWeatherColourAndOrder()

@@ -35,6 +35,7 @@ static ZONE_MTL mtl(const QString &name, int len, int etimes = 1, const QString 
     m.len = len;
     m.etimes = etimes;
     m.type = type;
+    m.kind = CONVERTXMLDATA::mtlKind(type);
     return m;
 }
 
@@ -53,12 +54,14 @@ void TestZoneCycle::playsForLenTimesEtimesAndRecordsOnce()
     const qint64 t0 = 1000000;
     QVERIFY(cycle.tick(t0)); // the first material starts at once
     QCOMPARE(cycle.current().name, QString("a.png"));
+    QCOMPARE(cycle.lastAdvance(), ZoneCycle::Advance::First);
     QCOMPARE(cycle.endTime(), t0 + 30000);
     QVERIFY(!cycle.tick(t0 + 29999));
     QVERIFY(cycle.takeRecords().isEmpty());
 
     QVERIFY(cycle.tick(t0 + 30000));
     QCOMPARE(cycle.current().name, QString("b.png"));
+    QCOMPARE(cycle.lastAdvance(), ZoneCycle::Advance::Next);
     auto records = cycle.takeRecords();
     QCOMPARE(records.size(), 1);
     QCOMPARE(records[0].mtl.name, QString("a.png"));
@@ -68,6 +71,7 @@ void TestZoneCycle::playsForLenTimesEtimesAndRecordsOnce()
     // Endless: after the last, the first again.
     QVERIFY(cycle.tick(t0 + 35000));
     QCOMPARE(cycle.current().name, QString("a.png"));
+    QCOMPARE(cycle.lastAdvance(), ZoneCycle::Advance::Wrapped);
     QCOMPARE(cycle.takeRecords()[0].times, 1);
 
     // A list of one replays it every slot and records each.
@@ -75,6 +79,7 @@ void TestZoneCycle::playsForLenTimesEtimesAndRecordsOnce()
     cycle.tick(t0);
     cycle.tick(t0 + 2000);
     cycle.tick(t0 + 4000);
+    QCOMPARE(cycle.lastAdvance(), ZoneCycle::Advance::Wrapped);
     QCOMPARE(cycle.takeRecords().size(), 2);
 }
 
@@ -86,6 +91,7 @@ void TestZoneCycle::swipesSkipWithoutRecording()
     cycle.requestNavigation(1);
     QVERIFY(cycle.tick(2000));
     QCOMPARE(cycle.current().name, QString("b"));
+    QCOMPARE(cycle.lastAdvance(), ZoneCycle::Advance::Navigated);
     QCOMPARE(cycle.navigationRequest(), 0);
     QCOMPARE(cycle.endTime(), 12000);
     cycle.requestNavigation(-1);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "zoneview.h"
+
+class QMediaPlayer;
+class QVideoWidget;
+
+// "video" and "audio" files and "rtsp" streams, through one media player
+// whose output fills the zone (blank for audio).
+class MediaView : public ZoneView
+{
+public:
+    explicit MediaView(ZoneContext &zone);
+    ~MediaView() override;
+
+    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void setActive(bool active) override;
+    void setVolume(double volume) override;
+    bool swipe(int) override;
+
+private:
+    QMediaPlayer *m_player = nullptr;
+    QVideoWidget *m_videoWidget = nullptr;
+    CONVERTXMLDATA::MtlKind m_kind = CONVERTXMLDATA::MtlKind::Unknown;
+};

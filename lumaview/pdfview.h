@@ -1,0 +1,41 @@
+#pragma once
+
+#include "zoneview.h"
+
+class PdfUtils;
+class QLabel;
+class QPushButton;
+
+// "pdf" materials: one page at a time, fitted into the zone, with back and
+// next buttons, a page counter and swipes that turn the pages.
+class PdfView : public ZoneView
+{
+public:
+    explicit PdfView(ZoneContext &zone);
+    ~PdfView() override;
+
+    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void setActive(bool active) override;
+    bool swipe(int direction) override;
+
+    // Pages wrap around at both ends.
+    void sltNextPage();
+    void sltBackPage();
+    int pageIndex() const { return m_pageIndex; }
+    int pageCount() const { return m_pageCount; }
+    QString pageText() const;
+
+private:
+    void showPage(int index);
+    void showPageInfo();
+    void createPageControls();
+
+    QLabel *m_imageLabel = nullptr;
+    PdfUtils *m_pdf = nullptr;
+    QString m_openPdfPath;
+    int m_pageIndex = 0;
+    int m_pageCount = 0;
+    QPushButton *m_backButton = nullptr;
+    QPushButton *m_nextButton = nullptr;
+    QLabel *m_pageCounter = nullptr;
+};

@@ -1,0 +1,48 @@
+#include "zoneview.h"
+
+#include "clockview.h"
+#include "mediaview.h"
+#include "pdfview.h"
+#include "pictureview.h"
+#include "textview.h"
+#include "weatherview.h"
+#include "webpageview.h"
+
+using CONVERTXMLDATA::MtlKind;
+
+namespace ZoneViews {
+
+MtlKind viewKind(MtlKind kind)
+{
+    switch (kind) {
+    case MtlKind::Audio:
+    case MtlKind::Stream:
+        return MtlKind::Video;
+    default:
+        return kind;
+    }
+}
+
+std::unique_ptr<ZoneView> createZoneView(MtlKind kind, ZoneContext &zone)
+{
+    switch (viewKind(kind)) {
+    case MtlKind::Picture:
+        return std::make_unique<PictureView>(zone);
+    case MtlKind::Video:
+        return std::make_unique<MediaView>(zone);
+    case MtlKind::Web:
+        return std::make_unique<WebPageView>(zone);
+    case MtlKind::Pdf:
+        return std::make_unique<PdfView>(zone);
+    case MtlKind::Text:
+        return std::make_unique<TextView>(zone);
+    case MtlKind::Clock:
+        return std::make_unique<ClockView>(zone);
+    case MtlKind::Weather:
+        return std::make_unique<WeatherView>(zone);
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace ZoneViews
