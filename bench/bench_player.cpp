@@ -14,8 +14,8 @@
 #include "mediaform.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
+#include "playbillthread.h"
 #include "version.h"
-#include "workthread.h"
 
 #include <QApplication>
 #include <QDir>

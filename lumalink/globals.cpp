@@ -1,18 +1,29 @@
 #include "globals.h"
 
-SharedString gConnIp;
-SharedString gConnPort;
-SharedString gTerminalId;
-SharedString gMac;
-SharedString gSudoPassword(DEFAULT_SUDO_PASSWORD);
-SharedString gLogUrl;
+ServiceSettings &ServiceSettings::process()
+{
+    static ServiceSettings settings;
+    return settings;
+}
+
+void ServiceSettings::reset()
+{
+    connIp = QString();
+    connPort = QString();
+    terminalId = QString();
+    mac = QString();
+    sudoPassword = QStringLiteral(DEFAULT_SUDO_PASSWORD);
+    logUrl = QString();
+}
+
+SharedString &gConnIp = ServiceSettings::process().connIp;
+SharedString &gConnPort = ServiceSettings::process().connPort;
+SharedString &gTerminalId = ServiceSettings::process().terminalId;
+SharedString &gMac = ServiceSettings::process().mac;
+SharedString &gSudoPassword = ServiceSettings::process().sudoPassword;
+SharedString &gLogUrl = ServiceSettings::process().logUrl;
 
 void resetGlobals()
 {
-    gConnIp = QString();
-    gConnPort = QString();
-    gTerminalId = QString();
-    gMac = QString();
-    gSudoPassword = QStringLiteral(DEFAULT_SUDO_PASSWORD);
-    gLogUrl = QString();
+    ServiceSettings::process().reset();
 }

@@ -36,12 +36,29 @@ private:
 // Default sudo password until the installer enters the machine's own.
 #define DEFAULT_SUDO_PASSWORD "480592"
 
-extern SharedString gConnIp; // signage server host
-extern SharedString gConnPort; // signage server TCP port, as text
-extern SharedString gTerminalId; // terminal identifier
-extern SharedString gMac; // MAC text as MiscFunc::getMacAddress gives it
-extern SharedString gSudoPassword; // password fed to `sudo -S`
-extern SharedString gLogUrl; // base URL of the log upload
+// The service's settings, one object handed to the pieces that read or write
+// them (session, requests, power schedule, status file). The process has one,
+// which the g* names below stand for; a test may give the pieces its own.
+struct ServiceSettings
+{
+    SharedString connIp; // signage server host
+    SharedString connPort; // signage server TCP port, as text
+    SharedString terminalId; // terminal identifier
+    SharedString mac; // MAC text as MiscFunc::getMacAddress gives it
+    SharedString sudoPassword {DEFAULT_SUDO_PASSWORD}; // password fed to `sudo -S`
+    SharedString logUrl; // base URL of the log upload
 
-// Puts every setting back to its start value (tests).
+    // Puts every setting back to its start value.
+    void reset();
+    static ServiceSettings &process();
+};
+
+extern SharedString &gConnIp;
+extern SharedString &gConnPort;
+extern SharedString &gTerminalId;
+extern SharedString &gMac;
+extern SharedString &gSudoPassword;
+extern SharedString &gLogUrl;
+
+// Puts every setting of the process back to its start value (tests).
 void resetGlobals();

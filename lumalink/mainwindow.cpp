@@ -4,9 +4,9 @@
 #include "globals.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
+#include "sessionthread.h"
 #include "ui_mainwindow.h"
 #include "version.h"
-#include "workthread.h"
 
 #include <QDir>
 #include <QIntValidator>
@@ -39,9 +39,9 @@ MainWindow::MainWindow(QWidget *parent)
     // database; the session thread talks to the signage server.
     m_downloadThread = new DownloadThread;
     m_downloadThread->start();
-    m_workThread = new WorkThread;
-    m_workThread->setDownloadThread(m_downloadThread);
-    m_workThread->start();
+    m_sessionThread = new SessionThread;
+    m_sessionThread->setDownloadThread(m_downloadThread);
+    m_sessionThread->start();
 
     MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("Main"),
         QStringLiteral("开启运行终端连接服务lumalink"));
@@ -49,10 +49,10 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    if (m_workThread) {
-        m_workThread->quitThread();
-        m_workThread->wait();
-        delete m_workThread;
+    if (m_sessionThread) {
+        m_sessionThread->quitThread();
+        m_sessionThread->wait();
+        delete m_sessionThread;
     }
     if (m_downloadThread) {
         // A transfer in progress is not cut short; if it is still running the
@@ -119,8 +119,8 @@ void MainWindow::on_pushButtonOk_clicked()
     gSudoPassword = ui->textPass->text();
     if (!gConnIp.isEmpty() && !gConnPort.isEmpty()) {
         saveTerminalInfo();
-        if (m_workThread)
-            m_workThread->resetThread(); // the next connect uses the new address
+        if (m_sessionThread)
+            m_sessionThread->resetThread(); // the next connect uses the new address
         hide();
         return;
     }

@@ -9,7 +9,7 @@ namespace Ui {
 class MainWindow;
 }
 class NotifyListener;
-class WorkThread;
+class SessionThread;
 class DownloadThread;
 
 // The service's configuration window and owner of its local listener. It stays
@@ -32,7 +32,7 @@ public:
 
     SqlQueue &sqlQueue() { return m_sqlQueue; }
     NotifyListener *listener() const { return m_listener; }
-    WorkThread *workThread() const { return m_workThread; }
+    SessionThread *sessionThread() const { return m_sessionThread; }
 
 private slots:
     void on_pushButtonOk_clicked();
@@ -45,6 +45,6 @@ private:
     TerminalStatus m_status;
     SqlQueue m_sqlQueue;
     DownloadThread *m_downloadThread = nullptr;
-    WorkThread *m_workThread = nullptr;
+    SessionThread *m_sessionThread = nullptr;
     bool m_primary = false;
 };

@@ -32,7 +32,10 @@ int verifyPackage(QByteArray &frame);
 void processConfig(const QByteArray &xml, SERVER_CONFIG &config);
 // "MMddHHmmyyyy.ss" of a server time (seconds since the epoch), local time.
 QString sysTimeArgument(quint64 secondsSinceEpoch);
+// Sets the system clock and then the hardware clock through sudo, with the
+// process's sudo password or the one given.
 void changeSysTime(const QByteArray &body);
+void changeSysTime(const QByteArray &body, const QString &password);
 void restartPlayer();
 void getEnvironmentInfo(QByteArray &out, double volume);
 QByteArray environmentXml(QSize desktop, double volume, double cpuUsage);

@@ -98,12 +98,17 @@ QString sysTimeArgument(quint64 secondsSinceEpoch)
 
 void changeSysTime(const QByteArray &body)
 {
+    changeSysTime(body, gSudoPassword);
+}
+
+void changeSysTime(const QByteArray &body, const QString &password)
+{
     const QString when = sysTimeArgument(MiscFunc::getLowerLong(body, 0));
     // The password goes to sudo on standard input, never through a shell, so
     // no character of it can change the command.
     auto runner = CommandRunner::instance();
-    runner->runSudo(gSudoPassword, {QStringLiteral("date"), when});
-    runner->runSudo(gSudoPassword, {QStringLiteral("hwclock"), QStringLiteral("--systohc")});
+    runner->runSudo(password, {QStringLiteral("date"), when});
+    runner->runSudo(password, {QStringLiteral("hwclock"), QStringLiteral("--systohc")});
 }
 
 void restartPlayer()

@@ -5,38 +5,24 @@
 #include "downloadthread.h"
 #include "globals.h"
 #include "httpclient.h"
-#include "logfile.h"
+#include "linktransport.h"
 #include "miscfunc.h"
-#include "workthread.h"
+#include "serverprotocol.h"
 
-#include <QTcpSocket>
+using namespace ServerProtocol;
 
 namespace {
 void logTcp(const QString &level, const QString &message)
 {
     MiscFunc::writeLog(level, QStringLiteral("TCP"), message);
 }
-
-// The first parameter of a server request, echoed in the answer.
-QByteArray firstParam(const QByteArray &frame)
-{
-    const unsigned int size = MiscFunc::getLowerInt(frame, 22);
-    return frame.mid(26, static_cast<int>(qMin<unsigned int>(size, 0x7FFFFFFF)));
-}
-
-// The payload handed to the content handlers: the first parameter's data onwards.
-bool verifiedPayload(QByteArray frame, QByteArray &payload)
-{
-    if (PROCESSDATA::verifyPackage(frame) < 0)
-        return false;
-    payload = frame.mid(4);
-    return true;
-}
 } // namespace
 
 ServerSession::ServerSession(const QString &statusPath, QObject *parent)
     : QObject(parent)
-    , m_statusFile(statusPath)
+    , m_settings(ServiceSettings::process())
+    , m_statusFile(statusPath, m_settings)
+    , m_requests(m_settings, m_statusFile, m_walk)
     , m_timer(this)
     , m_downloadTimer(this)
 {
@@ -44,29 +30,33 @@ ServerSession::ServerSession(const QString &statusPath, QObject *parent)
     loadSettings();
 }
 
-ServerSession::ServerSession(const SessionSettings &settings, QObject *parent)
+ServerSession::ServerSession(ServiceSettings &settings, const SessionSettings &stored,
+    const QString &statusPath, QObject *parent)
     : QObject(parent)
+    , m_settings(settings)
+    , m_statusFile(statusPath, m_settings)
+    , m_requests(m_settings, m_statusFile, m_walk)
     , m_timer(this)
     , m_downloadTimer(this)
 {
     setUpTimers();
-    applySettings(settings);
+    applySettings(stored);
 }
 
 void ServerSession::setUpTimers()
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &ServerSession::onTimer);
-    m_downloadTimer.setInterval(1000);
+    m_downloadTimer.setInterval(DOWNLOAD_POLL_MS);
     connect(&m_downloadTimer, &QTimer::timeout, this, &ServerSession::slot_handleDownloadTimeout);
 }
 
 ServerSession::~ServerSession()
 {
     m_stopRequested = true;
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
+    if (m_transport) {
+        m_transport->disconnect(this);
+        m_transport->abort();
     }
 }
 
@@ -80,18 +70,17 @@ void ServerSession::loadSettings()
     applySettings(m_statusFile.checkStatus());
 }
 
-void ServerSession::applySettings(const SessionSettings &settings)
+void ServerSession::applySettings(const SessionSettings &stored)
 {
-    m_volume = settings.volume;
-    m_clearType = settings.clearType;
-    m_lastSyncMs = settings.lastSyncMs;
+    m_requests.load(stored.volume, stored.clearType);
+    m_lastSyncMs = stored.lastSyncMs;
     // What the file says about the last status does not steer the session.
     m_status = NOT_CONNECTED;
 }
 
 void ServerSession::setFileRecorder(std::function<void(const QString &)> recorder)
 {
-    m_recordFile = std::move(recorder);
+    m_walk.setFileRecorder(std::move(recorder));
 }
 
 void ServerSession::setDownloadThread(DownloadThread *thread)
@@ -109,46 +98,33 @@ void ServerSession::slot_handleDownloadTimeout()
 {
     if (!m_downloadThread || m_stopRequested)
         return;
-    // Keep stepping while files complete, so the next one is handed over as
-    // soon as the previous one is verified.
-    for (;;) {
-        const QString url = m_tracker.currentDownload;
-        // The walk may still add lists and zones: no switch before it is done.
-        const bool collecting = !m_tplIds.isEmpty() || !m_zoneIds.isEmpty()
-            || m_step == REQ_SCHEDULE || m_step == REQ_TPL || m_step == REQ_ZONE;
-        switch (m_tracker.step(
-            *m_downloadThread, m_serverConfig.httpIp, m_serverConfig.httpPort, collecting)) {
-        case DownloadTracker::Step::Completed:
-            m_nextActionMs = 0;
-            if (m_recordFile)
-                m_recordFile(url);
-            continue;
-        case DownloadTracker::Step::Skipped:
-            continue;
-        case DownloadTracker::Step::Switched:
-            HttpClient::notifyPlayerAsync(QStringLiteral("RELOAD"), QString());
-            m_contentReady = true;
-            MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("RUN"),
-                QStringLiteral("Notify player reload playbill"));
-            emit sigStateChanged();
-            return;
-        default:
-            return;
-        }
+    const ContentWalk::HandOver result = m_walk.handOver(
+        *m_downloadThread, m_serverConfig.httpIp, m_serverConfig.httpPort, m_step);
+    if (result.completed > 0)
+        m_nextActionMs = 0;
+    if (result.switched) {
+        HttpClient::notifyPlayerAsync(QStringLiteral("RELOAD"), QString());
+        m_contentReady = true;
+        MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("RUN"),
+            QStringLiteral("Notify player reload playbill"));
+        emit sigStateChanged();
     }
+}
+
+void ServerSession::setTransport(LinkTransport *transport)
+{
+    m_transport = transport;
 }
 
 void ServerSession::start()
 {
     m_nextActionMs = now();
-    qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
-    m_socket = new QTcpSocket(this);
-    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    m_socket->abort();
-    connect(m_socket, &QTcpSocket::readyRead, this, &ServerSession::slot_readData);
-    connect(m_socket, &QTcpSocket::connected, this, &ServerSession::slot_connected);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ServerSession::slot_disconnected);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, &ServerSession::slot_error);
+    if (!m_transport)
+        m_transport = new TcpTransport(this);
+    connect(m_transport, &LinkTransport::readyRead, this, &ServerSession::slot_readData);
+    connect(m_transport, &LinkTransport::connected, this, &ServerSession::slot_connected);
+    connect(m_transport, &LinkTransport::disconnected, this, &ServerSession::slot_disconnected);
+    connect(m_transport, &LinkTransport::errorOccurred, this, &ServerSession::slot_error);
     m_lastTrafficMs = now();
     m_downloadTimer.start();
     armAt(now());
@@ -164,8 +140,8 @@ void ServerSession::quitThread()
 void ServerSession::resetThread()
 {
     loadSettings();
-    if (m_connected && m_socket) {
-        m_socket->disconnectFromHost();
+    if (m_connected && m_transport) {
+        m_transport->disconnectFromServer();
         m_connected = false;
     }
     m_status = NOT_CONNECTED;
@@ -296,8 +272,8 @@ void ServerSession::passFromStep3()
             m_status = NOT_CONNECTED;
             m_receiver.dropHeld();
             m_pendingWaitMs = 0;
-            m_socket->disconnectFromHost();
-            m_socket->close();
+            m_transport->disconnectFromServer();
+            m_transport->close();
             sleepFor(PASS_SLEEP_MS);
             return;
         }
@@ -374,7 +350,7 @@ void ServerSession::actOnStep()
         sendCommand(REQ_SCHEDULE);
         break;
     case REQ_TPL:
-        if (m_tplIds.isEmpty()) {
+        if (m_walk.tplIds().isEmpty()) {
             m_step = REQ_ZONE;
         } else {
             m_nextActionMs = now() + REQUEST_RETRY_MS;
@@ -382,7 +358,7 @@ void ServerSession::actOnStep()
         }
         break;
     case REQ_ZONE:
-        if (m_zoneIds.isEmpty()) {
+        if (m_walk.zoneIds().isEmpty()) {
             m_step = REQ_FILE;
         } else {
             m_nextActionMs = now() + REQUEST_RETRY_MS;
@@ -401,11 +377,14 @@ void ServerSession::actOnStep()
 
 bool ServerSession::writeFrame(const QByteArray &frame)
 {
-    if (!m_socket)
-        return false;
-    const qint64 written = m_socket->write(frame);
-    const bool flushed = m_socket->flush();
-    return written > 0 && flushed;
+    return m_transport && m_transport->send(frame);
+}
+
+void ServerSession::sendRequest(const QByteArray &frame, qint64 waitMs, const QString &logLine)
+{
+    writeFrame(frame);
+    waitFor(WaitKind::Data, waitMs, Resume::SleepAfterWait);
+    logTcp(QStringLiteral("DEBUG"), logLine);
 }
 
 void ServerSession::sendCommand(int step)
@@ -416,70 +395,65 @@ void ServerSession::sendCommand(int step)
     }
     m_lastTrafficMs = now();
     switch (step) {
-    case START: {
+    case START:
         // A connection that never got the server's handshake is dropped and
         // made anew, so a silent server cannot hold the session.
-        if (m_socket->state() != QAbstractSocket::UnconnectedState)
-            m_socket->abort();
+        if (!m_transport->isUnconnected())
+            m_transport->abort();
         m_connected = false;
-        m_socket->connectToHost(gConnIp, static_cast<quint16>(gConnPort.get().toUInt()),
-            QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-        waitFor(WaitKind::Connect, 6000, Resume::SleepAfterWait);
+        m_transport->connectToServer(
+            m_settings.connIp, static_cast<quint16>(m_settings.connPort.get().toUInt()));
+        waitFor(WaitKind::Connect, CONNECT_WAIT_MS, Resume::SleepAfterWait);
         break;
-    }
     case INNER_HANDSHAKE:
         writeFrame(BuildData::getInnerHandshake());
         m_status = CONNECTED;
         m_nextActionMs = 0;
         break;
     case REQ_AUTH: {
-        const QByteArray frame = BuildData::getAuthData(gTerminalId, gMac);
-        writeFrame(frame);
-        waitFor(WaitKind::Data, 6000, Resume::SleepAfterWait);
-        logTcp(QStringLiteral("DEBUG"),
+        const QByteArray frame = BuildData::getAuthData(m_settings.terminalId, m_settings.mac);
+        sendRequest(frame, 6000,
             QStringLiteral("Request protocol=273, command=1, request authorization, length=%1")
                 .arg(frame.size()));
         break;
     }
     case REQ_CONFIG: {
-        const QByteArray frame = BuildData::buildPackage(0, 273, 100, 1);
-        writeFrame(frame);
-        waitFor(WaitKind::Data, 6000, Resume::SleepAfterWait);
-        logTcp(QStringLiteral("DEBUG"),
+        const QByteArray frame
+            = BuildData::buildPackage(NEXT_SEQUENCE, PROTO_SESSION, CMD_CONFIG, FLAGS);
+        sendRequest(frame, 6000,
             QStringLiteral("Request protocol=273, command=100, request config, length=%1")
                 .arg(frame.size()));
         break;
     }
     case SYNC_TIME:
-        writeFrame(BuildData::buildPackage(0, 273, 102, 1));
-        waitFor(WaitKind::Data, 5000, Resume::SleepAfterWait);
-        logTcp(QStringLiteral("DEBUG"),
-            QStringLiteral("Request protocol=273, command=102, request server time"));
+        sendRequest(BuildData::buildPackage(NEXT_SEQUENCE, PROTO_SESSION, CMD_SERVER_TIME, FLAGS),
+            5000, QStringLiteral("Request protocol=273, command=102, request server time"));
         break;
     case REQ_SCHEDULE:
-        writeFrame(BuildData::buildPackage(0, 257, 5, 1));
-        waitFor(WaitKind::Data, 6000, Resume::SleepAfterWait);
-        logTcp(QStringLiteral("DEBUG"),
-            QStringLiteral("Request protocol=257, command=5, request play schedule"));
+        sendRequest(BuildData::buildPackage(NEXT_SEQUENCE, PROTO_CONTENT, CMD_DAY_SCHEDULE, FLAGS),
+            6000, QStringLiteral("Request protocol=257, command=5, request play schedule"));
         break;
-    case REQ_TPL:
-        if (m_tplIds.isEmpty())
+    case REQ_TPL: {
+        if (m_walk.tplIds().isEmpty())
             return;
-        writeFrame(BuildData::buildPackage(0, 257, 6, 1, m_tplIds.first()));
-        waitFor(WaitKind::Data, 5000, Resume::SleepAfterWait);
-        logTcp(QStringLiteral("DEBUG"),
+        const QByteArray id = m_walk.tplIds().first();
+        sendRequest(
+            BuildData::buildPackage(NEXT_SEQUENCE, PROTO_CONTENT, CMD_TEMPLATE_LIST, FLAGS, id),
+            5000,
             QStringLiteral("Request protocol=257, command=6, request tplId=")
-                + QString::fromLatin1(m_tplIds.first()));
+                + QString::fromLatin1(id));
         break;
-    case REQ_ZONE:
-        if (m_zoneIds.isEmpty())
+    }
+    case REQ_ZONE: {
+        if (m_walk.zoneIds().isEmpty())
             return;
-        writeFrame(BuildData::buildPackage(0, 257, 7, 1, m_zoneIds.first()));
-        waitFor(WaitKind::Data, 5000, Resume::SleepAfterWait);
-        logTcp(QStringLiteral("DEBUG"),
+        const QByteArray id = m_walk.zoneIds().first();
+        sendRequest(BuildData::buildPackage(NEXT_SEQUENCE, PROTO_CONTENT, CMD_ZONE, FLAGS, id),
+            5000,
             QStringLiteral("Request protocol=257, command=7, request zoneId=")
-                + QString::fromLatin1(m_zoneIds.first()));
+                + QString::fromLatin1(id));
         break;
+    }
     default:
         break;
     }
@@ -492,7 +466,8 @@ void ServerSession::slot_connected()
 {
     m_connected = true;
     logTcp(QStringLiteral("INFO"),
-        QStringLiteral("Tcp connected to %1:%2").arg(gConnIp.get(), gConnPort.get()));
+        QStringLiteral("Tcp connected to %1:%2")
+            .arg(m_settings.connIp.get(), m_settings.connPort.get()));
     // The server speaks first (its inner handshake); until it does, the loop
     // sleeps, and a server silent for the whole connect period is left for a
     // fresh connection.
@@ -507,14 +482,15 @@ void ServerSession::slot_disconnected()
     m_connected = false;
     m_pendingWaitMs = 0;
     logTcp(QStringLiteral("INFO"),
-        QStringLiteral("Tcp disconnected from %1:%2").arg(gConnIp.get(), gConnPort.get()));
+        QStringLiteral("Tcp disconnected from %1:%2")
+            .arg(m_settings.connIp.get(), m_settings.connPort.get()));
     endWait(WaitKind::None);
     emit sigStateChanged();
 }
 
 void ServerSession::slot_error(QAbstractSocket::SocketError error)
 {
-    m_socket->close();
+    m_transport->close();
     logTcp(QStringLiteral("INFO"), QStringLiteral("Disconnected by error: %1").arg(int(error)));
     endWait(WaitKind::Connect);
     emit sigStateChanged();
@@ -524,11 +500,11 @@ void ServerSession::slot_error(QAbstractSocket::SocketError error)
 
 void ServerSession::slot_readData()
 {
-    if (m_handling || !m_socket)
+    if (m_handling || !m_transport)
         return; // picked up when the running handler returns
     m_handling = true;
     m_lastTrafficMs = now();
-    const FrameReceiver::Result result = m_receiver.feed(m_socket->readAll(), now());
+    const FrameReceiver::Result result = m_receiver.feed(m_transport->readAll(), now());
     if (result.heartbeatOnly) {
         m_pendingWaitMs = IDLE_WAIT_MS;
         if (result.activeHeartbeat)
@@ -537,7 +513,7 @@ void ServerSession::slot_readData()
     for (const QByteArray &frame : result.frames)
         handleFrame(frame);
     m_handling = false;
-    if (m_socket->bytesAvailable() > 0)
+    if (m_transport->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &ServerSession::slot_readData, Qt::QueuedConnection);
     endWait(WaitKind::Data);
     emit sigStateChanged();
@@ -551,30 +527,34 @@ void ServerSession::handleFrame(const QByteArray &frame)
         m_nextActionMs = 0;
         return;
     }
-    const unsigned short protocol = MiscFunc::getLowerShort(frame, 8);
-    const unsigned short command = MiscFunc::getLowerShort(frame, 10);
+    const unsigned short protocol = protocolOf(frame);
+    const unsigned short command = commandOf(frame);
     logTcp(QStringLiteral("DEBUG"),
         QStringLiteral("Received protocol=%1, command=%2").arg(protocol).arg(command));
 
-    if (protocol == 273) {
-        if (command == 1 && m_step == REQ_AUTH)
+    switch (protocol) {
+    case PROTO_SESSION:
+        if (command == CMD_AUTH && m_step == REQ_AUTH)
             handleAuthResult(MiscFunc::getLowerInt(frame, 30));
-        else if (command == 100 && m_step == REQ_CONFIG)
+        else if (command == CMD_CONFIG && m_step == REQ_CONFIG)
             handleConfig(frame);
-        else if (command == 102 && m_step == SYNC_TIME)
+        else if (command == CMD_SERVER_TIME && m_step == SYNC_TIME)
             handleServerTime(frame);
-    } else if (protocol == 257) {
-        if (command == 5)
-            handleSchedule(frame);
-        else if (command == 6 && m_step == REQ_TPL)
-            handleTemplateList(frame);
-        else if (command == 7 && m_step == REQ_ZONE)
-            handleZone(frame);
-    } else if (protocol == 278) {
-        handleServerRequest(command, frame);
-        m_pendingWaitMs = IDLE_WAIT_MS;
-    } else if (protocol == 276) {
-        handleServerNotice(command, frame);
+        break;
+    case PROTO_CONTENT:
+        if (command == CMD_DAY_SCHEDULE)
+            applyWalkMove(m_walk.onSchedule(frame));
+        else if (command == CMD_TEMPLATE_LIST && m_step == REQ_TPL)
+            applyWalkMove(m_walk.onTemplateList(frame));
+        else if (command == CMD_ZONE && m_step == REQ_ZONE)
+            applyWalkMove(m_walk.onZone(frame));
+        break;
+    case PROTO_CONTROL:
+    case PROTO_CONTENT_PUSH:
+        applyRequestOutcome(m_requests.handle(protocol, command, frame));
+        break;
+    default:
+        break;
     }
 }
 
@@ -583,7 +563,7 @@ void ServerSession::handleAuthResult(unsigned int status)
     m_status = static_cast<int>(status);
     if (status == ID_CONFLICT) {
         // Keep the first twelve characters and make the rest new.
-        gTerminalId = gTerminalId.get().left(12)
+        m_settings.terminalId = m_settings.terminalId.get().left(12)
             + QStringLiteral("%1").arg(now() % 1000, 3, 10, QLatin1Char('0'));
         m_nextActionMs = 0;
         return;
@@ -594,7 +574,7 @@ void ServerSession::handleAuthResult(unsigned int status)
         m_nextActionMs = 0;
         return;
     }
-    m_statusFile.writeTerminalStatus(gTerminalId, m_status);
+    m_statusFile.writeTerminalStatus(m_settings.terminalId, m_status);
     HttpClient::notifyPlayerAsync(QStringLiteral("STATUS"), QString::number(status));
     if (status == AUTHORIZED)
         m_step = REQ_CONFIG;
@@ -611,12 +591,13 @@ void ServerSession::handleConfig(const QByteArray &frame)
     PROCESSDATA::processConfig(payload, m_serverConfig);
     if (!m_serverConfig.serverIp.isEmpty()) {
         // The open connection stays; the next connect uses the new address.
-        gConnIp = m_serverConfig.serverIp;
-        gConnPort = QString::number(m_serverConfig.serverPort);
+        m_settings.connIp = m_serverConfig.serverIp;
+        m_settings.connPort = QString::number(m_serverConfig.serverPort);
         m_statusFile.writeServerConfig(m_serverConfig.serverIp, m_serverConfig.serverPort,
             m_serverConfig.rtdaHost, m_serverConfig.rtdaPort);
     }
-    gLogUrl = QStringLiteral("http://%1:%2").arg(m_serverConfig.logIp).arg(m_serverConfig.logPort);
+    m_settings.logUrl
+        = QStringLiteral("http://%1:%2").arg(m_serverConfig.logIp).arg(m_serverConfig.logPort);
     m_step = SYNC_TIME;
     m_nextActionMs = 0;
 }
@@ -628,7 +609,7 @@ void ServerSession::handleServerTime(const QByteArray &frame)
         m_nextActionMs = 0;
         return;
     }
-    PROCESSDATA::changeSysTime(payload);
+    PROCESSDATA::changeSysTime(payload, m_settings.sudoPassword);
     m_lastSyncMs = now();
     m_statusFile.writeSyncTime(m_lastSyncMs);
     // With content in place the step stays; the fresh sync moves the loop on.
@@ -637,154 +618,27 @@ void ServerSession::handleServerTime(const QByteArray &frame)
     m_nextActionMs = 0;
 }
 
-void ServerSession::dropUnsafeIds(QList<QByteArray> &ids, const char *kind)
+void ServerSession::applyWalkMove(const ContentWalk::Move &move)
 {
-    for (int i = ids.size() - 1; i >= 0; --i) {
-        if (PROCESSDATA::isSafeId(ids.at(i)))
-            continue;
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
-            QStringLiteral("Refuse %1 id \"%2\": not a plain file name")
-                .arg(QLatin1String(kind), QString::fromLatin1(ids.at(i).toPercentEncoding())));
-        ids.removeAt(i);
-    }
-}
-
-void ServerSession::handleSchedule(const QByteArray &frame)
-{
-    m_step = REQ_SCHEDULE;
-    QByteArray payload;
-    if (!verifiedPayload(frame, payload)) {
-        m_step = WAITING;
-        m_nextActionMs = 0;
-        return;
-    }
-    PROCESSDATA::writeDaySchedule(payload, true);
-    m_tracker.restart();
-    m_tplIds.clear();
-    m_zoneIds.clear();
-    PROCESSDATA::getDayScheduleTpl(payload, m_tplIds, m_zoneIds);
-    dropUnsafeIds(m_tplIds, "template list");
-    dropUnsafeIds(m_zoneIds, "zone");
-    if (!m_tplIds.isEmpty()) {
-        m_step = REQ_TPL;
-        m_nextActionMs = 0;
-    } else {
-        m_step = WAITING;
+    m_step = move.step;
+    m_nextActionMs = 0;
+    if (move.contentReady)
         m_contentReady = true;
-        m_nextActionMs = 0;
+    if (move.idleWait)
         m_pendingWaitMs = IDLE_WAIT_MS;
-    }
-}
-
-void ServerSession::handleTemplateList(const QByteArray &frame)
-{
-    QByteArray payload;
-    if (!verifiedPayload(frame, payload) || m_tplIds.isEmpty()) {
-        m_step = WAITING;
-        m_nextActionMs = 0;
-        return;
-    }
-    const QByteArray id = m_tplIds.first();
-    PROCESSDATA::writeTpl(id, payload);
-    if (m_recordFile)
-        m_recordFile(QString::fromLatin1(id));
-    PROCESSDATA::getTpFile(payload, m_tracker.downloadFiles);
-    m_tplIds.removeFirst();
-    m_step = m_tplIds.isEmpty() ? REQ_ZONE : REQ_TPL;
-    m_nextActionMs = 0;
-}
-
-void ServerSession::handleZone(const QByteArray &frame)
-{
-    QByteArray payload;
-    if (!verifiedPayload(frame, payload) || m_zoneIds.isEmpty()) {
-        m_step = WAITING;
-        m_nextActionMs = 0;
-        return;
-    }
-    const QByteArray id = m_zoneIds.first();
-    PROCESSDATA::writeZone(id, payload);
-    if (m_recordFile)
-        m_recordFile(QString::fromLatin1(id));
-    QByteArray stored;
-    if (PROCESSDATA::readZoneXml(id, stored))
-        PROCESSDATA::getZoneMaterialFile(stored, m_tracker.downloadFiles);
-    m_zoneIds.removeFirst();
-    m_step = m_zoneIds.isEmpty() ? REQ_FILE : REQ_ZONE;
-    m_nextActionMs = 0;
     // The walk is done: files already in may complete the playbill at once.
-    if (m_step == REQ_FILE)
+    if (move.walkDone)
         QMetaObject::invokeMethod(
             this, &ServerSession::slot_handleDownloadTimeout, Qt::QueuedConnection);
 }
 
-void ServerSession::queueAnswer(
-    unsigned short command, const QByteArray &frame, const QByteArray &payload)
+void ServerSession::applyRequestOutcome(const ServerRequests::Outcome &outcome)
 {
-    queueEchoAnswer(command, firstParam(frame), payload);
-}
-
-void ServerSession::queueEchoAnswer(
-    unsigned short command, const QByteArray &echo, const QByteArray &payload)
-{
-    const QList<QByteArray> params {gTerminalId.get().toUtf8(), QByteArray(), echo, payload};
-    m_sendQueue.append(BuildData::buildPackage(0, 278, command, 1, params));
-}
-
-void ServerSession::handleServerRequest(unsigned short command, const QByteArray &frame)
-{
-    switch (command) {
-    case 9: {
-        QByteArray xml;
-        PROCESSDATA::getEnvironmentInfo(xml, m_volume);
-        queueAnswer(9, frame, xml);
-        break;
-    }
-    case 13: {
-        QByteArray xml;
-        PROCESSDATA::getScreenPrint(xml);
-        queueAnswer(13, frame, xml);
-        break;
-    }
-    case 17: {
-        QByteArray xml;
-        m_tracker.getDownloadXml(xml);
-        queueAnswer(17, frame, xml);
-        break;
-    }
-    case 201:
-    case 202: {
-        QList<QByteArray> params;
-        WorkThread::getPackageParams(frame, params);
-        const int result = LogFile::processTerminalLog(command);
-        queueEchoAnswer(command, params.value(0), QByteArray::number(result));
-        break;
-    }
-    case 19:
-        PROCESSDATA::restartPlayer();
-        break;
-    case 12:
-    case 102: {
-        QList<QByteArray> params;
-        if (WorkThread::getPackageParams(frame, params) >= 4 && params.size() >= 4) {
-            const double volume = QString::fromLatin1(params.at(3)).trimmed().toDouble();
-            m_volume = volume;
-            m_statusFile.writeVolume(volume);
-            HttpClient::notifyPlayerAsync(QStringLiteral("VOLUME"), QString::number(volume, 'g'));
-        }
-        break;
-    }
-    case 1005: {
-        QList<QByteArray> params;
-        if (WorkThread::getPackageParams(frame, params) >= 4 && params.size() >= 4) {
-            m_clearType = QString::fromLatin1(params.at(3)).trimmed().toInt();
-            m_statusFile.writeClearType(m_clearType);
-        }
-        break;
-    }
-    default:
-        break;
-    }
+    m_sendQueue += outcome.answers;
+    if (outcome.restartWalk)
+        restartContentWalk();
+    if (outcome.idleWait)
+        m_pendingWaitMs = IDLE_WAIT_MS;
 }
 
 void ServerSession::restartContentWalk()
@@ -793,15 +647,5 @@ void ServerSession::restartContentWalk()
     m_nextActionMs = 0;
     m_pendingWaitMs = 0;
     m_sendQueue.clear();
-    m_tracker.doneFiles.clear();
-}
-
-void ServerSession::handleServerNotice(unsigned short command, const QByteArray &frame)
-{
-    Q_UNUSED(frame);
-    if (command == 94) {
-        restartContentWalk();
-        return;
-    }
-    m_pendingWaitMs = IDLE_WAIT_MS;
+    m_walk.forgetDoneFiles();
 }

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "downloadtracker.h"
+#include "contentwalk.h"
 #include "framereceiver.h"
 #include "processdata.h"
+#include "serverrequests.h"
+#include "sessionenums.h"
 #include "terminalstatus.h"
 
 #include <QAbstractSocket>
@@ -15,44 +17,26 @@
 #include <functional>
 
 class DownloadThread;
-class QTcpSocket;
+class LinkTransport;
+struct ServiceSettings;
 
 // The session with the signage server: connect, handshake, authorize, then
 // walk configuration, time, day schedule, template lists and zones, answer the
-// server's requests and keep the link alive. The object and its socket live on
-// one thread; the loop is a chain of timed passes on that thread's event loop,
-// and every time it reads comes from Clock so tests can move it.
-class ServerSession : public QObject
+// server's requests and keep the link alive.
+//
+// This class is the connection and its pass loop: a chain of timed passes on
+// the owning thread's event loop, every time read from Clock so tests can move
+// it. It cuts received bytes into frames and hands them on: the content walk
+// (ContentWalk) handles schedule, lists and zones and the download hand-over;
+// the server's requests and notices go to ServerRequests. Bytes travel through
+// a LinkTransport, a TCP socket unless a test sets another.
+class ServerSession : public QObject, public SessionEnums
 {
     Q_OBJECT
 public:
-    enum StatusEnum {
-        NOT_CONNECTED = 0,
-        CONNECTED = 1,
-        HANDSHAKING = 2,
-        AUTHORIZED = 4,
-        UNAUTHORIZED = 5,
-        ID_CONFLICT = 6,
-        EXCEED_AUTH_COUNT = 7
-    };
-    Q_ENUM(StatusEnum)
-
-    enum StepEnum {
-        START = -1,
-        INNER_HANDSHAKE = 0,
-        REQ_AUTH = 1,
-        REQ_CONFIG = 2,
-        SYNC_TIME = 3,
-        REQ_SCHEDULE = 4,
-        REQ_TPL = 5,
-        REQ_ZONE = 6,
-        REQ_FILE = 7,
-        WAITING = 8
-    };
-    Q_ENUM(StepEnum)
-
     // Retry periods and waits of the loop, in milliseconds.
     static constexpr qint64 CONNECT_RETRY_MS = 30000;
+    static constexpr qint64 CONNECT_WAIT_MS = 6000;
     static constexpr qint64 HANDSHAKE_RETRY_MS = 2000;
     static constexpr qint64 AUTH_RETRY_MS = 30000;
     static constexpr qint64 UNAUTHORIZED_RETRY_MS = 120000;
@@ -62,14 +46,20 @@ public:
     static constexpr qint64 HEARTBEAT_AFTER_MS = 29999;
     static constexpr qint64 SYNC_PERIOD_MS = 86400000;
     static constexpr qint64 PASS_SLEEP_MS = 1000;
+    static constexpr qint64 DOWNLOAD_POLL_MS = 1000;
 
+    // Reads its stored values from the status file at statusPath (the
+    // default one when empty), with the process's settings.
     explicit ServerSession(const QString &statusPath = QString(), QObject *parent = nullptr);
-    // With settings already read from the status file (by the thread's creator,
+    // With values already read from the status file (by the thread's creator,
     // so the shared settings are loaded before anything else can change them).
-    ServerSession(const SessionSettings &settings, QObject *parent = nullptr);
+    ServerSession(ServiceSettings &settings, const SessionSettings &stored,
+        const QString &statusPath = QString(), QObject *parent = nullptr);
     ~ServerSession() override;
 
-    // Creates the socket and starts the loop on the calling thread.
+    // Replaces the TCP socket (tests); set before start(). Not owned.
+    void setTransport(LinkTransport *transport);
+    // Creates the transport if none was set and starts the loop on the calling thread.
     void start();
     void quitThread();
     void resetThread();
@@ -88,17 +78,19 @@ public:
     bool contentReady() const { return m_contentReady; }
     bool isConnected() const { return m_connected; }
     bool receiving() const { return m_receiver.holding(); }
-    double volume() const { return m_volume; }
-    int clearType() const { return m_clearType; }
+    double volume() const { return m_requests.volume(); }
+    int clearType() const { return m_requests.clearType(); }
     qint64 lastSyncMs() const { return m_lastSyncMs; }
     qint64 nextActionMs() const { return m_nextActionMs; }
     qint64 pendingWaitMs() const { return m_pendingWaitMs; }
+    // Clock time at which the next pass is due.
+    qint64 nextPassAtMs() const { return m_wakeAtMs; }
     const PROCESSDATA::SERVER_CONFIG &serverConfig() const { return m_serverConfig; }
-    const QList<QByteArray> &tplIds() const { return m_tplIds; }
-    const QList<QByteArray> &zoneIds() const { return m_zoneIds; }
-    const QList<QString> &downloadFiles() const { return m_tracker.downloadFiles; }
-    const QList<QString> &doneFiles() const { return m_tracker.doneFiles; }
-    QString currentDownload() const { return m_tracker.currentDownload; }
+    const QList<QByteArray> &tplIds() const { return m_walk.tplIds(); }
+    const QList<QByteArray> &zoneIds() const { return m_walk.zoneIds(); }
+    const QList<QString> &downloadFiles() const { return m_walk.tracker().downloadFiles; }
+    const QList<QString> &doneFiles() const { return m_walk.tracker().doneFiles; }
+    QString currentDownload() const { return m_walk.tracker().currentDownload; }
     const QList<QByteArray> &sendQueue() const { return m_sendQueue; }
 
 public slots:
@@ -130,32 +122,28 @@ private:
     void actOnStatus();
     void actOnStep();
     bool writeFrame(const QByteArray &frame);
+    void sendRequest(const QByteArray &frame, qint64 waitMs, const QString &logLine);
 
     void handleFrame(const QByteArray &frame);
     void handleAuthResult(unsigned int status);
     void handleConfig(const QByteArray &frame);
     void handleServerTime(const QByteArray &frame);
-    void handleSchedule(const QByteArray &frame);
-    void handleTemplateList(const QByteArray &frame);
-    void handleZone(const QByteArray &frame);
-    void handleServerRequest(unsigned short command, const QByteArray &frame);
-    void handleServerNotice(unsigned short command, const QByteArray &frame);
-    void queueAnswer(unsigned short command, const QByteArray &frame, const QByteArray &payload);
-    void queueEchoAnswer(unsigned short command, const QByteArray &echo, const QByteArray &payload);
+    void applyWalkMove(const ContentWalk::Move &move);
+    void applyRequestOutcome(const ServerRequests::Outcome &outcome);
     void restartContentWalk();
-    void dropUnsafeIds(QList<QByteArray> &ids, const char *kind);
     void loadSettings();
-    void applySettings(const SessionSettings &settings);
+    void applySettings(const SessionSettings &stored);
     void setUpTimers();
 
+    ServiceSettings &m_settings;
     TerminalStatus m_statusFile;
-    std::function<void(const QString &)> m_recordFile;
+    ContentWalk m_walk;
+    ServerRequests m_requests;
 
-    QTcpSocket *m_socket = nullptr;
+    LinkTransport *m_transport = nullptr;
     QTimer m_timer;
     QTimer m_downloadTimer;
     DownloadThread *m_downloadThread = nullptr;
-    DownloadTracker m_tracker;
     qint64 m_wakeAtMs = 0;
     WaitKind m_wait = WaitKind::None;
     Resume m_resume = Resume::None;
@@ -163,8 +151,6 @@ private:
     bool m_stopRequested = false;
 
     FrameReceiver m_receiver;
-    double m_volume = 0.1;
-    int m_clearType = 5;
     PROCESSDATA::SERVER_CONFIG m_serverConfig;
     qint64 m_lastSyncMs = 0;
     int m_status = NOT_CONNECTED;
@@ -174,7 +160,5 @@ private:
     qint64 m_nextActionMs = 0;
     qint64 m_lastTrafficMs = 0;
     qint64 m_pendingWaitMs = 0;
-    QList<QByteArray> m_tplIds;
-    QList<QByteArray> m_zoneIds;
     QList<QByteArray> m_sendQueue;
 };

@@ -5,8 +5,9 @@
 
 #include <QJsonObject>
 
-TerminalStatus::TerminalStatus(const QString &path)
+TerminalStatus::TerminalStatus(const QString &path, ServiceSettings &settings)
     : m_path(path.isEmpty() ? StatusFile::defaultPath() : path)
+    , m_settings(&settings)
 { }
 
 QString TerminalStatus::deriveTerminalId(const QString &mac)
@@ -39,41 +40,42 @@ void TerminalStatus::loadAtStartup(const std::function<QString()> &macProvider)
     QString ip;
     QString port;
     if (splitConnHost(object.value(QStringLiteral("connHost")).toString(), ip, port)) {
-        gConnIp = ip;
-        gConnPort = port;
+        m_settings->connIp = ip;
+        m_settings->connPort = port;
     }
     if (object.contains(QStringLiteral("terminalId")))
-        gTerminalId = object.value(QStringLiteral("terminalId")).toString();
+        m_settings->terminalId = object.value(QStringLiteral("terminalId")).toString();
     if (object.contains(QStringLiteral("mac")))
-        gMac = object.value(QStringLiteral("mac")).toString();
+        m_settings->mac = object.value(QStringLiteral("mac")).toString();
     if (object.contains(QStringLiteral("password")))
-        gSudoPassword = object.value(QStringLiteral("password")).toString();
+        m_settings->sudoPassword = object.value(QStringLiteral("password")).toString();
 
-    if (gMac.isEmpty() && macProvider)
-        gMac = macProvider();
-    if (gTerminalId.isEmpty())
-        gTerminalId = deriveTerminalId(gMac);
+    if (m_settings->mac.isEmpty() && macProvider)
+        m_settings->mac = macProvider();
+    if (m_settings->terminalId.isEmpty())
+        m_settings->terminalId = deriveTerminalId(m_settings->mac);
     saveTerminalInfo();
 }
 
 bool TerminalStatus::saveTerminalInfo()
 {
-    const QString connHost = gConnIp.get() + QLatin1Char(':') + gConnPort.get();
+    const QString connHost
+        = m_settings->connIp.get() + QLatin1Char(':') + m_settings->connPort.get();
     if (StatusFile::exists(m_path)) {
         return StatusFile::update(m_path, [&](QJsonObject &object) {
-            object.insert(QStringLiteral("terminalId"), gTerminalId.get());
-            object.insert(QStringLiteral("mac"), gMac.get());
+            object.insert(QStringLiteral("terminalId"), m_settings->terminalId.get());
+            object.insert(QStringLiteral("mac"), m_settings->mac.get());
             object.insert(QStringLiteral("connHost"), connHost);
-            object.insert(QStringLiteral("password"), gSudoPassword.get());
+            object.insert(QStringLiteral("password"), m_settings->sudoPassword.get());
         });
     }
     QJsonObject object;
-    object.insert(QStringLiteral("terminalId"), gTerminalId.get());
-    object.insert(QStringLiteral("mac"), gMac.get());
+    object.insert(QStringLiteral("terminalId"), m_settings->terminalId.get());
+    object.insert(QStringLiteral("mac"), m_settings->mac.get());
     object.insert(QStringLiteral("connHost"), connHost);
-    object.insert(QStringLiteral("password"), gSudoPassword.get());
+    object.insert(QStringLiteral("password"), m_settings->sudoPassword.get());
     object.insert(QStringLiteral("status"), 5);
-    object.insert(QStringLiteral("rtdaHost"), gConnIp.get() + QStringLiteral(":2100"));
+    object.insert(QStringLiteral("rtdaHost"), m_settings->connIp.get() + QStringLiteral(":2100"));
     // Peers read the first volume as a string; later writes store a number.
     object.insert(QStringLiteral("volume"), QStringLiteral("0.1"));
     return StatusFile::create(m_path, object);
@@ -89,16 +91,16 @@ SessionSettings TerminalStatus::checkStatus() const
     QString ip;
     QString port;
     if (splitConnHost(object.value(QStringLiteral("connHost")).toString(), ip, port)) {
-        gConnIp = ip;
-        gConnPort = port;
+        m_settings->connIp = ip;
+        m_settings->connPort = port;
     }
     if (object.contains(QStringLiteral("terminalId")))
-        gTerminalId = object.value(QStringLiteral("terminalId")).toString();
+        m_settings->terminalId = object.value(QStringLiteral("terminalId")).toString();
     if (object.contains(QStringLiteral("mac")))
-        gMac = object.value(QStringLiteral("mac")).toString();
+        m_settings->mac = object.value(QStringLiteral("mac")).toString();
     settings.volume = StatusFile::numberValue(object, QStringLiteral("volume"), 0.1);
     settings.clearType = object.value(QStringLiteral("clearType")).toInt(5);
-    gSudoPassword = object.contains(QStringLiteral("password"))
+    m_settings->sudoPassword = object.contains(QStringLiteral("password"))
         ? object.value(QStringLiteral("password")).toString()
         : QStringLiteral(DEFAULT_SUDO_PASSWORD);
     settings.lastSyncMs = static_cast<qint64>(object.value(QStringLiteral("syncTime")).toDouble(0));
@@ -112,7 +114,7 @@ int TerminalStatus::getClearType() const
 
 bool TerminalStatus::writeTerminalStatus(const QString &terminalId, int status)
 {
-    gTerminalId = terminalId;
+    m_settings->terminalId = terminalId;
     return StatusFile::update(m_path, [&](QJsonObject &object) {
         object.insert(QStringLiteral("terminalId"), terminalId);
         object.insert(QStringLiteral("status"), status);

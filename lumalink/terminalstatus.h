@@ -1,5 +1,7 @@
 #pragma once
 
+#include "globals.h"
+
 #include <QString>
 
 #include <functional>
@@ -18,7 +20,9 @@ struct SessionSettings
 class TerminalStatus
 {
 public:
-    explicit TerminalStatus(const QString &path = QString());
+    // The settings loaded and saved are those of settings (the process's by default).
+    explicit TerminalStatus(
+        const QString &path = QString(), ServiceSettings &settings = ServiceSettings::process());
 
     QString path() const { return m_path; }
 
@@ -28,12 +32,12 @@ public:
     // Splits host:port at the first ":" unless that ":" starts the text.
     static bool splitConnHost(const QString &value, QString &ip, QString &port);
 
-    // Start-up: loads identity, address and password into the globals, fills in
+    // Start-up: loads identity, address and password into the settings, fills in
     // a missing MAC and terminal id, and saves the file back (creating it).
     void loadAtStartup(const std::function<QString()> &macProvider);
     bool saveTerminalInfo();
 
-    // Session load; also refreshes the address, identity and password globals.
+    // Session load; also refreshes the address, identity and password settings.
     SessionSettings checkStatus() const;
     int getClearType() const;
 
@@ -47,4 +51,5 @@ public:
 
 private:
     QString m_path;
+    ServiceSettings *m_settings;
 };

@@ -3,12 +3,12 @@
 #include "mediaform.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
+#include "playbillthread.h"
 #include "playlogutil.h"
 #include "sendthread.h"
 #include "statusfile.h"
 #include "ui_mainwindow.h"
 #include "version.h"
-#include "workthread.h"
 #include "zonegeometry.h"
 
 #include <QCoreApplication>
@@ -47,10 +47,11 @@ MainWindow::MainWindow(QWidget *parent)
     ui->labelBackground->hide();
     showExtScreen = readExtScreen() != 0;
 
-    m_scheduler = new WorkThread;
-    connect(m_scheduler, &WorkThread::sigCallbackStatus, this, &MainWindow::sltCallbackStatus);
-    connect(m_scheduler, &WorkThread::sigLoadTemplate, this, &MainWindow::sltLoadTemplate);
-    connect(m_scheduler, &WorkThread::sigTemplateZoneCtrl, this, &MainWindow::sltTemplateZoneCtrl);
+    m_scheduler = new PlaybillThread;
+    connect(m_scheduler, &PlaybillThread::sigCallbackStatus, this, &MainWindow::sltCallbackStatus);
+    connect(m_scheduler, &PlaybillThread::sigLoadTemplate, this, &MainWindow::sltLoadTemplate);
+    connect(
+        m_scheduler, &PlaybillThread::sigTemplateZoneCtrl, this, &MainWindow::sltTemplateZoneCtrl);
     m_playLog = new PlayLogUtil(this);
     m_scheduler->init(m_playLog);
     m_scheduler->start();

@@ -16,7 +16,7 @@ class MediaForm;
 class NotifyListener;
 class PlayLogUtil;
 class SendThread;
-class WorkThread;
+class PlaybillThread;
 
 // Extended-screen mode: the player sits on a second screen right of the first,
 // and every zone is shifted by xOffset.
@@ -48,7 +48,7 @@ public:
     const QMap<int, MediaForm *> &zonesByStacking() const { return m_zonesByStacking; }
     const QMap<QString, MediaForm *> &zonesByName() const { return m_zonesByName; }
     const QList<MediaForm *> &allZones() const { return m_allZones; }
-    WorkThread *scheduler() const { return m_scheduler; }
+    PlaybillThread *scheduler() const { return m_scheduler; }
     PlayLogUtil *playLog() const { return m_playLog; }
 
 public slots:
@@ -68,7 +68,7 @@ private:
     QString m_terminalId;
     QString m_zoneHost;
     double m_volume = 0;
-    WorkThread *m_scheduler = nullptr;
+    PlaybillThread *m_scheduler = nullptr;
     SendThread *m_sender = nullptr;
     CONVERTXMLDATA::TP_ZONE_CTRL m_zoneCtrl;
     QString m_currentTemplate;

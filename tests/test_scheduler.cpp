@@ -1,8 +1,8 @@
 #include "clock.h"
 #include "miscfunc.h"
+#include "playbillthread.h"
 #include "playlogutil.h"
 #include "testenv.h"
-#include "workthread.h"
 
 #include <QtTest>
 
@@ -59,7 +59,7 @@ private:
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<PlayLogUtil> m_playLog;
-    std::unique_ptr<WorkThread> m_thread;
+    std::unique_ptr<PlaybillThread> m_thread;
     QList<Shown> m_shown;
     int m_templates = 0;
     int m_statuses = 0;
@@ -73,17 +73,17 @@ void TestScheduler::init()
     QVERIFY(m_env->isValid());
     setTime(12, 0, 0);
     m_playLog = std::make_unique<PlayLogUtil>();
-    m_thread = std::make_unique<WorkThread>();
+    m_thread = std::make_unique<PlaybillThread>();
     m_thread->init(m_playLog.get());
     m_shown.clear();
     m_templates = 0;
     m_statuses = 0;
     m_next = 0;
-    connect(m_thread.get(), &WorkThread::sigLoadTemplate, this,
+    connect(m_thread.get(), &PlaybillThread::sigLoadTemplate, this,
         [this](const QVariant &) { ++m_templates; });
-    connect(m_thread.get(), &WorkThread::sigCallbackStatus, this, [this] { ++m_statuses; });
+    connect(m_thread.get(), &PlaybillThread::sigCallbackStatus, this, [this] { ++m_statuses; });
     // The zone hand-over closes every selection; it is recorded with the template.
-    connect(m_thread.get(), &WorkThread::sigTemplateZoneCtrl, this,
+    connect(m_thread.get(), &PlaybillThread::sigTemplateZoneCtrl, this,
         [this](const QVariant &v, int playType) {
             const TP_ZONE_CTRL zones = v.value<TP_ZONE_CTRL>();
             QStringList names;
@@ -91,7 +91,7 @@ void TestScheduler::init()
                 names << z.name;
             m_shown.append({secondOfDay(), QString(), playType, zones.kind, names});
         });
-    connect(m_thread.get(), &WorkThread::sigLoadTemplate, this, [this](const QVariant &v) {
+    connect(m_thread.get(), &PlaybillThread::sigLoadTemplate, this, [this](const QVariant &v) {
         // Arrives just before the zone hand-over of the same selection.
         m_shown.append({secondOfDay(), v.value<TP_CONTENT>().name, -1, -1, {}});
     });
@@ -191,7 +191,7 @@ void TestScheduler::waitsForAuthorization()
 {
     writeStatus(5);
     writeDayPlay(kDayOnly);
-    QSignalSpy status(m_thread.get(), &WorkThread::sigCallbackStatus);
+    QSignalSpy status(m_thread.get(), &PlaybillThread::sigCallbackStatus);
 
     const qint64 start = Clock::nowMs();
     m_next = m_thread->step();
@@ -222,7 +222,7 @@ void TestScheduler::readsWholeStatusFile()
     // A full status file is longer than 300 bytes; the status must still be read.
     const QByteArray padding = ",\"connHost\":\"" + QByteArray(400, 'h') + "\"";
     writeStatus(4, padding);
-    QSignalSpy status(m_thread.get(), &WorkThread::sigCallbackStatus);
+    QSignalSpy status(m_thread.get(), &PlaybillThread::sigCallbackStatus);
     m_thread->readStatus();
     QCOMPARE(status.count(), 1);
     const QJsonObject object = status.at(0).at(0).value<QJsonObject>();
@@ -360,7 +360,7 @@ void TestScheduler::singleTemplateReemitsZones()
     writeStatus(4);
     writeList(QStringLiteral("one.l"), {{QStringLiteral("p.xml"), 10}});
     writeDayPlay("<Day><TPL p=\"one.l\"><Z p=\"main.z\"/><Z p=\"side.z\"/></TPL></Day>");
-    QSignalSpy zones(m_thread.get(), &WorkThread::sigTemplateZoneCtrl);
+    QSignalSpy zones(m_thread.get(), &PlaybillThread::sigTemplateZoneCtrl);
     runFor(35);
     // The same template every len seconds; the window keeps it but takes the zones again.
     QCOMPARE(shownNames(), QStringList(QVector<QString>(4, QStringLiteral("p.xml")).toList()));

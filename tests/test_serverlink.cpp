@@ -3,8 +3,8 @@
 #include "framereceiver.h"
 #include "miscfunc.h"
 #include "processdata.h"
+#include "serverprotocol.h"
 #include "testenv.h"
-#include "workthread.h"
 
 #include <QtTest>
 
@@ -135,7 +135,7 @@ void TestServerLink::authorizationFrame()
     QCOMPARE(MiscFunc::getLowerInt(frame, 18), 1u);
 
     QList<QByteArray> params;
-    QCOMPARE(WorkThread::getPackageParams(frame, params), (unsigned short)4);
+    QCOMPARE(ServerProtocol::getPackageParams(frame, params), (unsigned short)4);
     QCOMPARE(
         params.at(0).size(), 140 - 64 + qMax(64, MiscFunc::getHostName().toLatin1().size() + 1));
     QCOMPARE(params.at(1), QByteArray("1.1.23081003") + '\0');
@@ -282,18 +282,19 @@ void TestServerLink::parameterWalker()
     const QByteArray frame
         = BuildData::buildPackage(0, 278, 12, 1, QList<QByteArray> {"id", "", "req", "0.8"});
     QList<QByteArray> params {"stale"};
-    QCOMPARE(WorkThread::getPackageParams(frame, params), (unsigned short)4);
+    QCOMPARE(ServerProtocol::getPackageParams(frame, params), (unsigned short)4);
     QCOMPARE(params, (QList<QByteArray> {"id", "", "req", "0.8"}));
 
     // A frame cut short yields shorter parameters, never bytes past its end.
-    QCOMPARE(WorkThread::getPackageParams(frame.left(frame.size() - 2), params), (unsigned short)4);
+    QCOMPARE(
+        ServerProtocol::getPackageParams(frame.left(frame.size() - 2), params), (unsigned short)4);
     QCOMPARE(params.last(), QByteArray("0"));
 
     // A count far above what the frame holds stops at the end of the frame.
     QByteArray lying = BuildData::buildPackage(0, 278, 12, 1, QByteArray("a"));
     lying[12] = char(0xff);
     lying[13] = char(0xff);
-    WorkThread::getPackageParams(lying, params);
+    ServerProtocol::getPackageParams(lying, params);
     QCOMPARE(params, QList<QByteArray> {"a"});
 }
 

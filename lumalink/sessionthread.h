@@ -11,26 +11,25 @@
 // The thread of the server session. The session object is created inside
 // run() and lives on this thread with its socket and timers; calls from other
 // threads reach it as queued calls.
-class WorkThread : public QThread
+class SessionThread : public QThread
 {
     Q_OBJECT
 public:
     using StatusEnum = ServerSession::StatusEnum;
     using StepEnum = ServerSession::StepEnum;
 
-    explicit WorkThread(QObject *parent = nullptr);
-    ~WorkThread() override;
+    // Reads the status file on the creating thread, before start().
+    explicit SessionThread(QObject *parent = nullptr);
+    ~SessionThread() override;
 
-    // Set before start().
+    // Set before start(). The recorder is called on this thread with a stored
+    // template list or zone id, or a downloaded file's URL.
     void setFileRecorder(std::function<void(const QString &)> recorder);
     void setDownloadThread(DownloadThread *thread) { m_downloadThread = thread; }
 
     // Both may be called from any thread.
     void quitThread();
     void resetThread();
-
-    // Parameter data blocks of a frame; never reads past its end.
-    static unsigned short getPackageParams(const QByteArray &frame, QList<QByteArray> &params);
 
 protected:
     void run() override;
@@ -40,6 +39,6 @@ private:
     ServerSession *m_session = nullptr;
     std::atomic<bool> m_stopRequested {false};
     std::function<void(const QString &)> m_recordFile;
-    SessionSettings m_settings;
+    SessionSettings m_stored;
     DownloadThread *m_downloadThread = nullptr;
 };

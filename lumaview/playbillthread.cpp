@@ -1,41 +1,41 @@
-#include "workthread.h"
+#include "playbillthread.h"
 
 #include "clock.h"
 
 #include <chrono>
 
-WorkThread::WorkThread(QObject *parent)
+PlaybillThread::PlaybillThread(QObject *parent)
     : QThread(parent)
     , m_scheduler(this)
 {
     CONVERTXMLDATA::registerMetaTypes();
 }
 
-WorkThread::~WorkThread()
+PlaybillThread::~PlaybillThread()
 {
     quitThread();
     if (QThread::currentThread() != this && wait())
         m_runEnded.load(std::memory_order_acquire); // everything run() did is now visible
 }
 
-void WorkThread::init(PlayLogUtil *playLog)
+void PlaybillThread::init(PlayLogUtil *playLog)
 {
     m_scheduler.setPlayLog(playLog);
 }
 
-void WorkThread::quitThread()
+void PlaybillThread::quitThread()
 {
     m_scheduler.requestQuit();
     wake();
 }
 
-void WorkThread::reloadPlay()
+void PlaybillThread::reloadPlay()
 {
     m_scheduler.requestReload();
     wake();
 }
 
-void WorkThread::readStatus()
+void PlaybillThread::readStatus()
 {
     // Only a change matters to the thread: it may now load the playbill, or
     // must go back to waiting for authorization at its next reload.
@@ -43,22 +43,22 @@ void WorkThread::readStatus()
         wake();
 }
 
-void WorkThread::readDayPlay()
+void PlaybillThread::readDayPlay()
 {
     m_scheduler.readDayPlay();
 }
 
-void WorkThread::readTemplate(const CONVERTXMLDATA::TP_CTRL &entry)
+void PlaybillThread::readTemplate(const CONVERTXMLDATA::TP_CTRL &entry)
 {
     m_scheduler.readTemplate(entry);
 }
 
-qint64 WorkThread::step()
+qint64 PlaybillThread::step()
 {
     return m_scheduler.step();
 }
 
-void WorkThread::run()
+void PlaybillThread::run()
 {
     while (!m_scheduler.quitRequested()) {
         const qint64 next = m_scheduler.step();
@@ -76,24 +76,24 @@ void WorkThread::run()
     m_runEnded.store(true, std::memory_order_release);
 }
 
-void WorkThread::wake()
+void PlaybillThread::wake()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_wakePending = true;
     m_wakeCondition.notify_all();
 }
 
-void WorkThread::statusRead(const QJsonObject &status)
+void PlaybillThread::statusRead(const QJsonObject &status)
 {
     emit sigCallbackStatus(status);
 }
 
-void WorkThread::templateLoaded(const CONVERTXMLDATA::TP_CONTENT &content)
+void PlaybillThread::templateLoaded(const CONVERTXMLDATA::TP_CONTENT &content)
 {
     emit sigLoadTemplate(QVariant::fromValue(content));
 }
 
-void WorkThread::zonesLoaded(const CONVERTXMLDATA::TP_ZONE_CTRL &zones, int playType)
+void PlaybillThread::zonesLoaded(const CONVERTXMLDATA::TP_ZONE_CTRL &zones, int playType)
 {
     emit sigTemplateZoneCtrl(QVariant::fromValue(zones), playType);
 }

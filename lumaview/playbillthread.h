@@ -24,12 +24,12 @@ class PlayLogUtil;
 // sleeps until a reload.
 //
 // quitThread(), reloadPlay() and readStatus() may be called from any thread.
-class WorkThread : public QThread, private PlaybillScheduler::Sink
+class PlaybillThread : public QThread, private PlaybillScheduler::Sink
 {
     Q_OBJECT
 public:
-    explicit WorkThread(QObject *parent = nullptr);
-    ~WorkThread() override;
+    explicit PlaybillThread(QObject *parent = nullptr);
+    ~PlaybillThread() override;
 
     void init(PlayLogUtil *playLog);
     // run() ends at its next check; the caller then waits for the thread.

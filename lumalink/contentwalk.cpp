@@ -1,0 +1,108 @@
+#include "contentwalk.h"
+
+#include "miscfunc.h"
+#include "processdata.h"
+#include "serverprotocol.h"
+
+void ContentWalk::setFileRecorder(std::function<void(const QString &)> recorder)
+{
+    m_recordFile = std::move(recorder);
+}
+
+void ContentWalk::record(const QString &name)
+{
+    if (m_recordFile)
+        m_recordFile(name);
+}
+
+void ContentWalk::dropUnsafeIds(QList<QByteArray> &ids, const char *kind)
+{
+    for (int i = ids.size() - 1; i >= 0; --i) {
+        if (PROCESSDATA::isSafeId(ids.at(i)))
+            continue;
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+            QStringLiteral("Refuse %1 id \"%2\": not a plain file name")
+                .arg(QLatin1String(kind), QString::fromLatin1(ids.at(i).toPercentEncoding())));
+        ids.removeAt(i);
+    }
+}
+
+ContentWalk::Move ContentWalk::onSchedule(const QByteArray &frame)
+{
+    QByteArray payload;
+    if (!ServerProtocol::verifiedPayload(frame, payload))
+        return Move {WAITING};
+    PROCESSDATA::writeDaySchedule(payload, true);
+    m_tracker.restart();
+    m_tplIds.clear();
+    m_zoneIds.clear();
+    PROCESSDATA::getDayScheduleTpl(payload, m_tplIds, m_zoneIds);
+    dropUnsafeIds(m_tplIds, "template list");
+    dropUnsafeIds(m_zoneIds, "zone");
+    if (!m_tplIds.isEmpty())
+        return Move {REQ_TPL};
+    Move move {WAITING};
+    move.contentReady = true;
+    move.idleWait = true;
+    return move;
+}
+
+ContentWalk::Move ContentWalk::onTemplateList(const QByteArray &frame)
+{
+    QByteArray payload;
+    if (!ServerProtocol::verifiedPayload(frame, payload) || m_tplIds.isEmpty())
+        return Move {WAITING};
+    const QByteArray id = m_tplIds.first();
+    PROCESSDATA::writeTpl(id, payload);
+    record(QString::fromLatin1(id));
+    PROCESSDATA::getTpFile(payload, m_tracker.downloadFiles);
+    m_tplIds.removeFirst();
+    return Move {m_tplIds.isEmpty() ? REQ_ZONE : REQ_TPL};
+}
+
+ContentWalk::Move ContentWalk::onZone(const QByteArray &frame)
+{
+    QByteArray payload;
+    if (!ServerProtocol::verifiedPayload(frame, payload) || m_zoneIds.isEmpty())
+        return Move {WAITING};
+    const QByteArray id = m_zoneIds.first();
+    PROCESSDATA::writeZone(id, payload);
+    record(QString::fromLatin1(id));
+    QByteArray stored;
+    if (PROCESSDATA::readZoneXml(id, stored))
+        PROCESSDATA::getZoneMaterialFile(stored, m_tracker.downloadFiles);
+    m_zoneIds.removeFirst();
+    Move move {m_zoneIds.isEmpty() ? REQ_FILE : REQ_ZONE};
+    move.walkDone = move.step == REQ_FILE;
+    return move;
+}
+
+void ContentWalk::forgetDoneFiles()
+{
+    m_tracker.doneFiles.clear();
+}
+
+ContentWalk::HandOver ContentWalk::handOver(
+    DownloadThread &thread, const QString &httpIp, int httpPort, int step)
+{
+    HandOver result;
+    for (;;) {
+        const QString url = m_tracker.currentDownload;
+        // The walk may still add lists and zones: no switch before it is done.
+        const bool collecting = !m_tplIds.isEmpty() || !m_zoneIds.isEmpty() || step == REQ_SCHEDULE
+            || step == REQ_TPL || step == REQ_ZONE;
+        switch (m_tracker.step(thread, httpIp, httpPort, collecting)) {
+        case DownloadTracker::Step::Completed:
+            ++result.completed;
+            record(url);
+            continue;
+        case DownloadTracker::Step::Skipped:
+            continue;
+        case DownloadTracker::Step::Switched:
+            result.switched = true;
+            return result;
+        default:
+            return result;
+        }
+    }
+}

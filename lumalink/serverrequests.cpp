@@ -1,0 +1,113 @@
+#include "serverrequests.h"
+
+#include "builddata.h"
+#include "contentwalk.h"
+#include "globals.h"
+#include "httpclient.h"
+#include "logfile.h"
+#include "processdata.h"
+#include "serverprotocol.h"
+#include "terminalstatus.h"
+
+using namespace ServerProtocol;
+
+ServerRequests::ServerRequests(
+    ServiceSettings &settings, TerminalStatus &statusFile, ContentWalk &walk)
+    : m_settings(settings)
+    , m_statusFile(statusFile)
+    , m_walk(walk)
+{ }
+
+void ServerRequests::load(double volume, int clearType)
+{
+    m_volume = volume;
+    m_clearType = clearType;
+}
+
+ServerRequests::Outcome ServerRequests::handle(
+    unsigned short protocol, unsigned short command, const QByteArray &frame)
+{
+    Outcome outcome;
+    if (protocol == PROTO_CONTROL) {
+        handleRequest(command, frame, outcome);
+        outcome.idleWait = true;
+    } else if (protocol == PROTO_CONTENT_PUSH) {
+        handleNotice(command, frame, outcome);
+    }
+    return outcome;
+}
+
+QByteArray ServerRequests::answer(
+    unsigned short command, const QByteArray &echo, const QByteArray &payload) const
+{
+    const QList<QByteArray> params {
+        m_settings.terminalId.get().toUtf8(), QByteArray(), echo, payload};
+    return BuildData::buildPackage(NEXT_SEQUENCE, PROTO_CONTROL, command, FLAGS, params);
+}
+
+void ServerRequests::handleRequest(
+    unsigned short command, const QByteArray &frame, Outcome &outcome)
+{
+    switch (command) {
+    case CMD_ENVIRONMENT: {
+        QByteArray xml;
+        PROCESSDATA::getEnvironmentInfo(xml, m_volume);
+        outcome.answers.append(answer(command, firstParam(frame), xml));
+        break;
+    }
+    case CMD_SCREENSHOT: {
+        QByteArray xml;
+        PROCESSDATA::getScreenPrint(xml);
+        outcome.answers.append(answer(command, firstParam(frame), xml));
+        break;
+    }
+    case CMD_DOWNLOAD_REPORT: {
+        QByteArray xml;
+        m_walk.tracker().getDownloadXml(xml);
+        outcome.answers.append(answer(command, firstParam(frame), xml));
+        break;
+    }
+    case CMD_TODAY_LOGS:
+    case CMD_ALL_LOGS: {
+        QList<QByteArray> params;
+        getPackageParams(frame, params);
+        const int result = LogFile::processTerminalLog(command);
+        outcome.answers.append(answer(command, params.value(0), QByteArray::number(result)));
+        break;
+    }
+    case CMD_RESTART_PLAYER:
+        PROCESSDATA::restartPlayer();
+        break;
+    case CMD_SET_VOLUME:
+    case CMD_SET_VOLUME_TOO: {
+        QList<QByteArray> params;
+        if (getPackageParams(frame, params) >= 4 && params.size() >= 4) {
+            const double volume = QString::fromLatin1(params.at(3)).trimmed().toDouble();
+            m_volume = volume;
+            m_statusFile.writeVolume(volume);
+            HttpClient::notifyPlayerAsync(QStringLiteral("VOLUME"), QString::number(volume, 'g'));
+        }
+        break;
+    }
+    case CMD_SET_CLEAR_TYPE: {
+        QList<QByteArray> params;
+        if (getPackageParams(frame, params) >= 4 && params.size() >= 4) {
+            m_clearType = QString::fromLatin1(params.at(3)).trimmed().toInt();
+            m_statusFile.writeClearType(m_clearType);
+        }
+        break;
+    }
+    default: // CMD_IGNORED and unknown requests
+        break;
+    }
+}
+
+void ServerRequests::handleNotice(unsigned short command, const QByteArray &frame, Outcome &outcome)
+{
+    Q_UNUSED(frame);
+    if (command == CMD_SCHEDULE_CHANGED) {
+        outcome.restartWalk = true;
+        return;
+    }
+    outcome.idleWait = true;
+}

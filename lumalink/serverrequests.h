@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+class ContentWalk;
+class TerminalStatus;
+struct ServiceSettings;
+
+// The server's requests and notices (protocols 278 and 276). A frame goes in;
+// the answers to queue and what the session does next come out. Effects on
+// the terminal itself (status file, player notices, reports) happen here.
+class ServerRequests
+{
+public:
+    struct Outcome
+    {
+        QList<QByteArray> answers; // frames for the send queue, in order
+        bool restartWalk = false; // fetch the day schedule again
+        bool idleWait = false; // wait for the server before acting again
+    };
+
+    // walk gives the download report.
+    ServerRequests(ServiceSettings &settings, TerminalStatus &statusFile, ContentWalk &walk);
+
+    Outcome handle(unsigned short protocol, unsigned short command, const QByteArray &frame);
+
+    double volume() const { return m_volume; }
+    int clearType() const { return m_clearType; }
+    // Values loaded from the status file.
+    void load(double volume, int clearType);
+
+private:
+    void handleRequest(unsigned short command, const QByteArray &frame, Outcome &outcome);
+    void handleNotice(unsigned short command, const QByteArray &frame, Outcome &outcome);
+    QByteArray answer(
+        unsigned short command, const QByteArray &echo, const QByteArray &payload) const;
+
+    ServiceSettings &m_settings;
+    TerminalStatus &m_statusFile;
+    ContentWalk &m_walk;
+    double m_volume = 0.1;
+    int m_clearType = 5;
+};
