@@ -32,6 +32,18 @@ quint16 NotifyListener::serverPort() const
 
 void NotifyListener::setHandler(Handler handler)
 {
+    if (!handler) {
+        m_handler = nullptr;
+        return;
+    }
+    m_handler = [handler = std::move(handler)](const QString &cmd, const QString &param) {
+        handler(cmd, param);
+        return 200;
+    };
+}
+
+void NotifyListener::setAnsweringHandler(AnsweringHandler handler)
+{
     m_handler = std::move(handler);
 }
 
@@ -104,8 +116,7 @@ void NotifyListener::handleRequest(QTcpSocket *socket)
             },
             Qt::QueuedConnection);
     } else {
-        if (m_handler)
-            m_handler(cmd, param);
-        MiscFunc::sendResponse(socket, 200);
+        const int code = m_handler ? m_handler(cmd, param) : 200;
+        MiscFunc::sendResponse(socket, code == 200 || code == 0 ? 200 : 400);
     }
 }

@@ -21,6 +21,9 @@ public:
         ActThenAnswer // the service queues an SQL statement, then answers
     };
     using Handler = std::function<void(const QString &cmd, const QString &param)>;
+    // Returns the answer code: 200 for success, anything else is answered as a
+    // failure (400), so the sender knows its command was not taken.
+    using AnsweringHandler = std::function<int(const QString &cmd, const QString &param)>;
 
     NotifyListener(bool trimValues, Order order, QObject *parent = nullptr);
     ~NotifyListener() override;
@@ -28,7 +31,11 @@ public:
     // Listens on all addresses; port 0 picks a free one (tests).
     bool listen(quint16 port);
     quint16 serverPort() const;
+    // Every well-formed command is answered 200.
     void setHandler(Handler handler);
+    // With ActThenAnswer the handler's code is the answer; with AnswerThenAct
+    // the answer is 200 before the handler runs and its code is ignored.
+    void setAnsweringHandler(AnsweringHandler handler);
     int openSocketCount() const;
 
     static bool isLoopbackPeer(const QHostAddress &address);
@@ -43,7 +50,7 @@ private:
 
     QTcpServer *m_server;
     QList<QTcpSocket *> m_sockets;
-    Handler m_handler;
+    AnsweringHandler m_handler;
     bool m_trimValues;
     Order m_order;
 };

@@ -3,6 +3,7 @@
 #include "miscfunc.h"
 #include "version.h"
 
+#include <QJsonObject>
 #include <QTcpSocket>
 #include <QUrl>
 
@@ -27,9 +28,25 @@ QString NotifyProtocol::buildUrl(quint16 port, const QString &cmd, const QString
 
 QString NotifyProtocol::decodeStatement(const QString &param)
 {
-    if (!param.contains(QLatin1String("%20")))
+    if (param.indexOf(QLatin1String("%20")) <= 0)
         return param;
-    return QUrl::fromPercentEncoding(param.toUtf8());
+    QByteArray bytes = QByteArray::fromPercentEncoding(param.toUtf8());
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QString::fromUtf8(bytes);
+}
+
+bool NotifyProtocol::isAccepted(const QString &reply)
+{
+    if (reply.isEmpty())
+        return false;
+    const QJsonObject object = MiscFunc::strToJson(reply);
+    if (object.contains(QStringLiteral("status")))
+        return object.value(QStringLiteral("status")).toInt() == 200;
+    if (object.contains(QStringLiteral("code")))
+        return object.value(QStringLiteral("code")).toInt() == 0;
+    return false;
 }
 
 bool MiscFunc::getCmdParam(const QString &request, QString &cmd, QString &param, bool trimValues)

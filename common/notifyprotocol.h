@@ -10,6 +10,11 @@ QString signature(qint64 timestamp);
 QString buildUrl(quint16 port, const QString &cmd, const QString &param, qint64 timestamp);
 QString buildUrl(quint16 port, const QString &cmd, const QString &param);
 // A statement as the service takes it: every statement holds blanks, so an
-// encoded one always contains "%20" and is decoded whole; plain text stays.
+// encoded one always contains "%20" after its first character and is decoded
+// whole; plain text (and a text starting with "%20") stays as it is.
 QString decodeStatement(const QString &param);
+// The success test for replies of both local listeners and of the signage
+// server's HTTP endpoints: a JSON object whose "status" is 200, or, without a
+// "status", whose "code" is 0.
+bool isAccepted(const QString &reply);
 } // namespace NotifyProtocol

@@ -3,6 +3,7 @@
 #include "commandrunner.h"
 #include "miscfunc.h"
 #include "notifyclient.h"
+#include "notifyprotocol.h"
 #include "version.h"
 
 #include <QCryptographicHash>
@@ -144,14 +145,7 @@ QString HttpClient::postFile(const QString &url, const QString &name, const QStr
 
 bool HttpClient::succeedPostResult(const QString &reply)
 {
-    if (reply.isEmpty())
-        return false;
-    const QJsonObject object = MiscFunc::strToJson(reply);
-    if (object.contains(QStringLiteral("status")))
-        return object.value(QStringLiteral("status")).toInt() == 200;
-    if (object.contains(QStringLiteral("code")))
-        return object.value(QStringLiteral("code")).toInt() == 0;
-    return false;
+    return NotifyProtocol::isAccepted(reply);
 }
 
 QString HttpClient::mediaDir()

@@ -5,6 +5,7 @@
 #include "miscfunc.h"
 #include "notifylistener.h"
 #include "sessionthread.h"
+#include "statthread.h"
 #include "ui_mainwindow.h"
 #include "version.h"
 
@@ -35,11 +36,17 @@ MainWindow::MainWindow(QWidget *parent)
     ui->textPort->setValidator(new QIntValidator(1, 65535, this));
     ui->textPort->setMaxLength(5);
 
-    // Statements from the player wait in the SQL queue for the statistics
-    // database; the session thread talks to the signage server.
+    // The statistics thread keeps the player's statements and the stored
+    // files in the database and runs the upkeep; the session thread talks to
+    // the signage server and records every file it stores.
+    m_statThread = new StatThread;
+    m_statThread->connectToDb();
+    m_statThread->start();
     m_downloadThread = new DownloadThread;
     m_downloadThread->start();
     m_sessionThread = new SessionThread;
+    StatThread *stat = m_statThread;
+    m_sessionThread->setFileRecorder([stat](const QString &path) { stat->insertFileMgt(path); });
     m_sessionThread->setDownloadThread(m_downloadThread);
     m_sessionThread->start();
 
@@ -54,6 +61,10 @@ MainWindow::~MainWindow()
         m_sessionThread->wait();
         delete m_sessionThread;
     }
+    if (m_statThread) {
+        m_statThread->stop();
+        delete m_statThread;
+    }
     if (m_downloadThread) {
         // A transfer in progress is not cut short; if it is still running the
         // thread is left to end with the process.
@@ -67,16 +78,18 @@ MainWindow::~MainWindow()
 bool MainWindow::initTcpServer()
 {
     m_listener = new NotifyListener(false, NotifyListener::Order::ActThenAnswer, this);
-    m_listener->setHandler(
-        [this](const QString &cmd, const QString &param) { handleCommand(cmd, param); });
+    m_listener->setAnsweringHandler(
+        [this](const QString &cmd, const QString &param) { return handleCommand(cmd, param); });
     return m_listener->listen(SERVICE_PORT);
 }
 
-void MainWindow::handleCommand(const QString &cmd, const QString &param)
+int MainWindow::handleCommand(const QString &cmd, const QString &param)
 {
-    // "STATUS" and unknown words are answered without effect.
+    // "STATUS" and unknown words are answered without effect. A statement is
+    // answered 200 only once it is kept; a refusal makes the player keep it.
     if (cmd == QLatin1String("SQL"))
-        m_sqlQueue.add(param);
+        return m_statThread && m_statThread->addSqlQueue(param) ? 200 : 400;
+    return 200;
 }
 
 void MainWindow::checkDirAndFile()

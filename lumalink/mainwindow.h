@@ -1,6 +1,5 @@
 #pragma once
 
-#include "sqlqueue.h"
 #include "terminalstatus.h"
 
 #include <QMainWindow>
@@ -11,6 +10,7 @@ class MainWindow;
 class NotifyListener;
 class SessionThread;
 class DownloadThread;
+class StatThread;
 
 // The service's configuration window and owner of its local listener. It stays
 // hidden once a server address is known.
@@ -30,7 +30,7 @@ public:
     void readStatus();
     void saveTerminalInfo();
 
-    SqlQueue &sqlQueue() { return m_sqlQueue; }
+    StatThread *statThread() const { return m_statThread; }
     NotifyListener *listener() const { return m_listener; }
     SessionThread *sessionThread() const { return m_sessionThread; }
 
@@ -38,12 +38,12 @@ private slots:
     void on_pushButtonOk_clicked();
 
 private:
-    void handleCommand(const QString &cmd, const QString &param);
+    int handleCommand(const QString &cmd, const QString &param);
 
     Ui::MainWindow *ui;
     NotifyListener *m_listener = nullptr;
     TerminalStatus m_status;
-    SqlQueue m_sqlQueue;
+    StatThread *m_statThread = nullptr;
     DownloadThread *m_downloadThread = nullptr;
     SessionThread *m_sessionThread = nullptr;
     bool m_primary = false;

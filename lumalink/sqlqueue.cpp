@@ -1,42 +1,136 @@
 #include "sqlqueue.h"
 
 #include "miscfunc.h"
-
 #include "notifyprotocol.h"
 
-bool SqlQueue::add(const QString &statement)
+namespace {
+// The journal is rewritten without the stored records once this many of them
+// pile up while the queue never runs empty.
+constexpr int COMPACT_AFTER = 5000;
+} // namespace
+
+SqlQueue::SqlQueue(const QString &journalPath)
+    : m_journal(journalPath)
+{ }
+
+QString SqlQueue::defaultJournalPath()
+{
+    return MiscFunc::dataPath(QStringLiteral("data/playdata.journal"));
+}
+
+int SqlQueue::open(qint64 appliedSeq)
+{
+    QMutexLocker lock(&m_mutex);
+    QList<Entry> records;
+    const bool writable = m_journal.open(records);
+    m_opened = true;
+    m_queue.clear();
+    for (const Entry &record : qAsConst(records)) {
+        if (appliedSeq < 0 || record.seq > appliedSeq)
+            m_queue.append(record);
+    }
+    m_peak = qMax(m_peak, m_queue.size());
+    if (!writable)
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+            QStringLiteral("Open journal %1 fail").arg(m_journal.path()));
+    else if (m_queue.size() < records.size())
+        m_journal.rewrite(m_queue);
+    return m_queue.size();
+}
+
+void SqlQueue::ensureOpen()
+{
+    if (m_opened)
+        return;
+    QList<Entry> records;
+    m_journal.open(records);
+    m_opened = true;
+    m_queue = records;
+}
+
+SqlQueue::Result SqlQueue::add(const QString &statement)
 {
     const QString sql = NotifyProtocol::decodeStatement(statement);
     QMutexLocker lock(&m_mutex);
+    ensureOpen();
     if (m_queue.size() >= MAX_SQL_QUEUE) {
         lock.unlock();
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("StatThread"),
-            QStringLiteral("SQL queue full, statement dropped: ") + sql);
-        return false;
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_QUE_FULL"), sql);
+        return Result::Full;
     }
-    m_queue.enqueue(sql);
-    return true;
+    if (!append(sql)) {
+        lock.unlock();
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_NOT_KEPT"), sql);
+        return Result::NotKept;
+    }
+    const bool wake = m_queue.size() % WAKE_EVERY == 0;
+    const auto handler = m_wake;
+    lock.unlock();
+    if (wake && handler)
+        handler();
+    return Result::Queued;
 }
 
-bool SqlQueue::take(QString &statement)
+bool SqlQueue::addInternal(const QString &statement)
 {
     QMutexLocker lock(&m_mutex);
-    if (m_queue.isEmpty())
+    ensureOpen();
+    if (append(statement))
+        return true;
+    lock.unlock();
+    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_NOT_KEPT"), statement);
+    return false;
+}
+
+bool SqlQueue::append(const QString &sql)
+{
+    const qint64 seq = m_journal.append(sql);
+    if (seq <= 0)
         return false;
-    statement = m_queue.dequeue();
+    m_queue.append({seq, sql});
+    m_peak = qMax(m_peak, m_queue.size());
     return true;
 }
 
-QStringList SqlQueue::takeAll()
+QList<SqlQueue::Entry> SqlQueue::peek(int max) const
 {
     QMutexLocker lock(&m_mutex);
-    QStringList all(m_queue.begin(), m_queue.end());
-    m_queue.clear();
-    return all;
+    return m_queue.mid(0, max);
+}
+
+void SqlQueue::markApplied(qint64 seq)
+{
+    QMutexLocker lock(&m_mutex);
+    int done = 0;
+    while (done < m_queue.size() && m_queue.at(done).seq <= seq)
+        ++done;
+    if (done == 0)
+        return;
+    m_queue.erase(m_queue.begin(), m_queue.begin() + done);
+    if (m_queue.isEmpty() || m_journal.recordCount() - m_queue.size() > COMPACT_AFTER)
+        m_journal.rewrite(m_queue);
+}
+
+void SqlQueue::sync()
+{
+    QMutexLocker lock(&m_mutex);
+    m_journal.sync();
 }
 
 int SqlQueue::size() const
 {
     QMutexLocker lock(&m_mutex);
     return m_queue.size();
+}
+
+int SqlQueue::peakSize() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_peak;
+}
+
+void SqlQueue::setWakeHandler(std::function<void()> handler)
+{
+    QMutexLocker lock(&m_mutex);
+    m_wake = std::move(handler);
 }

@@ -1,25 +1,65 @@
 #pragma once
 
+#include "sqljournal.h"
+
+#include <QList>
 #include <QMutex>
-#include <QQueue>
 #include <QString>
 
+#include <functional>
+
 // Statements for the statistics database, handed over by the local listener
-// (GUI thread) and taken by the statistics thread. Bounded: a full queue drops
-// the new statement and says so.
+// (GUI thread) and by the file recorder (session thread) and taken by the
+// statistics thread.
+//
+// A statement is accepted only once it is written to the journal, so what the
+// player was told is kept survives the service being stopped before the
+// statement reached the database. Entries stay in the queue until the
+// database reports them stored (markApplied). While MAX_SQL_QUEUE entries wait,
+// the player's statements are refused and the player keeps them for its next
+// pass; the service's own few file records are always taken.
 class SqlQueue
 {
 public:
     static constexpr int MAX_SQL_QUEUE = 10000;
+    using Entry = SqlJournal::Record;
+    enum class Result { Queued, Full, NotKept };
 
-    // Decodes a percent-encoded statement (every statement holds blanks, so an
-    // encoded one always contains "%20"). False when the queue was full.
-    bool add(const QString &statement);
-    bool take(QString &statement);
-    QStringList takeAll();
+    explicit SqlQueue(const QString &journalPath = defaultJournalPath());
+
+    static QString defaultJournalPath(); // data/playdata.journal
+
+    // Reads the journal back: its statements past appliedSeq (the last one the
+    // database stored; -1 when that is unknown) wait again. Returns how many.
+    int open(qint64 appliedSeq);
+
+    // A statement from the player, percent-decoded when it arrived encoded.
+    Result add(const QString &statement);
+    // A statement of the service itself (file records): not refused for a full
+    // queue, only when it cannot be written.
+    bool addInternal(const QString &statement);
+
+    // The first max entries, left in the queue.
+    QList<Entry> peek(int max) const;
+    // Entries up to seq are in the database: drop them and shrink the journal.
+    void markApplied(qint64 seq);
+    // Pushes the journal to the disk when it grew (statistics thread, each pass).
+    void sync();
+
     int size() const;
+    int peakSize() const;
+    // Called (outside the lock) each time WAKE_EVERY more entries are waiting.
+    void setWakeHandler(std::function<void()> handler);
+    static constexpr int WAKE_EVERY = 500;
 
 private:
+    bool append(const QString &sql);
+    void ensureOpen();
+
     mutable QMutex m_mutex;
-    QQueue<QString> m_queue;
+    SqlJournal m_journal;
+    QList<Entry> m_queue;
+    bool m_opened = false;
+    int m_peak = 0;
+    std::function<void()> m_wake;
 };

@@ -162,7 +162,10 @@ QString SendThread::notifyService(const QString &cmd, const QString &param)
 {
     const QString url = NotifyProtocol::buildUrl(SERVICE_PORT, cmd, param);
     const QString reply = post(url, QString(), QByteArray());
-    if (cmd == QLatin1String("SQL") && reply.isEmpty() && m_playLog)
+    // Only {"code":0} means the service kept the statement: no answer, a
+    // refusal (queue full, statement not stored) or a garbled answer leaves it
+    // in the message file for the next pass.
+    if (cmd == QLatin1String("SQL") && !NotifyProtocol::isAccepted(reply) && m_playLog)
         m_playLog->writeMessage(QStringLiteral("SQL"), param);
     return reply;
 }

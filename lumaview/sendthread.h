@@ -14,7 +14,7 @@ class QEventLoop;
 // Delivers the play log to the service: every 6 seconds it takes the message
 // file over (renamed to data/storageMsg.temp, the work file) and sends each
 // line as the local command "SQL" to port 12222. A statement the service does
-// not answer goes back into the message file for the next pass.
+// not answer with {"code":0} goes back into the message file for the next pass.
 //
 // No line is lost and none is sent twice by a pass: after each line the
 // position reached is recorded next to the work file, so a work file left by a
@@ -36,8 +36,8 @@ public:
     void checkMessageFile();
     // Sends one stored line "TYPE|content" (with or without its line end).
     void processReadMessage(const QByteArray &line);
-    // Returns the reply body; empty when the service did not answer. An
-    // unanswered "SQL" goes back into the message file.
+    // Returns the reply body; empty when the service did not answer. An "SQL"
+    // the service did not accept goes back into the message file.
     QString notifyService(const QString &cmd, const QString &param);
     // POST with a 5 s limit; the body of a successful reply, otherwise empty.
     QString post(const QString &url, const QString &contentType, const QByteArray &body);

@@ -23,6 +23,9 @@ private slots:
     void loopbackPeers_data();
     void loopbackPeers();
     void listenerAnswersAndDispatches();
+    void refusedCommandIsAnsweredAsFailure();
+    void statementDecoding_data();
+    void statementDecoding();
     void clientRoundTripKeepsSpecialCharacters();
     void clientGetsEmptyTextWithoutPeer();
 };
@@ -186,6 +189,47 @@ void TestNotify::listenerAnswersAndDispatches()
     // A second listener on the same port fails: the single-instance guard.
     NotifyListener second(false, NotifyListener::Order::ActThenAnswer);
     QVERIFY(!second.listen(listener.serverPort()));
+}
+
+void TestNotify::refusedCommandIsAnsweredAsFailure()
+{
+    TestEnv env;
+    NotifyListener listener(false, NotifyListener::Order::ActThenAnswer);
+    QVERIFY(listener.listen(0));
+    int code = 200;
+    listener.setAnsweringHandler([&](const QString &, const QString &) { return code; });
+    const QByteArray request = "POST /notify?cmd=SQL&param=x HTTP/1.1\r\n\r\n";
+    QByteArray answer = exchange(listener.serverPort(), request);
+    QVERIFY(answer.endsWith("{\"code\":0}"));
+    QVERIFY(NotifyProtocol::isAccepted(QString::fromUtf8(answer.mid(answer.indexOf('{')))));
+
+    // The statement could not be kept: the sender must know.
+    code = 503;
+    answer = exchange(listener.serverPort(), request);
+    QVERIFY2(answer.startsWith("HTTP/1.1 400\r\n"), answer.constData());
+    QVERIFY(answer.endsWith("{\"code\":400}"));
+    QVERIFY(!NotifyProtocol::isAccepted(QString::fromUtf8(answer.mid(answer.indexOf('{')))));
+}
+
+void TestNotify::statementDecoding_data()
+{
+    QTest::addColumn<QString>("param");
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("encoded") << "UPDATE%20t%20SET%20a='%E4%B8%AD%25'"
+                             << "UPDATE t SET a='中%'";
+    QTest::newRow("plain stays") << "UPDATE t SET a='50%'"
+                                 << "UPDATE t SET a='50%'";
+    QTest::newRow("leading %20 stays") << "%20UPDATE%20t"
+                                       << "%20UPDATE%20t";
+    QTest::newRow("cut at NUL") << "SELECT%201%00;%20DROP"
+                                << "SELECT 1";
+}
+
+void TestNotify::statementDecoding()
+{
+    QFETCH(QString, param);
+    QFETCH(QString, sql);
+    QCOMPARE(NotifyProtocol::decodeStatement(param), sql);
 }
 
 void TestNotify::clientRoundTripKeepsSpecialCharacters()

@@ -33,6 +33,7 @@ private slots:
     void neverShownWithItsWindow();
 
     void undeliveredLinesStay();
+    void refusedLinesStay();
     void deliversEveryLineOnceDecoded();
     void concurrentAppendsDuringTakeOver();
     void resumesLeftWorkFile_data();
@@ -48,7 +49,8 @@ private:
     QStringList messageLines() const;
     // A stand-in service on 12222 that records the statements as the service
     // decodes them.
-    bool startService();
+    // handler: how it answers instead (200 taken, anything else refused).
+    bool startService(NotifyListener::AnsweringHandler handler = {});
     bool listenOnServicePort(QTcpServer &server);
 
     std::unique_ptr<TestEnv> m_env;
@@ -83,15 +85,18 @@ QStringList TestPlayLog::messageLines() const
     return lines;
 }
 
-bool TestPlayLog::startService()
+bool TestPlayLog::startService(NotifyListener::AnsweringHandler handler)
 {
     m_service = std::make_unique<NotifyListener>(false, NotifyListener::Order::ActThenAnswer);
-    m_service->setHandler([this](const QString &cmd, const QString &param) {
-        if (cmd != QLatin1String("SQL"))
-            return;
-        // The service decodes a statement that arrives percent-encoded.
-        m_received << NotifyProtocol::decodeStatement(param);
-    });
+    if (handler)
+        m_service->setAnsweringHandler(std::move(handler));
+    else
+        m_service->setHandler([this](const QString &cmd, const QString &param) {
+            if (cmd != QLatin1String("SQL"))
+                return;
+            // The service decodes a statement that arrives percent-encoded.
+            m_received << NotifyProtocol::decodeStatement(param);
+        });
     // The port may still be held for a moment by a test that just ended.
     for (int i = 0; i < 50; ++i) {
         if (m_service->listen(SERVICE_PORT))
@@ -267,6 +272,28 @@ void TestPlayLog::undeliveredLinesStay()
         QVERIFY(!QFile::exists(sender.workFilePath()));
         QVERIFY(!QFile::exists(sender.progressFilePath()));
     }
+}
+
+void TestPlayLog::refusedLinesStay()
+{
+    // A service that could not keep the first statement (its queue is full)
+    // and answers it with a failure; the second is taken.
+    QVERIFY2(startService([this](const QString &, const QString &param) {
+        const QString sql = NotifyProtocol::decodeStatement(param);
+        if (sql.contains(QLatin1String("'full'")))
+            return 400;
+        m_received << sql;
+        return 200;
+    }),
+        "port 12222 is busy");
+
+    writeFile(m_playLog->messageFilePath(),
+        "SQL|UPDATE a SET b='full' WHERE c='2'\r\nSQL|UPDATE a SET b='ok' WHERE c='3'\r\n");
+    SendThread sender;
+    sender.init(m_playLog.get());
+    sender.checkMessageFile();
+    QCOMPARE(m_received, QStringList {QStringLiteral("UPDATE a SET b='ok' WHERE c='3'")});
+    QCOMPARE(messageLines(), QStringList {QStringLiteral("SQL|UPDATE a SET b='full' WHERE c='2'")});
 }
 
 void TestPlayLog::deliversEveryLineOnceDecoded()

@@ -1,6 +1,8 @@
+#include "fakerunner.h"
 #include "globals.h"
 #include "mainwindow.h"
 #include "miscfunc.h"
+#include "statthread.h"
 #include "statusfile.h"
 #include "testenv.h"
 
@@ -10,6 +12,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -19,12 +23,14 @@ class TestServiceWindow : public QObject
 {
     Q_OBJECT
 private slots:
+    // The window's watchdog may start the player: record it instead.
+    void initTestCase() { CommandRunner::install(std::make_shared<FakeRunner>()); }
     void init() { resetGlobals(); }
     void firstStartShowsFilledForm();
     void okWithEmptyPortWarnsAndSavesNothing();
     void okWithAddressSavesAndHides();
     void configuredTerminalStartsHidden();
-    void sqlCommandIsQueuedDecoded();
+    void sqlCommandIsStoredDecoded();
     void secondWindowIsNotPrimary();
 };
 
@@ -128,19 +134,42 @@ void TestServiceWindow::configuredTerminalStartsHidden()
         log.contains(QString::fromUtf8("  [ Main ] - [ INFO ]  开启运行终端连接服务lumalink\r\n")));
 }
 
-void TestServiceWindow::sqlCommandIsQueuedDecoded()
+void TestServiceWindow::sqlCommandIsStoredDecoded()
 {
     TestEnv env;
     MainWindow window;
+    QVERIFY(window.statThread());
+    // The listener runs on this thread: wait for the answer with the event loop.
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, 12222);
     QVERIFY(socket.waitForConnected(2000));
-    socket.write("POST /notify?cmd=SQL&param=INSERT%20INTO%20t%20VALUES('a%26b')&timestamp=1 "
-                 "HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE(window.sqlQueue().size(), 1);
-    QString sql;
-    QVERIFY(window.sqlQueue().take(sql));
-    QCOMPARE(sql, QString("INSERT INTO t VALUES('a&b')"));
+    socket.write(
+        "POST /notify?cmd=SQL&param=INSERT%20INTO%20play_detail(name,%20play_time,%20play_type,"
+        "%20times,%20duration,%20mtl_type)%20VALUES('a%26b',%20'2024-01-02%2003:04:05',%200,%201,"
+        "%205,%20'pic')&timestamp=1 HTTP/1.1\r\n\r\n");
+    QByteArray answer;
+    QTRY_VERIFY((answer += socket.readAll()).endsWith("}"));
+    QVERIFY2(answer.startsWith("HTTP/1.1 200\r\n"), answer.constData());
+    QVERIFY(answer.endsWith("{\"code\":0}"));
+
+    // The statistics thread stores it within a pass or two.
+    const QString dbPath = env.dataRoot() + QStringLiteral("/data/playdata.db");
+    QString stored;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("r"));
+        db.setDatabaseName(dbPath);
+        QVERIFY(db.open());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QSqlQuery q(db);
+                if (q.exec(QStringLiteral("SELECT name FROM play_detail")) && q.next())
+                    stored = q.value(0).toString();
+                return !stored.isEmpty();
+            }(),
+            10000);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("r"));
+    QCOMPARE(stored, QString("a&b"));
 }
 
 void TestServiceWindow::secondWindowIsNotPrimary()

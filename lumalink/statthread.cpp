@@ -1,0 +1,212 @@
+#include "statthread.h"
+
+#include "clock.h"
+#include "filecleanup.h"
+#include "globals.h"
+#include "httpclient.h"
+#include "logfile.h"
+#include "miscfunc.h"
+#include "playerwatchdog.h"
+#include "statupload.h"
+#include "terminalstatus.h"
+
+#include <chrono>
+
+StatThread::StatThread(QObject *parent)
+    : QThread(parent)
+{
+    m_queue.setWakeHandler([this] { wake(); });
+}
+
+StatThread::~StatThread()
+{
+    stop();
+    m_queue.setWakeHandler(nullptr);
+}
+
+bool StatThread::connectToDb()
+{
+    const bool ok = m_db.open();
+    m_queue.open(ok ? m_db.appliedSeq() : -1);
+    // The loop opens its own connection on its thread.
+    m_db.close();
+    return ok;
+}
+
+bool StatThread::ensureDatabase()
+{
+    return m_db.isOpen() || m_db.open();
+}
+
+bool StatThread::addSqlQueue(const QString &sql)
+{
+    return m_queue.add(sql) == SqlQueue::Result::Queued;
+}
+
+void StatThread::insertFileMgt(const QString &path)
+{
+    // Through the queue, so the caller never waits for the database and the
+    // record is journaled like a play.
+    m_queue.addInternal(StatDatabase::fileMgtStatement(path, MiscFunc::getTime()));
+}
+
+bool StatThread::insertDatabase(const QString &sql)
+{
+    ensureDatabase();
+    return m_db.execute(sql);
+}
+
+bool StatThread::drainQueue()
+{
+    if (!ensureDatabase())
+        return false;
+    while (!m_stop) {
+        const QList<SqlQueue::Entry> entries = m_queue.peek(DRAIN_BATCH);
+        if (entries.isEmpty())
+            break;
+        if (!m_db.applyStatements(entries))
+            return false;
+        m_queue.markApplied(entries.last().seq);
+    }
+    return true;
+}
+
+void StatThread::statAndSendPlayData()
+{
+    statPlayData();
+    sendPlayerData();
+}
+
+int StatThread::statPlayData()
+{
+    if (!ensureDatabase())
+        return -1;
+    return m_db.statPlayData(MiscFunc::getDate(), MiscFunc::getTime());
+}
+
+void StatThread::sendPlayerData()
+{
+    if (gLogUrl.isEmpty() || !ensureDatabase())
+        return;
+    // The database is not held while a batch is on its way; only this thread
+    // changes play_stat, so the rows read are the rows deleted.
+    while (!m_stop) {
+        const QList<DEF_DATA::STAT_LOG> batch = m_db.readStatBatch(StatUpload::BATCH_SIZE);
+        if (batch.isEmpty())
+            return;
+        const bool ok = postStatLog(batch);
+        if (ok && !deleteStatLog(batch))
+            return;
+        if (!ok || batch.size() < StatUpload::BATCH_SIZE)
+            return;
+    }
+}
+
+bool StatThread::postStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
+{
+    const QString url = StatUpload::url(gLogUrl);
+    const QString reply
+        = HttpClient::post(url, StatUpload::body(batch, gTerminalId, MiscFunc::timestamp()));
+    const bool ok = HttpClient::succeedPostResult(reply);
+    if (!ok)
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+            QStringLiteral("Send play statistics to %1 fail: %2").arg(url, reply));
+    return ok;
+}
+
+bool StatThread::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
+{
+    return ensureDatabase() && m_db.deleteStatLog(batch);
+}
+
+void StatThread::checkPlayerRunning()
+{
+    PlayerWatchdog::checkPlayerRunning();
+}
+
+void StatThread::clearLogAndUnusedFile()
+{
+    LogFile::clearLogFileBefore(MiscFunc::getDate(-7));
+    int days = 0;
+    if (FileCleanup::keepDaysFor(getClearType(), days))
+        clearUnusedFileKeepDays(days);
+}
+
+int StatThread::getClearType()
+{
+    return TerminalStatus().getClearType();
+}
+
+void StatThread::clearUnusedFileKeepDays(int days)
+{
+    if (!ensureDatabase())
+        return;
+    const QString cutoff = FileCleanup::cutoffDate(Clock::now().date(), days);
+    const QStringList unused = m_db.filesUnusedBefore(cutoff);
+    if (unused.isEmpty())
+        return;
+    const QSet<QString> referenced = FileCleanup::referencedFiles();
+    QStringList removed;
+    for (const QString &name : unused) {
+        if (referenced.contains(name.section(QLatin1Char('/'), -1)))
+            continue; // still part of what the player plays today
+        if (deleteFileByName(name))
+            removed << name;
+    }
+    m_db.forgetFiles(removed);
+}
+
+bool StatThread::deleteFileByName(const QString &name)
+{
+    return FileCleanup::deleteFileByName(name);
+}
+
+void StatThread::runPass()
+{
+    drainQueue();
+    m_queue.sync();
+    const UpkeepSchedule::Due due = m_schedule.due(MiscFunc::timestamp());
+    if (due.stats)
+        statAndSendPlayData();
+    if (due.cleanup)
+        clearLogAndUnusedFile();
+    if (due.watchdog)
+        checkPlayerRunning();
+}
+
+void StatThread::wake()
+{
+    std::lock_guard<std::mutex> lock(m_wakeMutex);
+    m_wakeRequested = true;
+    m_wakeCondition.notify_all();
+}
+
+void StatThread::stop()
+{
+    m_stop = true;
+    wake();
+    if (isRunning() && QThread::currentThread() != this)
+        wait();
+}
+
+void StatThread::run()
+{
+    // A connection opened by another thread is not used here.
+    m_db.close();
+    ensureDatabase();
+    m_schedule.restart(MiscFunc::timestamp());
+    drainQueue();
+    while (!m_stop) {
+        {
+            std::unique_lock<std::mutex> lock(m_wakeMutex);
+            m_wakeCondition.wait_for(lock, std::chrono::milliseconds(m_passSleepMs.load()),
+                [this] { return m_stop.load() || m_wakeRequested; });
+            m_wakeRequested = false;
+        }
+        if (m_stop)
+            break;
+        runPass();
+    }
+    m_queue.sync();
+    m_db.close();
+}

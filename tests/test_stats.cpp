@@ -1,0 +1,524 @@
+#include "clock.h"
+#include "globals.h"
+#include "miscfunc.h"
+#include "sqlqueue.h"
+#include "statthread.h"
+#include "statupload.h"
+#include "testenv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+// The statistics database: statements from the player kept through a restart,
+// file records, hourly aggregation and the upload in signed batches.
+class TestStats : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void repeatedPlayReplacesItsRow();
+    void encodedStatementIsDecoded();
+    void fullQueueRefuses();
+    void acceptedStatementSurvivesRestart();
+    void restartAfterStoringDoesNotRunTwice();
+    void tornJournalLineIsIgnored();
+    void journalRecords_data();
+    void journalRecords();
+    void databaseOpenedLaterStoresWhatWaited();
+    void fileRecords_data();
+    void fileRecords();
+    void emptyDatabaseFileGetsItsTables();
+
+    void earlierDaysAggregatePerHour();
+    void hourAlreadyAggregatedIsAddedTo();
+    void uploadInBatchesOfFifty_data();
+    void uploadInBatchesOfFifty();
+    void uploadBodyIsSignedCompactJson();
+    void noUploadWithoutLogUrl();
+
+private:
+    QString dbPath() const { return m_env->dataRoot() + QStringLiteral("/data/playdata.db"); }
+    // Rows of a query on a connection of the test's own, fields joined by "|".
+    QStringList rows(const QString &sql) const;
+    QString logText() const
+    {
+        return QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    }
+    void setNow(const QString &dateTime)
+    {
+        Clock::setFixedMs(QDateTime::fromString(dateTime, QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                              .toMSecsSinceEpoch());
+    }
+    void addPlay(StatThread &stat, const QString &name, const QString &time, int times,
+        int duration = 10, int playType = 0, const QString &type = QStringLiteral("pic"));
+
+    std::unique_ptr<TestEnv> m_env;
+};
+
+namespace {
+const QString PLAY = QStringLiteral(
+    "INSERT INTO play_detail(name, play_time, play_type, times, duration, mtl_type) "
+    "VALUES('%1', '%2', %3, %4, %5, '%6')");
+
+// A statistics server on 127.0.0.1: keeps each POST body and answers with the
+// next of `answers` (then {"status":200}).
+class StatServer : public QTcpServer
+{
+public:
+    QList<QByteArray> bodies;
+    QList<QByteArray> answers;
+    QList<bool> taken; // per body: answered as a success
+
+    StatServer()
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                auto buffer = std::make_shared<QByteArray>();
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+                    *buffer += socket->readAll();
+                    const int end = buffer->indexOf("\r\n\r\n");
+                    if (end < 0)
+                        return;
+                    const QByteArray head = buffer->left(end).toLower();
+                    const int at = head.indexOf("content-length:");
+                    const int length
+                        = at < 0 ? 0 : head.mid(at + 15).split('\r').first().trimmed().toInt();
+                    if (buffer->size() < end + 4 + length)
+                        return;
+                    bodies << buffer->mid(end + 4, length);
+                    buffer->clear();
+                    const QByteArray body
+                        = answers.isEmpty() ? QByteArray("{\"status\":200}") : answers.takeFirst();
+                    taken << (body == "{\"status\":200}" || body == "{\"code\":0}");
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                                  "Connection: close\r\nContent-Length: "
+                        + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+    // The rows of every request answered as a success, in order, as
+    // "mtl|segment|type|total".
+    QStringList takenRows() const
+    {
+        QStringList out;
+        for (int i = 0; i < bodies.size(); ++i) {
+            if (!taken.at(i))
+                continue;
+            const QByteArray &body = bodies.at(i);
+            const QJsonArray logs = QJsonDocument::fromJson(body).object().value("logs").toArray();
+            for (const QJsonValue &log : logs) {
+                const QJsonObject o = log.toObject();
+                out << QStringLiteral("%1|%2|%3|%4")
+                           .arg(o.value("mtl").toString(), o.value("time_segment").toString())
+                           .arg(o.value("play_type").toInt())
+                           .arg(o.value("total").toInt());
+            }
+        }
+        return out;
+    }
+};
+} // namespace
+
+void TestStats::init()
+{
+    resetGlobals();
+    m_env = std::make_unique<TestEnv>();
+    QVERIFY(m_env->isValid());
+    QVERIFY(QDir().mkpath(m_env->dataRoot() + QStringLiteral("/data")));
+    QVERIFY(QDir().mkpath(m_env->dataRoot() + QStringLiteral("/logs")));
+}
+
+void TestStats::cleanup()
+{
+    m_env.reset();
+    Clock::reset();
+    resetGlobals();
+}
+
+QStringList TestStats::rows(const QString &sql) const
+{
+    QStringList out;
+    {
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(dbPath());
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(sql)) {
+                while (query.next()) {
+                    QStringList fields;
+                    for (int i = 0; i < query.record().count(); ++i)
+                        fields << query.value(i).toString();
+                    out << fields.join(QLatin1Char('|'));
+                }
+            } else {
+                out << QStringLiteral("error");
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return out;
+}
+
+void TestStats::addPlay(StatThread &stat, const QString &name, const QString &time, int times,
+    int duration, int playType, const QString &type)
+{
+    QVERIFY(stat.addSqlQueue(PLAY.arg(name, time, QString::number(playType), QString::number(times),
+        QString::number(duration), type)));
+}
+
+void TestStats::repeatedPlayReplacesItsRow()
+{
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    addPlay(stat, "a.jpg", "2024-05-01 10:00:00", 1);
+    // The same play reported again (the player resent it) with other figures.
+    addPlay(stat, "a.jpg", "2024-05-01 10:00:00", 4);
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name, times FROM play_detail"), QStringList {"a.jpg|4"});
+    QCOMPARE(stat.sqlQueue().size(), 0);
+    QCOMPARE(StatDatabase::rewriteInsert("INSERT INTO x VALUES(1)"),
+        QString("REPLACE INTO x VALUES(1)"));
+    QCOMPARE(
+        StatDatabase::rewriteInsert("insert into x VALUES(1)"), QString("insert into x VALUES(1)"));
+}
+
+void TestStats::encodedStatementIsDecoded()
+{
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    QVERIFY(stat.addSqlQueue(QString::fromLatin1(QUrl::toPercentEncoding(
+        PLAY.arg("it''s 中.jpg", "2024-05-01 10:00:00", "0", "1", "5", "pic")))));
+    QVERIFY(stat.addSqlQueue("%20" + PLAY.arg("x", "2024-05-01 10:00:00", "0", "1", "5", "pic")));
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name, play_time FROM play_detail"),
+        QStringList {"it's 中.jpg|2024-05-01 10:00:00"});
+    // The one starting with "%20" ran as it stood and failed.
+    QVERIFY(logText().contains("[ SQL_FAIL ] - [ WARN ]  %20INSERT INTO play_detail"));
+}
+
+void TestStats::fullQueueRefuses()
+{
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    for (int i = 0; i < SqlQueue::MAX_SQL_QUEUE; ++i)
+        QVERIFY(stat.addSqlQueue(QStringLiteral("UPDATE file_mgt SET access_time='%1'").arg(i)));
+    QVERIFY(!stat.addSqlQueue("UPDATE file_mgt SET access_time='late'"));
+    QVERIFY(
+        logText().contains("[ SQL_QUE_FULL ] - [ WARN ]  UPDATE file_mgt SET access_time='late'"));
+    // The service's own file records still get in.
+    stat.insertFileMgt("data/mtl/clip.mp4");
+    QCOMPARE(stat.sqlQueue().size(), SqlQueue::MAX_SQL_QUEUE + 1);
+
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(stat.sqlQueue().size(), 0);
+    QVERIFY(stat.addSqlQueue("UPDATE file_mgt SET access_time='late'"));
+    QCOMPARE(rows("SELECT name FROM file_mgt"), QStringList {"clip.mp4"});
+}
+
+void TestStats::acceptedStatementSurvivesRestart()
+{
+    {
+        StatThread stat;
+        QVERIFY(stat.connectToDb());
+        addPlay(stat, "before.jpg", "2024-05-01 10:00:00", 1);
+        QVERIFY(stat.drainQueue());
+        // Accepted, then the service ends before the next pass.
+        addPlay(stat, "last.jpg", "2024-05-01 10:00:06", 2);
+        stat.insertFileMgt("tl100.l");
+    }
+    QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"before.jpg"});
+
+    StatThread restarted;
+    QVERIFY(restarted.connectToDb());
+    QCOMPARE(restarted.sqlQueue().size(), 2);
+    QVERIFY(restarted.drainQueue());
+    QCOMPARE(rows("SELECT name, times FROM play_detail ORDER BY name"),
+        (QStringList {"before.jpg|1", "last.jpg|2"}));
+    QCOMPARE(rows("SELECT name, res_type FROM file_mgt"), QStringList {"tl100.l|1"});
+}
+
+void TestStats::restartAfterStoringDoesNotRunTwice()
+{
+    // Stored, but the service ended before the journal was cut back: the
+    // database's mark keeps a statement from running twice.
+    const QString journal = SqlQueue::defaultJournalPath();
+    {
+        StatThread stat;
+        QVERIFY(stat.connectToDb());
+        QVERIFY(stat.insertDatabase("CREATE TABLE counter(n integer)"));
+        QVERIFY(stat.insertDatabase("INSERT INTO counter VALUES(0)"));
+        QVERIFY(stat.addSqlQueue("UPDATE counter SET n = n + 1"));
+        const QByteArray before = readFile(journal);
+        QVERIFY(stat.drainQueue());
+        writeFile(journal, before); // as if the rewrite never happened
+    }
+    StatThread restarted;
+    QVERIFY(restarted.connectToDb());
+    QCOMPARE(restarted.sqlQueue().size(), 0);
+    QVERIFY(restarted.addSqlQueue("UPDATE counter SET n = n + 10"));
+    QVERIFY(restarted.drainQueue());
+    QCOMPARE(rows("SELECT n FROM counter"), QStringList {"11"});
+}
+
+void TestStats::tornJournalLineIsIgnored()
+{
+    const QString journal = SqlQueue::defaultJournalPath();
+    writeFile(journal, "#base 7\n8\tUPDATE file_mgt SET url='a'\n9\tUPDATE file_m");
+    SqlQueue queue;
+    QCOMPARE(queue.open(-1), 1);
+    QCOMPARE(queue.add("UPDATE file_mgt SET url='b'"), SqlQueue::Result::Queued);
+    const QList<SqlQueue::Entry> entries = queue.peek(10);
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.at(0).seq, 8);
+    QCOMPARE(entries.at(1).seq, 9);
+    QCOMPARE(readFile(journal),
+        QByteArray("#base 7\n8\tUPDATE file_mgt SET url='a'\n9\tUPDATE file_mgt SET url='b'\n"));
+    // Numbers go on after a restart even once the journal was cut back.
+    queue.markApplied(9);
+    QCOMPARE(readFile(journal), QByteArray("#base 9\n"));
+    SqlQueue again;
+    QCOMPARE(again.open(-1), 0);
+    again.add("SELECT 1");
+    QCOMPARE(again.peek(1).value(0).seq, 10);
+}
+
+void TestStats::journalRecords_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("plain") << "UPDATE file_mgt SET access_time='x' WHERE name='a.jpg'";
+    QTest::newRow("line breaks") << "UPDATE t SET a='1\n2\r\n3'";
+    QTest::newRow("backslashes") << "UPDATE t SET a='\\n is not a break \\\\'";
+    QTest::newRow("tab and chinese") << "UPDATE t SET a='\t宣传片'";
+    QTest::newRow("looks like a base") << "#base 99";
+}
+
+void TestStats::journalRecords()
+{
+    QFETCH(QString, sql);
+    SqlJournal::Record record {42, sql};
+    const QByteArray line = SqlJournal::encode(record);
+    QCOMPARE(line.count('\n'), 1);
+    QVERIFY(line.endsWith('\n'));
+    SqlJournal::Record back;
+    bool isBase = true;
+    QVERIFY(SqlJournal::decode(line.left(line.size() - 1), back, isBase));
+    QVERIFY(!isBase);
+    QCOMPARE(back.seq, 42);
+    QCOMPARE(back.sql, sql);
+}
+
+void TestStats::databaseOpenedLaterStoresWhatWaited()
+{
+    // The data folder holds a directory where the database should be.
+    QVERIFY(QDir().mkpath(dbPath()));
+    StatThread stat;
+    QVERIFY(!stat.connectToDb());
+    QVERIFY(logText().contains("Open db " + dbPath() + " fail"));
+    addPlay(stat, "waiting.jpg", "2024-05-01 10:00:00", 1);
+    QVERIFY(!stat.drainQueue());
+    QCOMPARE(stat.sqlQueue().size(), 1);
+
+    QVERIFY(QDir(dbPath()).removeRecursively());
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"waiting.jpg"});
+}
+
+void TestStats::fileRecords_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("row");
+    const QString now = QStringLiteral("2024-05-01 10:00:00");
+    QTest::newRow("template list") << "12.l"
+                                   << "12.l|1|12.l|" + now + "|" + now;
+    QTest::newRow("zone") << "7.z"
+                          << "7.z|2|7.z|" + now + "|" + now;
+    QTest::newRow("media") << "clip.mp4"
+                           << "clip.mp4|3|clip.mp4|" + now + "|" + now;
+    QTest::newRow("path") << "data/mtl/clip.mp4"
+                          << "clip.mp4|3|data/mtl/clip.mp4|" + now + "|" + now;
+    QTest::newRow("quote and blank") << "data/mtl/it's a.png"
+                                     << "it's a.png|3|data/mtl/it's a.png|" + now + "|" + now;
+}
+
+void TestStats::fileRecords()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, row);
+    setNow("2024-05-01 10:00:00");
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    stat.insertFileMgt(path);
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name, res_type, url, download_time, access_time FROM file_mgt"),
+        QStringList {row});
+}
+
+void TestStats::emptyDatabaseFileGetsItsTables()
+{
+    writeFile(dbPath(), QByteArray());
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    addPlay(stat, "a.jpg", "2024-05-01 10:00:00", 1);
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"a.jpg"});
+    QCOMPARE(rows("SELECT sql FROM sqlite_master WHERE name='play_stat'"),
+        QStringList {"CREATE TABLE \"play_stat\" ( \"name\" text(100) NOT NULL, \"time_segment\" "
+                     "text(20) NOT NULL, \"play_type\" integer NOT NULL, \"times\" integer NOT "
+                     "NULL, \"duration\" integer NOT NULL, \"timestamp\" text(20) NOT NULL, "
+                     "\"mtl_type\" text(50), PRIMARY KEY (\"name\", \"time_segment\", "
+                     "\"play_type\") )"});
+}
+
+void TestStats::earlierDaysAggregatePerHour()
+{
+    setNow("2024-05-02 08:30:00");
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    addPlay(stat, "a.jpg", "2024-05-01 10:05:00", 1, 10);
+    addPlay(stat, "a.jpg", "2024-05-01 10:40:00", 2, 10);
+    addPlay(stat, "a.jpg", "2024-05-01 11:00:00", 1, 10);
+    addPlay(stat, "a.jpg", "2024-05-01 10:50:00", 1, 10, 2); // insert programme
+    addPlay(stat, "clip.mp4", "2024-05-01 10:20:00", 1, 30, 0, "video");
+    addPlay(stat, "clip.mp4", "2024-05-01 10:21:00", 1, 30, 0, "audio"); // other type, same hour
+    addPlay(stat, "a.jpg", "2024-05-02 00:00:00", 5, 10); // today
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(stat.statPlayData(), 4);
+    QCOMPARE(rows("SELECT name, time_segment, play_type, times, duration, timestamp, mtl_type "
+                  "FROM play_stat ORDER BY name, time_segment, play_type"),
+        (QStringList {"a.jpg|2024-05-01 10|0|3|20|2024-05-02 08:30:00|pic",
+            "a.jpg|2024-05-01 10|2|1|10|2024-05-02 08:30:00|pic",
+            "a.jpg|2024-05-01 11|0|1|10|2024-05-02 08:30:00|pic",
+            "clip.mp4|2024-05-01 10|0|2|60|2024-05-02 08:30:00|audio"}));
+    QCOMPARE(
+        rows("SELECT name, play_time FROM play_detail"), QStringList {"a.jpg|2024-05-02 00:00:00"});
+    QCOMPARE(stat.statPlayData(), 0);
+}
+
+void TestStats::hourAlreadyAggregatedIsAddedTo()
+{
+    // Plays of yesterday that arrived after yesterday was aggregated.
+    setNow("2024-05-02 08:00:00");
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    addPlay(stat, "a.jpg", "2024-05-01 10:05:00", 1, 10);
+    addPlay(stat, "b.jpg", "2024-05-01 10:05:00", 1, 10);
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(stat.statPlayData(), 2);
+    addPlay(stat, "a.jpg", "2024-05-01 10:30:00", 4, 10);
+    addPlay(stat, "c.jpg", "2024-05-01 10:30:00", 1, 10);
+    QVERIFY(stat.drainQueue());
+    setNow("2024-05-02 09:00:00");
+    QCOMPARE(stat.statPlayData(), 2);
+    QCOMPARE(rows("SELECT name, times, duration, timestamp FROM play_stat ORDER BY name"),
+        (QStringList {"a.jpg|5|20|2024-05-02 09:00:00", "b.jpg|1|10|2024-05-02 08:00:00",
+            "c.jpg|1|10|2024-05-02 09:00:00"}));
+    QCOMPARE(rows("SELECT COUNT(*) FROM play_detail"), QStringList {"0"});
+}
+
+void TestStats::uploadInBatchesOfFifty_data()
+{
+    QTest::addColumn<QList<QByteArray>>("answers");
+    QTest::addColumn<QList<int>>("batchSizes");
+    QTest::addColumn<int>("left");
+    QTest::newRow("all taken") << QList<QByteArray> {} << QList<int> {50, 50, 20} << 0;
+    QTest::newRow("second refused")
+        << QList<QByteArray> {"{\"status\":200}", "{\"status\":500}"} << QList<int> {50, 50} << 70;
+    QTest::newRow("code 0 taken, then garbage")
+        << QList<QByteArray> {"{\"code\":0}", "<html>"} << QList<int> {50, 50} << 70;
+    QTest::newRow("first refused") << QList<QByteArray> {"{\"code\":1}"} << QList<int> {50} << 120;
+}
+
+void TestStats::uploadInBatchesOfFifty()
+{
+    QFETCH(QList<QByteArray>, answers);
+    QFETCH(QList<int>, batchSizes);
+    QFETCH(int, left);
+    setNow("2024-05-02 08:00:00");
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    for (int i = 0; i < 120; ++i)
+        addPlay(stat, QStringLiteral("m%1.jpg").arg(i, 3, 10, QLatin1Char('0')),
+            QStringLiteral("2024-05-01 %1:00:00").arg(i % 24, 2, 10, QLatin1Char('0')), 1);
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(stat.statPlayData(), 120);
+    const QStringList all = rows("SELECT name, time_segment, play_type, times FROM play_stat "
+                                 "ORDER BY rowid");
+
+    StatServer server;
+    server.answers = answers;
+    gLogUrl = server.baseUrl();
+    stat.sendPlayerData();
+    QCOMPARE(server.bodies.size(), batchSizes.size());
+    for (int i = 0; i < batchSizes.size(); ++i)
+        QCOMPARE(
+            QJsonDocument::fromJson(server.bodies.at(i)).object().value("logs").toArray().size(),
+            batchSizes.at(i));
+    // What is left is exactly what was not accepted; nothing accepted is left.
+    const QStringList remaining = rows("SELECT name, time_segment, play_type, times FROM "
+                                       "play_stat ORDER BY rowid");
+    QCOMPARE(remaining.size(), left);
+    QCOMPARE(remaining, all.mid(120 - left));
+
+    // The next pass sends the rest: every row was taken exactly once.
+    server.answers.clear();
+    stat.sendPlayerData();
+    QCOMPARE(rows("SELECT COUNT(*) FROM play_stat"), QStringList {"0"});
+    QCOMPARE(server.takenRows(), all);
+}
+
+void TestStats::uploadBodyIsSignedCompactJson()
+{
+    setNow("2024-05-02 08:00:00");
+    gTerminalId = QStringLiteral("T-0001");
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    addPlay(stat, "a\"b.jpg", "2024-05-01 10:05:00", 3, 10, 2);
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(stat.statPlayData(), 1);
+
+    StatServer server;
+    gLogUrl = server.baseUrl();
+    stat.sendPlayerData();
+    QCOMPARE(server.bodies.size(), 1);
+    const QByteArray body = server.bodies.first();
+    const QByteArray random = QByteArray::number(Clock::nowMs());
+    const QByteArray content
+        = QCryptographicHash::hash(random + "kolvarinetzup", QCryptographicHash::Md5).toHex();
+    QCOMPARE(body,
+        "{\"content\":\"" + content
+            + "\",\"logs\":[{\"len\":10,\"mtl\":\"a\\\"b.jpg\",\"play_type\":2,\"statis_time\":"
+              "\"2024-05-02 08:00:00\",\"time_segment\":\"2024-05-01 10\",\"total\":3}],"
+              "\"player\":\"T-0001\",\"random\":\""
+            + random + "\"}");
+}
+
+void TestStats::noUploadWithoutLogUrl()
+{
+    setNow("2024-05-02 08:00:00");
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    addPlay(stat, "a.jpg", "2024-05-01 10:05:00", 1);
+    QVERIFY(stat.drainQueue());
+    stat.statAndSendPlayData();
+    QCOMPARE(rows("SELECT name, times FROM play_stat"), QStringList {"a.jpg|1"});
+    QCOMPARE(rows("SELECT COUNT(*) FROM play_detail"), QStringList {"0"});
+}
+
+QTEST_GUILESS_MAIN(TestStats)
+#include "test_stats.moc"
