@@ -193,7 +193,7 @@ void TestSession::walksToWaitingAndStoresContent()
     const QJsonObject status = StatusFile::read(data("status.json"));
     QCOMPARE(status["status"].toInt(), 4);
     QCOMPARE(status["connHost"].toString(), QString("127.0.0.1:%1").arg(m_server->port()));
-    QCOMPARE(status["rtdaHost"].toString(), QString("127.0.0.1:2100"));
+    QCOMPARE(status["rtdaHost"].toString(), QString("127.0.0.1:%1").arg(m_server->httpPort()));
     QCOMPARE(gLogUrl.get(), QString("http://127.0.0.1:%1").arg(m_server->httpPort()));
     QCOMPARE(m_session->serverConfig().httpPort, int(m_server->httpPort()));
     QVERIFY(status["syncTime"].toDouble() > 0);

@@ -519,7 +519,7 @@ void TestSimulator::configurationNamesServers()
     QCOMPARE(srv.firstChildElement("ip").text(), ip);
     QCOMPARE(srv.firstChildElement("port").text(), port);
     QCOMPARE(srv.firstChildElement("RTDA").attribute("HttpServer"), QString("127.0.0.1"));
-    QCOMPARE(srv.firstChildElement("RTDA").attribute("HttpPort"), QString("2100"));
+    QCOMPARE(srv.firstChildElement("RTDA").attribute("HttpPort"), http); // weather is served there
     for (const QString tag : {"HTTP", "LOG"}) {
         const QDomElement e = srv.firstChildElement(tag);
         QCOMPARE(e.firstChildElement("serverip").text(), QString("127.0.0.1"));

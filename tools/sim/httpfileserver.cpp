@@ -311,6 +311,7 @@ void HttpFileServer::clearFaults()
     for (const QString &name : stalled)
         unstall(name);
     m_delayMs = 0;
+    m_weather.clearFaults();
 }
 
 QStringList HttpFileServer::faults() const
@@ -324,6 +325,7 @@ QStringList HttpFileServer::faults() const
         lines << QStringLiteral("stall %1").arg(name);
     if (m_delayMs > 0)
         lines << QStringLiteral("delay %1").arg(m_delayMs);
+    lines << m_weather.faults();
     lines.sort();
     return lines;
 }
@@ -741,6 +743,10 @@ void HttpFileServer::answerFile(Connection *conn, bool head)
 void HttpFileServer::answerPost(Connection *conn)
 {
     const QString path = conn->path;
+    if (path == QLatin1String("/getweather")) {
+        answerWeather(conn);
+        return;
+    }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const auto override = m_postReplies.constFind(path);
     const bool overridden = override != m_postReplies.constEnd();
@@ -790,6 +796,24 @@ void HttpFileServer::answerPost(Connection *conn)
     }
     if (!conn->gone)
         sendSimple(conn, status, reply, "application/json");
+}
+
+void HttpFileServer::answerWeather(Connection *conn)
+{
+    const WeatherService::Reply reply = m_weather.answer(conn->body, QDateTime::currentDateTime());
+    log(QStringLiteral("HTTP weather: \"%1\" %2%3")
+            .arg(reply.city)
+            .arg(reply.outcome)
+            .arg(reply.delayMs > 0 ? QStringLiteral(", answered in %1 ms").arg(reply.delayMs)
+                                   : QString()));
+    auto send = [this, conn, reply]() {
+        if (!conn->gone)
+            sendSimple(conn, reply.status, reply.body, reply.contentType);
+    };
+    if (reply.delayMs > 0)
+        QTimer::singleShot(reply.delayMs, conn, send);
+    else
+        send();
 }
 
 void HttpFileServer::sendHead(

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "weatherservice.h"
+
 class QTcpServer;
 class QTcpSocket;
 
@@ -24,7 +26,8 @@ class QTcpSocket;
 // pieces as the connection drains, never read whole, and single byte ranges are
 // honoured so that an interrupted wget can resume. POST /logfile/upload takes a
 // multipart/form-data body and keeps its parts; POST /mtllog/add keeps its JSON
-// body; both answer {"code":0} unless told otherwise.
+// body; both answer {"code":0} unless told otherwise. POST /getweather is the
+// weather server of the terminal's weather zones (WeatherService).
 //
 // HTTP/1.0 and 1.1 with keep-alive and pipelining; request bodies need a
 // Content-Length. Faults (a flipped byte, a 500, a stalled body, a delay) can be
@@ -115,9 +118,14 @@ public:
     // Every answer waits this long before it starts (0: none).
     void setDelay(int ms) { m_delayMs = qMax(0, ms); }
     int delay() const { return m_delayMs; }
+    // Also ends the weather faults; faults() lists them too.
     void clearFaults();
     QStringList faults() const;
     int heldAnswers() const;
+
+    // The weather server: its table of cities, its faults, the cities asked.
+    WeatherService &weather() { return m_weather; }
+    const WeatherService &weather() const { return m_weather; }
 
     QList<Request> requests() const { return m_requests; }
     QList<Upload> uploads() const { return m_uploads; }
@@ -162,6 +170,7 @@ private:
     void answer(Connection *conn);
     void answerFile(Connection *conn, bool head);
     void answerPost(Connection *conn);
+    void answerWeather(Connection *conn);
     void sendSimple(Connection *conn, int status, const QByteArray &body,
         const QByteArray &type = "text/plain", const Headers &extra = {});
     void sendHead(
@@ -183,6 +192,7 @@ private:
     QSet<QString> m_stall;
     int m_delayMs = 0;
     QHash<QString, CompanionEntry> m_companions;
+    WeatherService m_weather;
 
     QList<Request> m_requests;
     qint64 m_firstSerial = 0; // serial of m_requests.first()

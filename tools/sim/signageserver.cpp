@@ -21,7 +21,6 @@ namespace {
 // The server identifies itself in its handshake with the same version number the
 // terminals of this release carry.
 constexpr quint32 SERVER_VERSION_ID = 23081003;
-constexpr quint16 RTDA_PORT = 2100;
 
 quint32 muteKey(quint16 protocol, quint16 command)
 {
@@ -179,9 +178,10 @@ QByteArray SignageServer::configXml() const
     w.writeAttribute(QStringLiteral("port"), QString::number(advertisedPort()));
     w.writeTextElement(QStringLiteral("ip"), advertisedIp());
     w.writeTextElement(QStringLiteral("port"), QString::number(advertisedPort()));
+    // The terminal's weather zones ask the RTDA server, which is our HTTP server.
     w.writeEmptyElement(QStringLiteral("RTDA"));
     w.writeAttribute(QStringLiteral("HttpServer"), QStringLiteral("127.0.0.1"));
-    w.writeAttribute(QStringLiteral("HttpPort"), QString::number(RTDA_PORT));
+    w.writeAttribute(QStringLiteral("HttpPort"), http);
     for (const QString &tag : {QStringLiteral("HTTP"), QStringLiteral("LOG")}) {
         w.writeStartElement(tag);
         w.writeTextElement(QStringLiteral("serverip"), QStringLiteral("127.0.0.1"));

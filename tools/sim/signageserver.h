@@ -98,8 +98,8 @@ public:
     void setAuthResult(quint32 result) { setAuthResults({result}); }
     QList<quint32> authResults() const { return m_authResults; }
 
-    // Advertised HTTP and log server port; 0 means the HTTP server's port when it
-    // listens, else the session port + 1.
+    // Advertised HTTP, log and RTDA (weather) server port; 0 means the HTTP
+    // server's port when it listens, else the session port + 1.
     void setHttpPort(quint16 port) { m_httpPort = port; }
     quint16 httpPort() const;
     // Server address announced in the configuration; an empty address announces

@@ -88,6 +88,13 @@ QString SimControl::helpText()
         "  files [DIR]          folder served (without DIR: the content's files/)\n"
         "  requests [N]         the last N HTTP requests (default 10)\n"
         "  uploads              log uploads and statistics received\n"
+        "Weather server (POST /getweather):\n"
+        "  weather              the cities, the faults in force and the cities asked\n"
+        "  weather slow MS      answers wait MS milliseconds (0: none)\n"
+        "  weather fail [N|all] the next N requests get 500 (default 1)\n"
+        "  weather bad [N|all]  the next N get a page that is no weather report\n"
+        "  weather clear        end the weather faults\n"
+        "  weather city NAME CODE TEMP [WIND]  add or change a city (CODE: 1xx weather code)\n"
         "quit                  stop the simulator");
 }
 
@@ -271,6 +278,8 @@ QString SimControl::execute(const QString &line)
     }
     if (cmd == QLatin1String("uploads"))
         return uploads();
+    if (cmd == QLatin1String("weather"))
+        return weather(args.mid(1));
     if (cmd == QLatin1String("check")) {
         QStringList lines = m_server->checkContent();
         lines << (lines.isEmpty() ? QStringLiteral("ok content complete")
@@ -282,6 +291,76 @@ QString SimControl::execute(const QString &line)
         return QStringLiteral("ok");
     }
     return error(QStringLiteral("unknown command %1 (try help)").arg(args.first()));
+}
+
+QString SimControl::weather(const QStringList &args)
+{
+    WeatherService &service = m_server->http()->weather();
+    const QString sub = args.value(0).toLower();
+    if (args.isEmpty()) {
+        QStringList lines;
+        for (const WeatherService::City &c : service.cities())
+            lines << QStringLiteral("city %1 %2 %3 %4")
+                         .arg(c.name)
+                         .arg(c.wsId)
+                         .arg(c.temperature, c.wind);
+        lines << service.faults();
+        const QList<WeatherService::Asked> asked = service.asked();
+        for (int i = qMax(0, asked.size() - 10); i < asked.size(); ++i)
+            lines << QStringLiteral("asked %1 \"%2\" %3 %4")
+                         .arg(QDateTime::fromMSecsSinceEpoch(asked[i].timeMs)
+                                  .toString(QStringLiteral("HH:mm:ss.zzz")),
+                             asked[i].city)
+                         .arg(asked[i].status)
+                         .arg(asked[i].outcome);
+        return (lines << QStringLiteral("ok")).join(QLatin1Char('\n'));
+    }
+    if (sub == QLatin1String("slow")) {
+        bool ok = false;
+        const int ms = args.value(1).toInt(&ok);
+        if (args.size() != 2 || !ok || ms < 0)
+            return error(QStringLiteral("usage: weather slow MS"));
+        service.setSlow(ms);
+        return QStringLiteral("ok");
+    }
+    if (sub == QLatin1String("fail") || sub == QLatin1String("bad")) {
+        bool ok = true;
+        int times = 1;
+        if (args.value(1) == QLatin1String("all"))
+            times = -1;
+        else if (args.size() > 1)
+            times = args[1].toInt(&ok);
+        if (args.size() > 2 || !ok || times < -1)
+            return error(QStringLiteral("usage: weather %1 [N|all]").arg(sub));
+        if (sub == QLatin1String("fail"))
+            service.fail(times);
+        else
+            service.garble(times);
+        return QStringLiteral("ok");
+    }
+    if (sub == QLatin1String("clear") && args.size() == 1) {
+        service.clearFaults();
+        return QStringLiteral("ok");
+    }
+    if (sub == QLatin1String("city")) {
+        bool ok = false;
+        WeatherService::City city;
+        city.name = args.value(1);
+        city.wsId = args.value(2).toInt(&ok);
+        if (args.size() < 4 || args.size() > 5 || !ok)
+            return error(QStringLiteral("usage: weather city NAME CODE TEMP [WIND]"));
+        if (const auto known = service.city(city.name))
+            city = *known;
+        city.wsId = args[2].toInt();
+        city.wsId2 = city.wsId;
+        city.temperature = args[3];
+        if (args.size() == 5)
+            city.wind = args[4];
+        service.setCity(city);
+        return QStringLiteral("ok");
+    }
+    return error(QStringLiteral("usage: weather [slow MS | fail [N|all] | bad [N|all] | clear | "
+                                "city NAME CODE TEMP [WIND]]"));
 }
 
 QString SimControl::push(const QStringList &args)

@@ -43,6 +43,7 @@ private:
     QString saveScreenshot(const QString &path) const;
     QString requests(int count) const;
     QString uploads() const;
+    QString weather(const QStringList &args);
     void onControlConnection();
     void onStdin();
 
