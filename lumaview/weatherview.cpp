@@ -1,12 +1,28 @@
 #include "weatherview.h"
 
+#include "weatherwidget.h"
+
 WeatherView::WeatherView(ZoneContext &zone)
     : ZoneView(zone)
 { }
 
-// The panel is not drawn yet: the zone shows nothing for the slot.
-void WeatherView::play(const CONVERTXMLDATA::ZONE_MTL &)
-{ }
+WeatherView::~WeatherView()
+{
+    // Requests still under way go with the panel and are never answered.
+    delete m_panel;
+}
 
-void WeatherView::setActive(bool)
-{ }
+void WeatherView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
+{
+    QWidget *zone = m_zone.zoneWidget();
+    if (!m_panel)
+        m_panel = new WeatherWidget(zone);
+    m_panel->initWeather(mtl, m_zone.zoneHost());
+    m_panel->move((zone->width() - m_panel->width()) / 2, (zone->height() - m_panel->height()) / 2);
+}
+
+void WeatherView::setActive(bool active)
+{
+    if (m_panel)
+        m_panel->setVisible(active);
+}

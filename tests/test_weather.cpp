@@ -1,10 +1,12 @@
 #include "clock.h"
+#include "mediaform.h"
 #include "miscfunc.h"
 #include "testenv.h"
 #include "weatherclient.h"
 #include "weathercycle.h"
 #include "weatherdata.h"
 #include "weatherlook.h"
+#include "weatherview.h"
 #include "weatherwidget.h"
 
 #include <QDir>
@@ -123,6 +125,9 @@ ZONE_MTL weatherMtl(const QStringList &cities, int it, int refresh)
 {
     ZONE_MTL m;
     m.type = QStringLiteral("weather");
+    m.kind = CONVERTXMLDATA::MtlKind::Weather;
+    m.len = 10;
+    m.etimes = 1;
     m.cn = cities;
     m.it = it;
     m.refreshInterval = refresh;
@@ -167,6 +172,8 @@ private slots:
     void lateAnswerDoesNotReplaceCityOnTurn();
     void oneRequestPerCityAtATime();
     void panelDeletedWhileRequestInFlight();
+    void zoneShowsPanelCentred();
+    void zoneDeletedWhileRequestInFlight();
 
 private:
     QLabel *label(WeatherWidget &w, const char *name) { return w.findChild<QLabel *>(name); }
@@ -653,6 +660,82 @@ void TestWeather::panelDeletedWhileRequestInFlight()
     server.release();
     QTest::qWait(200);
     QVERIFY(logLines().isEmpty()); // the dropped request is neither shown nor reported
+}
+
+// A zone whose list holds a weather material, pointed at the server.
+static std::unique_ptr<MediaForm> weatherZone(const QString &host, const QList<ZONE_MTL> &mtls)
+{
+    auto zone = std::make_unique<MediaForm>(nullptr);
+    zone->initParam(host, 0.5, 0, 0, 800, 300);
+    zone->setGeometry(zone->zoneRect());
+    zone->show();
+    CONVERTXMLDATA::ZONE_CTRL ctrl;
+    ctrl.name = "main";
+    ctrl.mtls = mtls;
+    zone->setZoneCtrl(ctrl, nullptr, 0);
+    return zone;
+}
+
+void TestWeather::zoneShowsPanelCentred()
+{
+    FakeWeatherServer server;
+    server.table["北京"] = {200, report(101, "20/10℃", "东北风3级")};
+    ZONE_MTL other;
+    other.type = "text";
+    other.kind = CONVERTXMLDATA::MtlKind::Text;
+    other.caption = "hello";
+    other.len = 10;
+    other.etimes = 1;
+    auto zone = weatherZone(server.host(), {weatherMtl({"北京"}, 60, 3600), other});
+    zone->checkPlayZoneMtls();
+    auto *view = static_cast<WeatherView *>(zone->view(CONVERTXMLDATA::MtlKind::Weather));
+    QVERIFY(view && view->panel());
+    WeatherWidget *panel = view->panel();
+    QCOMPARE(panel->parentWidget(), zone.get());
+    QVERIFY(panel->isVisible());
+    QCOMPARE(panel->geometry(), QRect((800 - 472) / 2, (300 - 86) / 2, 472, 86));
+    QCOMPARE(panel->server(), server.host());
+    QVERIFY(panel->isTicking());
+    panel->checkWeather();
+    QTRY_COMPARE(label(*panel, "labelCity")->text(), QString("北京"));
+
+    // The next material hides the panel; it keeps its cycle going.
+    Clock::advanceMs(10000);
+    zone->checkPlayZoneMtls();
+    QCOMPARE(zone->currentType(), QString("text"));
+    QVERIFY(!panel->isVisible());
+    QVERIFY(panel->isTicking());
+
+    // Back to the weather: the same panel, started again at its first city.
+    Clock::advanceMs(10000);
+    zone->checkPlayZoneMtls();
+    QCOMPARE(view->panel(), panel);
+    QVERIFY(panel->isVisible());
+    QCOMPARE(label(*panel, "labelCity")->text(), QString());
+    panel->checkWeather(); // the kept answer, without asking again
+    QCOMPARE(label(*panel, "labelCity")->text(), QString("北京"));
+    QCOMPARE(server.asked, QStringList {"北京"});
+}
+
+void TestWeather::zoneDeletedWhileRequestInFlight()
+{
+    FakeWeatherServer server;
+    server.table["北京"] = {200, report(101, "20/10℃", "东北风3级")};
+    server.hold = true;
+    QSignalSpy arrived(&server, &FakeWeatherServer::requestArrived);
+    auto zone = weatherZone(server.host(), {weatherMtl({"北京"}, 60, 3600)});
+    zone->checkPlayZoneMtls();
+    auto *view = static_cast<WeatherView *>(zone->view(CONVERTXMLDATA::MtlKind::Weather));
+    QPointer<WeatherWidget> panel = view->panel();
+    panel->checkWeather();
+    QVERIFY(arrived.wait(5000));
+
+    zone->saveLastPlayDetail();
+    zone.reset(); // the template changed while the answer was on its way
+    QVERIFY(panel.isNull());
+    server.release();
+    QTest::qWait(200);
+    QVERIFY(logLines().isEmpty());
 }
 
 QTEST_MAIN(TestWeather)
