@@ -1,13 +1,16 @@
 #pragma once
 
+#include "transitioncontrol.h"
 #include "zoneview.h"
 
 #include <QPixmap>
 
+class MyLabel;
 class QLabel;
 
 // "pic" materials: a picture filling the zone, brought in by its transition
-// effect ("ttype", 0 for none).
+// effect ("ttype", 0 for none). While an effect runs, the effect label lies
+// over the image label and is repainted on every step (every 30 ms).
 class PictureView : public ZoneView
 {
 public:
@@ -17,15 +20,30 @@ public:
     void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
     void setActive(bool active) override;
     bool swipe(int) override { return true; }
+    qint64 dueMs() const override;
+    void runDue(qint64 nowMs) override;
+    void slotEnded(qint64 nowMs) override;
 
-    // Brings the current picture in with effect number n (n < 1: nothing).
+    // Brings the current picture in with effect number n (n < 1: no effect).
     void startTransitionEffect(int n);
-    // One step of the running effect.
-    void runTransitionEffect();
+    // Paints one step of the running effect.
+    void runTransitionEffect(int step);
 
     QLabel *imageLabel() const { return m_imageLabel; }
+    MyLabel *effectLabel() const { return m_effectLabel; }
+    const TransitionControl &transition() const { return m_transition; }
 
 private:
+    void follow(TransitionControl::Tick tick, qint64 nowMs);
+    // Ends a running effect at once, leaving the picture on the image label.
+    void finishTransitionEffect();
+    void showFinishedPicture();
+    MyLabel *newEffectLabel();
+
     QLabel *m_imageLabel = nullptr;
+    MyLabel *m_effectLabel = nullptr;
     QString m_path;
+    TransitionControl m_transition;
+    QPixmap m_effectPixmap;
+    qint64 m_lastStepMs = 0;
 };
