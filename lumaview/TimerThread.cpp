@@ -1,5 +1,7 @@
 #include "TimerThread.h"
 
+#include <QDeadlineTimer>
+
 TimerThread::TimerThread() = default;
 
 TimerThread::~TimerThread()
@@ -11,7 +13,11 @@ TimerThread::~TimerThread()
 void TimerThread::setInterval(int ms)
 {
     QMutexLocker lock(&m_mutex);
+    if (ms == m_interval)
+        return;
     m_interval = ms;
+    m_intervalChanged = true;
+    m_wake.wakeAll();
 }
 
 int TimerThread::interval() const
@@ -31,12 +37,13 @@ void TimerThread::run()
 {
     QMutexLocker lock(&m_mutex);
     while (!m_quit) {
+        m_intervalChanged = false;
         lock.unlock();
         emit sigTimeout();
         lock.relock();
-        if (m_quit)
-            break;
-        // The interval in force now; a new one applies after this sleep.
-        m_wake.wait(&m_mutex, static_cast<unsigned long>(qMax(m_interval, 0)));
+        const QDeadlineTimer deadline(qMax(m_interval, 0), Qt::PreciseTimer);
+        // Spurious wake-ups go back to sleep until the same deadline.
+        while (!m_quit && !m_intervalChanged && !deadline.hasExpired())
+            m_wake.wait(&m_mutex, deadline);
     }
 }

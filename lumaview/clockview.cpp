@@ -1,5 +1,8 @@
 #include "clockview.h"
 
+#include "clockformat.h"
+#include "textlayout.h"
+
 #include <QLabel>
 
 ClockView::ClockView(ZoneContext &zone)
@@ -14,18 +17,42 @@ ClockView::~ClockView()
 void ClockView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
 {
     if (!m_textLabel) {
-        QWidget *zone = m_zone.zoneWidget();
-        m_textLabel = new QLabel(zone);
+        m_textLabel = new QLabel(m_zone.zoneWidget());
         m_textLabel->setStyleSheet(QStringLiteral("background:transparent"));
         m_textLabel->setAttribute(Qt::WA_TranslucentBackground);
-        m_textLabel->setGeometry(0, 0, zone->width(), zone->height());
     }
     playText(mtl);
 }
 
 void ClockView::playText(const CONVERTXMLDATA::ZONE_MTL &mtl)
 {
-    m_textLabel->setText(mtl.caption);
+    QWidget *zone = m_zone.zoneWidget();
+    m_textLabel->setStyleSheet(
+        TextLayout::labelStyle(mtl.color, ClockFormat::clockBackground(mtl.color)));
+    zone->setStyleSheet(QStringLiteral("background:transparent"));
+
+    QFont font = m_textLabel->font();
+    font.setPointSize(ClockFormat::clockPointSize(mtl.fsize));
+    m_textLabel->setFont(font);
+    m_textLabel->setGeometry(0, 0, zone->width(), zone->height());
+    m_textLabel->setAlignment(Qt::AlignCenter);
+    m_textLabel->setWordWrap(true);
+
+    m_clockTimeZone = mtl.timeZoneID;
+    m_clockFormat = ClockFormat::clockFormat(mtl.datefotmat, mtl.customerFormat);
+    // Shown at once, not only from the timer's next tick: a clock after
+    // another one must not show the other zone's time meanwhile.
+    runningControl();
+    m_zone.runTextTimer(REFRESH_INTERVAL_MS);
+}
+
+void ClockView::runningControl()
+{
+    if (!m_textLabel)
+        return;
+    const QString text = ClockFormat::clockText(m_clockTimeZone, m_clockFormat);
+    if (text != m_textLabel->text())
+        m_textLabel->setText(text);
 }
 
 void ClockView::setActive(bool active)
