@@ -16,11 +16,11 @@ ClockView::~ClockView()
 
 void ClockView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
 {
-    if (!m_textLabel) {
+    // Not a translucent label as for captions: that would also switch off the
+    // painting of its style sheet background, and the clock's black or white
+    // ground, which fills the zone, would never show.
+    if (!m_textLabel)
         m_textLabel = new QLabel(m_zone.zoneWidget());
-        m_textLabel->setStyleSheet(QStringLiteral("background:transparent"));
-        m_textLabel->setAttribute(Qt::WA_TranslucentBackground);
-    }
     playText(mtl);
 }
 

@@ -429,6 +429,8 @@ void TestTextZone::clockInZone()
     QVERIFY(label->wordWrap());
     QCOMPARE(label->font().pointSize(), 30);
     QCOMPARE(form->textTimer()->interval(), 500);
+    // The ground is painted, not only named in the style sheet.
+    QCOMPARE(form->grab().toImage().pixelColor(2, 2), QColor(Qt::black));
 
     Clock::advanceMs(1000);
     form->sltShowText();
@@ -440,6 +442,7 @@ void TestTextZone::clockInZone()
     QCOMPARE(label->text(), QString::fromUtf8("05-07 14:03"));
     QCOMPARE(label->styleSheet(), QString("color:#ff0000;background:#ffffff"));
     QCOMPARE(label->font().pointSize(), 48);
+    QCOMPARE(form->grab().toImage().pixelColor(2, 2), QColor(Qt::white));
     QCOMPARE(view->clockFormat(), QString("MM-dd HH:mm"));
 }
 
