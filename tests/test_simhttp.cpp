@@ -176,6 +176,9 @@ private slots:
     void postReplies();
     void multipartParsing_data();
     void multipartParsing();
+    void statisticsReports_data();
+    void statisticsReports();
+    void statisticsFailuresAreCounted();
 
     void corruptAndFail_data();
     void corruptAndFail();
@@ -507,7 +510,7 @@ void TestSimHttp::postReplies_data()
 
     const QByteArray json = "application/json";
     QTest::newRow("statistics") << "/mtllog/add" << json << 0 << QByteArray() << 200
-                                << QByteArray("{\"code\":0}");
+                                << QByteArray("{\"status\":200}");
     QTest::newRow("statistics refused")
         << "/mtllog/add" << json << 200 << QByteArray("{\"code\":1}") << 200
         << QByteArray("{\"code\":1}");
@@ -552,6 +555,79 @@ void TestSimHttp::postReplies()
         QCOMPARE(server->uploads().size(), 1);
         QCOMPARE(server->uploads().first().error.isEmpty(), status != 400);
     }
+}
+
+void TestSimHttp::statisticsReports_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<bool>("compact");
+    QTest::addColumn<bool>("isSigned");
+    QTest::addColumn<int>("rows");
+
+    const QByteArray content
+        = QCryptographicHash::hash("1700000000000kolvarinetzup", QCryptographicHash::Md5).toHex();
+    const QByteArray log
+        = "{\"len\":10,\"mtl\":\"a.jpg\",\"play_type\":0,\"statis_time\":"
+          "\"2024-05-02 08:00:00\",\"time_segment\":\"2024-05-01 10\",\"total\":3}";
+    const QByteArray good = "{\"content\":\"" + content + "\",\"logs\":[" + log + "," + log
+        + "],\"player\":\"T1\",\"random\":\"1700000000000\"}";
+    QTest::newRow("signed compact") << good << true << true << true << 2;
+    QByteArray spaced = good;
+    spaced.replace("\"logs\":", "\"logs\": ");
+    QTest::newRow("not compact") << spaced << true << false << true << 2;
+    QByteArray badSig = good;
+    badSig.replace("\"random\":\"1700000000000\"", "\"random\":\"1700000000001\"");
+    QTest::newRow("bad signature") << badSig << true << true << false << 2;
+    QTest::newRow("missing key") << QByteArray("{\"logs\":[],\"player\":\"T1\",\"random\":\"1\"}")
+                                 << false << false << false << 0;
+    QTest::newRow("not json") << QByteArray("logs=1") << false << false << false << 0;
+}
+
+void TestSimHttp::statisticsReports()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, json);
+    QFETCH(bool, compact);
+    QFETCH(bool, isSigned);
+    QFETCH(int, rows);
+    const StatReport report = StatReport::parse(body);
+    QCOMPARE(report.json, json);
+    QCOMPARE(report.compact, compact);
+    QCOMPARE(report.signatureOk, isSigned);
+    QCOMPARE(report.rows.size(), rows);
+    QCOMPARE(report.error.isEmpty(), json && isSigned);
+    if (rows > 0) {
+        QCOMPARE(report.player, QString("T1"));
+        QCOMPARE(report.rows.first().mtl, QString("a.jpg"));
+        QCOMPARE(report.rows.first().timeSegment, QString("2024-05-01 10"));
+        QCOMPARE(report.rows.first().total, 3);
+        QCOMPARE(report.rows.first().len, 10);
+    }
+}
+
+void TestSimHttp::statisticsFailuresAreCounted()
+{
+    // The second and third posts fail, the others are taken.
+    server->failPosts("/mtllog/add", 2, 1);
+    const QByteArray body = "{\"content\":\"x\",\"logs\":[{\"mtl\":\"a\",\"total\":1}],\"player\":"
+                            "\"T1\",\"random\":\"1\"}";
+    QList<int> statuses;
+    for (int i = 0; i < 4; ++i) {
+        RawClient client;
+        QVERIFY(client.open(server->port()));
+        client.send(
+            "POST /mtllog/add HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        const Response r = client.read();
+        statuses << r.status;
+        QCOMPARE(r.body,
+            r.status == 200 ? QByteArray("{\"status\":200}") : QByteArray("{\"status\":500}"));
+    }
+    QCOMPARE(statuses, (QList<int> {200, 500, 500, 200}));
+    QCOMPARE(server->statistics().size(), 4);
+    QCOMPARE(server->acceptedStatisticsRows().size(), 2);
+    QVERIFY(server->faults().isEmpty());
 }
 
 void TestSimHttp::multipartParsing_data()
@@ -844,6 +920,10 @@ void TestSimHttp::controlCommands_data()
                                << "ok" << none;
     QTest::newRow("postreply bad") << "postreply /logfile/upload x"
                                    << "error: usage" << none;
+    QTest::newRow("postfail") << "postfail /mtllog/add 1 1"
+                              << "ok" << QStringList {"postfail /mtllog/add 1 1"};
+    QTest::newRow("postfail bad") << "postfail /mtllog/add"
+                                  << "error: usage" << none;
     QTest::newRow("status") << "status"
                             << "listening=" << none;
 }

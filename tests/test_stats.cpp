@@ -1,5 +1,6 @@
 #include "clock.h"
 #include "globals.h"
+#include "httpfileserver.h"
 #include "miscfunc.h"
 #include "sqlqueue.h"
 #include "statthread.h"
@@ -45,6 +46,7 @@ private slots:
     void uploadInBatchesOfFifty();
     void uploadBodyIsSignedCompactJson();
     void noUploadWithoutLogUrl();
+    void simulatorSeesSignedBatches();
 
 private:
     QString dbPath() const { return m_env->dataRoot() + QStringLiteral("/data/playdata.db"); }
@@ -518,6 +520,47 @@ void TestStats::noUploadWithoutLogUrl()
     stat.statAndSendPlayData();
     QCOMPARE(rows("SELECT name, times FROM play_stat"), QStringList {"a.jpg|1"});
     QCOMPARE(rows("SELECT COUNT(*) FROM play_detail"), QStringList {"0"});
+}
+
+void TestStats::simulatorSeesSignedBatches()
+{
+    // The signage server simulator as an independent peer: it checks the
+    // signature and the compact form itself, and its second answer fails.
+    setNow("2024-05-02 08:00:00");
+    gTerminalId = QStringLiteral("T-0001");
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    for (int i = 0; i < 120; ++i)
+        addPlay(stat, QStringLiteral("m%1.jpg").arg(i), "2024-05-01 10:00:00", 1 + i % 3);
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(stat.statPlayData(), 120);
+
+    HttpFileServer sim;
+    QVERIFY(sim.listen());
+    sim.failPosts("/mtllog/add", 1, 1);
+    gLogUrl = QStringLiteral("http://127.0.0.1:%1").arg(sim.port());
+    stat.sendPlayerData();
+    QCOMPARE(sim.statistics().size(), 2);
+    QCOMPARE(rows("SELECT COUNT(*) FROM play_stat"), QStringList {"70"});
+    stat.sendPlayerData();
+    QCOMPARE(rows("SELECT COUNT(*) FROM play_stat"), QStringList {"0"});
+
+    QCOMPARE(sim.statistics().size(), 4);
+    int total = 0;
+    for (const HttpFileServer::Post &post : sim.statistics()) {
+        QVERIFY2(post.report.error.isEmpty(), qPrintable(post.report.error));
+        QVERIFY(post.report.signatureOk);
+        QVERIFY(post.report.compact);
+        QCOMPARE(post.report.player, QString("T-0001"));
+    }
+    QSet<QString> names;
+    for (const StatReport::Row &row : sim.acceptedStatisticsRows()) {
+        names.insert(row.mtl);
+        total += row.total;
+    }
+    QCOMPARE(sim.acceptedStatisticsRows().size(), 120);
+    QCOMPARE(names.size(), 120);
+    QCOMPARE(total, 40 * (1 + 2 + 3));
 }
 
 QTEST_GUILESS_MAIN(TestStats)

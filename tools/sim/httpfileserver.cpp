@@ -256,6 +256,24 @@ void HttpFileServer::setPostReply(const QString &path, int status, const QByteAr
         m_postReplies.insert(path, {status, body});
 }
 
+void HttpFileServer::failPosts(const QString &path, int count, int after)
+{
+    if (count <= 0)
+        m_postFailures.remove(path);
+    else
+        m_postFailures.insert(path, {qMax(0, after), count});
+}
+
+QList<StatReport::Row> HttpFileServer::acceptedStatisticsRows() const
+{
+    QList<StatReport::Row> rows;
+    for (const Post &post : m_statistics) {
+        if (post.accepted)
+            rows += post.report.rows;
+    }
+    return rows;
+}
+
 QString HttpFileServer::lastSegment(const QString &name)
 {
     return name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
@@ -307,6 +325,7 @@ void HttpFileServer::clearFaults()
 {
     m_corrupt.clear();
     m_fail.clear();
+    m_postFailures.clear();
     const QList<QString> stalled = m_stall.values();
     for (const QString &name : stalled)
         unstall(name);
@@ -326,6 +345,8 @@ QStringList HttpFileServer::faults() const
     if (m_delayMs > 0)
         lines << QStringLiteral("delay %1").arg(m_delayMs);
     lines << m_weather.faults();
+    for (auto it = m_postFailures.cbegin(); it != m_postFailures.cend(); ++it)
+        lines << QStringLiteral("postfail %1 %2 %3").arg(it.key()).arg(it->count).arg(it->after);
     lines.sort();
     return lines;
 }
@@ -748,10 +769,25 @@ void HttpFileServer::answerPost(Connection *conn)
         return;
     }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const bool statistics = path == QLatin1String("/mtllog/add");
     const auto override = m_postReplies.constFind(path);
-    const bool overridden = override != m_postReplies.constEnd();
+    bool overridden = override != m_postReplies.constEnd();
     int status = overridden ? override->first : 200;
-    QByteArray reply = overridden ? override->second : QByteArray("{\"code\":0}");
+    QByteArray reply = overridden ? override->second
+        : statistics              ? QByteArray("{\"status\":200}")
+                                  : QByteArray("{\"code\":0}");
+    auto failures = m_postFailures.find(path);
+    if (failures != m_postFailures.end()) {
+        if (failures->after > 0) {
+            --failures->after;
+        } else {
+            overridden = true;
+            status = 500;
+            reply = "{\"status\":500}";
+            if (--failures->count <= 0)
+                m_postFailures.erase(failures);
+        }
+    }
 
     if (path == QLatin1String("/logfile/upload")) {
         Upload upload;
@@ -786,9 +822,18 @@ void HttpFileServer::answerPost(Connection *conn)
         else
             log(QStringLiteral("HTTP upload not readable: %1").arg(upload.error));
         emit uploadReceived(first.name, first.fileName, first.data.size());
-    } else if (path == QLatin1String("/mtllog/add")) {
-        m_statistics.append({path, now, conn->body});
-        log(QStringLiteral("HTTP statistics: %1").arg(QString::fromUtf8(conn->body.left(200))));
+    } else if (statistics) {
+        Post post;
+        post.path = path;
+        post.timeMs = now;
+        post.body = conn->body;
+        post.report = StatReport::parse(conn->body);
+        post.status = status;
+        post.accepted
+            = status == 200 && (reply.contains("\"status\":200") || reply.contains("\"code\":0"));
+        m_statistics.append(post);
+        log(QStringLiteral("HTTP statistics: %1, answered %2")
+                .arg(post.report.summary(), QString::number(status)));
         emit statisticsReceived(conn->body);
     } else {
         sendSimple(conn, 404, "404 Not Found\n");

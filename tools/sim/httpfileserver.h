@@ -1,5 +1,7 @@
 #pragma once
 
+#include "statreport.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
@@ -78,6 +80,9 @@ public:
         QString path;
         qint64 timeMs = 0;
         QByteArray body;
+        StatReport report; // the body read as the server reads statistics
+        int status = 0; // status answered
+        bool accepted = false; // answered as a success ({"status":200} or {"code":0})
     };
 
     static constexpr qint64 CHUNK = 256 * 1024;
@@ -100,8 +105,12 @@ public:
     QString filesDir() const { return m_filesDir; }
 
     // Answer to POSTs on path ("/logfile/upload", "/mtllog/add") instead of
-    // 200 {"code":0}; status 0 restores the default.
+    // the default (200 {"code":0} for log uploads, 200 {"status":200} for
+    // statistics); status 0 restores the default.
     void setPostReply(const QString &path, int status, const QByteArray &body = QByteArray());
+    // The POSTs on path after the next `after` ones, `count` of them, get
+    // 500 {"status":500}; then the answers are as before.
+    void failPosts(const QString &path, int count, int after = 0);
 
     // Faults by file name (the last path segment: "<md5>.png", "<md5>.png.md5";
     // a path is cut to its last segment). Counted faults are used up by GETs.
@@ -130,6 +139,8 @@ public:
     QList<Request> requests() const { return m_requests; }
     QList<Upload> uploads() const { return m_uploads; }
     QList<Post> statistics() const { return m_statistics; }
+    // The rows of every statistics post answered as a success, in order.
+    QList<StatReport::Row> acceptedStatisticsRows() const;
     int connectionCount() const { return m_connectionSerial; }
     int openConnections() const { return m_connections.size(); }
     void clearHistory();
@@ -187,6 +198,12 @@ private:
     QString m_error;
     QString m_filesDir;
     QHash<QString, QPair<int, QByteArray>> m_postReplies;
+    struct PostFailures
+    {
+        int after = 0;
+        int count = 0;
+    };
+    QHash<QString, PostFailures> m_postFailures;
     QHash<QString, int> m_corrupt;
     QHash<QString, int> m_fail;
     QSet<QString> m_stall;

@@ -85,6 +85,7 @@ QString SimControl::helpText()
         "  delay MS             wait MS before every answer (0: none)\n"
         "  faults [clear]       faults in force / remove them all\n"
         "  postreply PATH STATUS [BODY]  answer POSTs to PATH so; postreply PATH restores\n"
+        "  postfail PATH N [AFTER]      after AFTER more POSTs to PATH, fail the next N (500)\n"
         "  files [DIR]          folder served (without DIR: the content's files/)\n"
         "  requests [N]         the last N HTTP requests (default 10)\n"
         "  uploads              log uploads and statistics received\n"
@@ -261,6 +262,17 @@ QString SimControl::execute(const QString &line)
             return error(QStringLiteral("usage: postreply PATH [STATUS [BODY]]"));
         m_server->http()->setPostReply(
             args[1], status, args.mid(3).join(QLatin1Char(' ')).toUtf8());
+        return QStringLiteral("ok");
+    }
+    if (cmd == QLatin1String("postfail")) {
+        bool countOk = false;
+        bool afterOk = true;
+        const int count = args.value(2).toInt(&countOk);
+        const int after = args.size() == 4 ? args[3].toInt(&afterOk) : 0;
+        if ((args.size() != 3 && args.size() != 4) || !countOk || !afterOk || count < 0
+            || after < 0)
+            return error(QStringLiteral("usage: postfail PATH N [AFTER]"));
+        m_server->http()->failPosts(args[1], count, after);
         return QStringLiteral("ok");
     }
     if (cmd == QLatin1String("files")) {
@@ -540,9 +552,15 @@ QString SimControl::uploads() const
             line += QStringLiteral(" error: ") + upload.error;
         lines << line;
     }
-    for (const HttpFileServer::Post &post : m_server->http()->statistics())
-        lines << QStringLiteral("%1 %2 %3")
-                     .arg(clock(post.timeMs), post.path, describeParam(post.body));
+    int rows = 0;
+    for (const HttpFileServer::Post &post : m_server->http()->statistics()) {
+        lines << QStringLiteral("%1 %2 status=%3 %4")
+                     .arg(clock(post.timeMs), post.path, QString::number(post.status),
+                         post.report.summary());
+        rows += post.accepted ? post.report.rows.size() : 0;
+    }
+    if (!m_server->http()->statistics().isEmpty())
+        lines << QStringLiteral("statistics rows accepted=%1").arg(rows);
     lines << QStringLiteral("ok");
     return lines.join(QLatin1Char('\n'));
 }
