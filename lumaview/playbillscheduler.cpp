@@ -159,6 +159,10 @@ void PlaybillScheduler::readTemplate(const TP_CTRL &entry)
     TP_CONTENT content;
     xml_tpFileContent(dataPath(QStringLiteral("mtl/") + entry.name), content);
     content.name = entry.name;
+    // The template on screen is in use like its list, zones and media, so the
+    // service's cleanup keeps it.
+    if (m_playLog)
+        m_playLog->updateFileAccessTime(entry.name);
     m_sink->templateLoaded(content);
 }
 

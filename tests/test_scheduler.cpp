@@ -443,15 +443,18 @@ void TestScheduler::clockSetBackKeepsTemplateLength()
 void TestScheduler::marksFilesUsed()
 {
     writeStatus(4);
+    writeList(QStringLiteral("day.l"), {{QStringLiteral("a.xml"), 10}});
     writeDayPlay("<Day><TPL p=\"day.l\"><Z p=\"main.z\"/><Z p=\"side.z\"/></TPL></Day>");
     m_thread->step();
     const QString log = QString::fromUtf8(readFile(m_playLog->messageFilePath()));
     const QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
     QVERIFY(lines.at(0).startsWith(QStringLiteral("SQL|UPDATE file_mgt SET access_time='2024-03-15 "
                                                   "12:00:00' WHERE name='day.l'")));
-    QVERIFY(lines.at(1).endsWith(QStringLiteral("WHERE name='main.z'")));
-    QVERIFY(lines.at(2).endsWith(QStringLiteral("WHERE name='side.z'")));
+    // The template shown is marked as well as its list and zones.
+    QVERIFY(lines.at(1).endsWith(QStringLiteral("WHERE name='a.xml'")));
+    QVERIFY(lines.at(2).endsWith(QStringLiteral("WHERE name='main.z'")));
+    QVERIFY(lines.at(3).endsWith(QStringLiteral("WHERE name='side.z'")));
 }
 
 void TestScheduler::threadSleepsWhileIdle()
