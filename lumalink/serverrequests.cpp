@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "httpclient.h"
 #include "logfile.h"
+#include "powerschedule.h"
 #include "processdata.h"
 #include "serverprotocol.h"
 #include "terminalstatus.h"
@@ -12,10 +13,11 @@
 using namespace ServerProtocol;
 
 ServerRequests::ServerRequests(
-    ServiceSettings &settings, TerminalStatus &statusFile, ContentWalk &walk)
+    ServiceSettings &settings, TerminalStatus &statusFile, ContentWalk &walk, PowerSchedule &power)
     : m_settings(settings)
     , m_statusFile(statusFile)
     , m_walk(walk)
+    , m_power(power)
 { }
 
 void ServerRequests::load(double volume, int clearType)
@@ -49,6 +51,16 @@ void ServerRequests::handleRequest(
     unsigned short command, const QByteArray &frame, Outcome &outcome)
 {
     switch (command) {
+    case CMD_SHUTDOWN_NOW:
+        m_power.shutdown();
+        break;
+    case CMD_SHUTDOWN_SCHEDULE:
+        PROCESSDATA::scheduleShutdown(frame);
+        m_power.readPowerOnOff();
+        break;
+    case CMD_REBOOT_NOW:
+        m_power.reboot();
+        break;
     case CMD_ENVIRONMENT: {
         QByteArray xml;
         PROCESSDATA::getEnvironmentInfo(xml, m_volume);
@@ -104,10 +116,16 @@ void ServerRequests::handleRequest(
 
 void ServerRequests::handleNotice(unsigned short command, const QByteArray &frame, Outcome &outcome)
 {
-    Q_UNUSED(frame);
     if (command == CMD_SCHEDULE_CHANGED) {
         outcome.restartWalk = true;
         return;
+    }
+    if (command == CMD_POWER_SCHEDULE) {
+        // The schedule travels with a terminating NUL.
+        QByteArray xml = firstParam(frame);
+        if (frame.endsWith('\0'))
+            xml.chop(1);
+        m_power.writePowerOnOff(xml);
     }
     outcome.idleWait = true;
 }

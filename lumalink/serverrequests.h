@@ -4,6 +4,7 @@
 #include <QList>
 
 class ContentWalk;
+class PowerSchedule;
 class TerminalStatus;
 struct ServiceSettings;
 
@@ -20,8 +21,9 @@ public:
         bool idleWait = false; // wait for the server before acting again
     };
 
-    // walk gives the download report.
-    ServerRequests(ServiceSettings &settings, TerminalStatus &statusFile, ContentWalk &walk);
+    // walk gives the download report; power takes the power requests.
+    ServerRequests(ServiceSettings &settings, TerminalStatus &statusFile, ContentWalk &walk,
+        PowerSchedule &power);
 
     Outcome handle(unsigned short protocol, unsigned short command, const QByteArray &frame);
 
@@ -39,6 +41,7 @@ private:
     ServiceSettings &m_settings;
     TerminalStatus &m_statusFile;
     ContentWalk &m_walk;
+    PowerSchedule &m_power;
     double m_volume = 0.1;
     int m_clearType = 5;
 };

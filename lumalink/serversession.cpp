@@ -22,8 +22,10 @@ ServerSession::ServerSession(const QString &statusPath, QObject *parent)
     : QObject(parent)
     , m_settings(ServiceSettings::process())
     , m_statusFile(statusPath, m_settings)
-    , m_requests(m_settings, m_statusFile, m_walk)
+    , m_power(m_settings)
+    , m_requests(m_settings, m_statusFile, m_walk, m_power)
     , m_timer(this)
+    , m_pollTimer(this)
     , m_downloadTimer(this)
 {
     setUpTimers();
@@ -35,8 +37,10 @@ ServerSession::ServerSession(ServiceSettings &settings, const SessionSettings &s
     : QObject(parent)
     , m_settings(settings)
     , m_statusFile(statusPath, m_settings)
-    , m_requests(m_settings, m_statusFile, m_walk)
+    , m_power(m_settings)
+    , m_requests(m_settings, m_statusFile, m_walk, m_power)
     , m_timer(this)
+    , m_pollTimer(this)
     , m_downloadTimer(this)
 {
     setUpTimers();
@@ -47,6 +51,8 @@ void ServerSession::setUpTimers()
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &ServerSession::onTimer);
+    m_pollTimer.setInterval(POLL_MS);
+    connect(&m_pollTimer, &QTimer::timeout, this, &ServerSession::slot_handleTimeout);
     m_downloadTimer.setInterval(DOWNLOAD_POLL_MS);
     connect(&m_downloadTimer, &QTimer::timeout, this, &ServerSession::slot_handleDownloadTimeout);
 }
@@ -94,6 +100,12 @@ void ServerSession::setDownloadThread(DownloadThread *thread)
     }
 }
 
+void ServerSession::slot_handleTimeout()
+{
+    if (!m_stopRequested)
+        m_power.tick();
+}
+
 void ServerSession::slot_handleDownloadTimeout()
 {
     if (!m_downloadThread || m_stopRequested)
@@ -119,6 +131,7 @@ void ServerSession::setTransport(LinkTransport *transport)
 void ServerSession::start()
 {
     m_nextActionMs = now();
+    m_power.readPowerOnOff();
     if (!m_transport)
         m_transport = new TcpTransport(this);
     connect(m_transport, &LinkTransport::readyRead, this, &ServerSession::slot_readData);
@@ -126,6 +139,7 @@ void ServerSession::start()
     connect(m_transport, &LinkTransport::disconnected, this, &ServerSession::slot_disconnected);
     connect(m_transport, &LinkTransport::errorOccurred, this, &ServerSession::slot_error);
     m_lastTrafficMs = now();
+    m_pollTimer.start();
     m_downloadTimer.start();
     armAt(now());
 }
@@ -134,6 +148,7 @@ void ServerSession::quitThread()
 {
     m_stopRequested = true;
     m_timer.stop();
+    m_pollTimer.stop();
     m_downloadTimer.stop();
 }
 

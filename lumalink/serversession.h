@@ -2,6 +2,7 @@
 
 #include "contentwalk.h"
 #include "framereceiver.h"
+#include "powerschedule.h"
 #include "processdata.h"
 #include "serverrequests.h"
 #include "sessionenums.h"
@@ -28,7 +29,8 @@ struct ServiceSettings;
 // the owning thread's event loop, every time read from Clock so tests can move
 // it. It cuts received bytes into frames and hands them on: the content walk
 // (ContentWalk) handles schedule, lists and zones and the download hand-over;
-// the server's requests and notices go to ServerRequests. Bytes travel through
+// the server's requests and notices go to ServerRequests; the power schedule
+// (PowerSchedule) is checked from a one-second poll timer. Bytes travel through
 // a LinkTransport, a TCP socket unless a test sets another.
 class ServerSession : public QObject, public SessionEnums
 {
@@ -47,6 +49,7 @@ public:
     static constexpr qint64 SYNC_PERIOD_MS = 86400000;
     static constexpr qint64 PASS_SLEEP_MS = 1000;
     static constexpr qint64 DOWNLOAD_POLL_MS = 1000;
+    static constexpr qint64 POLL_MS = 1000;
 
     // Reads its stored values from the status file at statusPath (the
     // default one when empty), with the process's settings.
@@ -92,12 +95,15 @@ public:
     const QList<QString> &doneFiles() const { return m_walk.tracker().doneFiles; }
     QString currentDownload() const { return m_walk.tracker().currentDownload; }
     const QList<QByteArray> &sendQueue() const { return m_sendQueue; }
+    const PowerSchedule &powerSchedule() const { return m_power; }
 
 public slots:
     void slot_readData();
     void slot_connected();
     void slot_disconnected();
     void slot_error(QAbstractSocket::SocketError error);
+    // Every second: the power schedule check when it is due.
+    void slot_handleTimeout();
     // The download hand-over: every second, and at once when a file arrives.
     void slot_handleDownloadTimeout();
 
@@ -138,10 +144,12 @@ private:
     ServiceSettings &m_settings;
     TerminalStatus m_statusFile;
     ContentWalk m_walk;
+    PowerSchedule m_power;
     ServerRequests m_requests;
 
     LinkTransport *m_transport = nullptr;
     QTimer m_timer;
+    QTimer m_pollTimer;
     QTimer m_downloadTimer;
     DownloadThread *m_downloadThread = nullptr;
     qint64 m_wakeAtMs = 0;

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // The real service against the real simulator, both as processes, on 127.0.0.1.
@@ -99,6 +100,30 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
             readFile(QStringLiteral(LUMA_SAMPLE_CONTENT) + "/files/" + name));
     QTRY_COMPARE_WITH_TIMEOUT(playerCommands.count("RELOAD "), 1, 10000);
     QVERIFY(playerCommands.contains("STATUS 4"));
+
+    // Power: the server's shutdown and reboot, then a schedule whose off time
+    // comes in a few seconds and whose on time is tomorrow morning. Every one
+    // reaches the stand-in sudo, never a real one.
+    sim.write("push 278 1\n");
+    QTRY_VERIFY_WITH_TIMEOUT(env.readShimLog().contains("sudo -S shutdown -h now"), 10000);
+    sim.write("push 278 3\n");
+    QTRY_VERIFY_WITH_TIMEOUT(env.readShimLog().contains("sudo -S shutdown -r now"), 10000);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString schedule
+        = QString(R"(<R><D s="1" r="0" t="%1"/><A s="0" r="0" t="%2 07:00:00"/></R>)")
+              .arg(now.addSecs(3).toString("yyyy-MM-dd HH:mm:ss"),
+                  now.date().addDays(1).toString("yyyy-MM-dd"));
+    // The simulator's command line splits at blanks, which the test home holds.
+    QTemporaryDir scheduleDir;
+    const QString scheduleFile = scheduleDir.path() + "/power.xml";
+    QVERIFY(writeFile(scheduleFile, schedule.toUtf8()));
+    sim.write(QString("push 276 280 %1\n").arg(scheduleFile).toUtf8());
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(root + "/data/poweronoff.xml"), schedule.toUtf8(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(env.readShimLog().count("sudo -S shutdown -h now") >= 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(env.readShimLog().contains("sudo -S sh -c echo 0 > "
+                                                        "/sys/class/rtc/rtc0/wakealarm; echo +"),
+        15000);
+    QCOMPARE(env.readShimLog().count("wakealarm; echo +"), 1);
 
     stopProcess(service);
     stopProcess(sim);

@@ -41,6 +41,7 @@ private slots:
     void downloadsEveryFileThenSwitchesAndReloads();
     void corruptFileIsFetchedAgain();
     void logRequestUploadsAndAnswers();
+    void powerRequestsReachTheRecordingRunner();
 
 private:
     // Runs the session until done() holds: waits for data really, and skips the
@@ -49,6 +50,8 @@ private:
     void startSession(const QString &content = QString());
     void startDownloads();
     int sudoCalls() const;
+    // Arguments after "sudo -S" of every privileged command, joined by blanks.
+    QStringList sudoCommands() const;
     QString data(const QString &relative) const { return m_env->dataRoot() + "/data/" + relative; }
 
     std::unique_ptr<TestEnv> m_env;
@@ -130,6 +133,16 @@ int TestSession::sudoCalls() const
     for (const auto &call : m_runner->calls())
         n += call.program == "sudo";
     return n;
+}
+
+QStringList TestSession::sudoCommands() const
+{
+    QStringList commands;
+    for (const auto &call : m_runner->calls()) {
+        if (call.program == "sudo" && call.args.value(0) == "-S" && call.input == "pw\n")
+            commands << call.args.mid(1).join(' ');
+    }
+    return commands;
 }
 
 bool TestSession::drive(const std::function<bool()> &done, int maxPasses)
@@ -493,6 +506,53 @@ void TestSession::logRequestUploadsAndAnswers()
     QTRY_VERIFY_WITH_TIMEOUT(m_server->reports().size() == 2, 15000);
     QCOMPARE(m_server->reports().last().command, quint16(202));
     QCOMPARE(m_server->reports().last().body, QByteArray("3"));
+}
+
+void TestSession::powerRequestsReachTheRecordingRunner()
+{
+    startSession();
+    QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
+    const int before = sudoCommands().size();
+
+    m_server->shutdownNow();
+    QTRY_VERIFY(sudoCommands().contains("shutdown -h now"));
+    m_server->rebootNow();
+    QTRY_VERIFY(sudoCommands().contains("shutdown -r now"));
+    QCOMPARE(sudoCommands().size(), before + 2);
+
+    // From here the clock stands still unless the test moves it; the poll
+    // timer checks the schedule once more than ten seconds have passed.
+    // Tomorrow 10:00, later than any check so far.
+    const QDate day = Clock::now().date().addDays(1);
+    const qint64 t0 = QDateTime(day, QTime(10, 0, 0)).toMSecsSinceEpoch();
+    const QString date = day.toString("yyyy-MM-dd");
+    Clock::setFixedMs(t0);
+    QTest::qWait(1500); // a check at t0 with nothing to do
+
+    // 276/280: a wake-up in two hours, stored and programmed at the next check.
+    const QByteArray onXml
+        = QString(R"(<R><A s="0" r="0" t="%1 12:00:00"/></R>)").arg(date).toUtf8();
+    m_server->pushPowerSchedule(onXml);
+    QTRY_COMPARE(m_session->powerSchedule().powerList().size(), 1);
+    QCOMPARE(readFile(data("poweronoff.xml")), onXml);
+    Clock::setFixedMs(t0 + 11000);
+    QTRY_VERIFY(sudoCommands().size() == before + 3);
+    QCOMPARE(sudoCommands().last(),
+        QString("sh -c echo 0 > /sys/class/rtc/rtc0/wakealarm; "
+                "echo +7189 > /sys/class/rtc/rtc0/wakealarm"));
+
+    // 278/2: the schedule in the sixth parameter replaces it; its off time
+    // passes and the machine is shut down at the next check.
+    const QByteArray offXml
+        = QString(R"(<R><D s="1" r="0" t="%1 10:00:15"/></R>)").arg(date).toUtf8();
+    m_server->pushShutdownSchedule(offXml);
+    QTRY_VERIFY(m_session->powerSchedule().powerList().value(0).onOff == 1);
+    QCOMPARE(readFile(data("poweronoff.xml")), offXml);
+    Clock::setFixedMs(t0 + 23000);
+    QTRY_VERIFY(sudoCommands().size() == before + 4);
+    QCOMPARE(sudoCommands().last(), QString("shutdown -h now"));
+    QTest::qWait(1500); // no second check within ten seconds
+    QCOMPARE(sudoCommands().size(), before + 4);
 }
 
 QTEST_MAIN(TestSession)

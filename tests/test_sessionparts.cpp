@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "httpclient.h"
 #include "linktransport.h"
+#include "powerschedule.h"
 #include "serverprotocol.h"
 #include "serverrequests.h"
 #include "serversession.h"
@@ -392,6 +393,9 @@ void TestSessionParts::requests_data()
     QTest::newRow("environment") << 278 << 9 << 1 << true << false;
     QTest::newRow("download report") << 278 << 17 << 1 << true << false;
     QTest::newRow("ignored request") << 278 << 103 << 0 << true << false;
+    QTest::newRow("shut down now") << 278 << 1 << 0 << true << false;
+    QTest::newRow("reboot now") << 278 << 3 << 0 << true << false;
+    QTest::newRow("power schedule") << 276 << 280 << 0 << true << false;
     QTest::newRow("unknown request") << 278 << 4711 << 0 << true << false;
     QTest::newRow("schedule changed") << 276 << 94 << 0 << false << true;
     QTest::newRow("other notice") << 276 << 95 << 0 << true << false;
@@ -407,7 +411,8 @@ void TestSessionParts::requests()
     QFETCH(bool, restartWalk);
     TerminalStatus status(data("status.json"), *m_settings);
     ContentWalk walk;
-    ServerRequests requests(*m_settings, status, walk);
+    PowerSchedule power(*m_settings);
+    ServerRequests requests(*m_settings, status, walk, power);
     const ServerRequests::Outcome outcome = requests.handle(quint16(protocol), quint16(command),
         serverFrame(quint16(protocol), quint16(command), {"id-7"}));
     QCOMPARE(outcome.answers.size(), answers);
@@ -423,7 +428,8 @@ void TestSessionParts::requestsEchoAndVolume()
 {
     TerminalStatus status(data("status.json"), *m_settings);
     ContentWalk walk;
-    ServerRequests requests(*m_settings, status, walk);
+    PowerSchedule power(*m_settings);
+    ServerRequests requests(*m_settings, status, walk, power);
     requests.load(0.5, 5);
 
     ServerRequests::Outcome outcome = requests.handle(

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QString>
+
+struct ServiceSettings;
+
+namespace DEF_DATA {
+
+// One entry of the power schedule, from the attributes s, r and t of an A or D
+// element of poweronoff.xml.
+struct POWER_ON_OFF
+{
+    enum Action { POWER_ON = 0, POWER_OFF = 1 };
+    enum Repeat { ONCE = 0, DAILY = 1, WEEKLY = 2, MONTHLY = 3, YEARLY = 4 };
+
+    int onOff = POWER_ON; // "s"; other values are ignored
+    int repeat = ONCE; // "r"
+    QString time; // "t": "yyyy-MM-dd HH:mm:ss"; a daily entry may carry only "HH:mm:ss"
+    quint64 id = 0; // tells entries apart: every load makes new ones
+};
+
+} // namespace DEF_DATA
+
+namespace PROCESSDATA {
+// Immediate power actions through sudo, the password on standard input.
+void shutdown(const QString &password);
+void reboot(const QString &password);
+// The schedule a 278/2 frame carries as its sixth parameter (a trailing NUL dropped).
+QByteArray shutdownScheduleText(const QByteArray &frame);
+// Stores that schedule as poweronoff.xml.
+bool scheduleShutdown(const QByteArray &frame);
+} // namespace PROCESSDATA
+
+// The machine's power schedule: kept in poweronoff.xml, held as a list of
+// entries, checked about every ten seconds. An off entry whose time has just
+// passed shuts the machine down; the next on entry is programmed into the
+// RTC wake alarm. All of it runs on the session's thread.
+class PowerSchedule
+{
+public:
+    using Entry = DEF_DATA::POWER_ON_OFF;
+
+    static constexpr qint64 CHECK_PERIOD_MS = 10000;
+    // An off entry is due from its time to this many seconds after.
+    static constexpr int DUE_WINDOW_S = 29;
+    static constexpr const char *WAKE_ALARM_PATH = "/sys/class/rtc/rtc0/wakealarm";
+
+    // filePath empty: data/poweronoff.xml under the home directory.
+    explicit PowerSchedule(ServiceSettings &settings, const QString &filePath = QString());
+
+    static QString defaultFilePath();
+    QString filePath() const { return m_filePath; }
+    const QList<Entry> &powerList() const { return m_list; }
+
+    // Loads the list from the file; a missing or unreadable file leaves it empty.
+    void readPowerOnOff();
+    void readPowerOnOff(QList<Entry> &list);
+    // Stores a schedule from the server (276/280) and rebuilds the list from it.
+    bool writePowerOnOff(const QByteArray &xml);
+    // Rebuilds the list from XML text; text that does not parse, or has
+    // another root than R, leaves it unchanged.
+    bool modifyCrontab(const QByteArray &xml);
+
+    // The poll timer's step: a check when the last one is more than
+    // CHECK_PERIOD_MS ago.
+    void tick();
+    void checkPowerSchedule();
+    // Next occurrence after today of a repeating entry, "yyyy-MM-dd HH:mm:ss";
+    // the entry's own time for a once entry or when none is found.
+    QString nextRepeatTime(const Entry &entry) const;
+    // Programs the wake alarm for text ("HH:mm:ss" means today).
+    void writeRtcAlarm(const QString &text);
+
+    void shutdown();
+    void reboot();
+
+    // Whether the entry's repeat rule holds on day (its date, weekday, day of
+    // month, or day and month).
+    static bool fallsOn(const Entry &entry, const QDate &day);
+
+private:
+    bool offEntryDue(const Entry &entry, const QDateTime &now) const;
+    void programAlarm(const Entry &entry, const QString &at);
+    Entry makeEntry(int onOff, int repeat, const QString &time);
+
+    ServiceSettings &m_settings;
+    QString m_filePath;
+    QList<Entry> m_list;
+    quint64 m_nextId = 1;
+    qint64 m_lastCheckMs = 0;
+    // The alarm last programmed: which entry, and for when.
+    quint64 m_alarmEntry = 0;
+    QString m_alarmAt;
+};
