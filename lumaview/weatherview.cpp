@@ -18,6 +18,9 @@ void WeatherView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     if (!m_panel)
         m_panel = new WeatherWidget(zone);
     m_panel->initWeather(mtl, m_zone.zoneHost());
+    // A text before may have painted the zone in its own ground colour; the
+    // panel's colours are chosen for the zone's plain light ground.
+    zone->setStyleSheet(QString());
     m_panel->move((zone->width() - m_panel->width()) / 2, (zone->height() - m_panel->height()) / 2);
 }
 

@@ -684,6 +684,8 @@ void TestWeather::zoneShowsPanelCentred()
     other.type = "text";
     other.kind = CONVERTXMLDATA::MtlKind::Text;
     other.caption = "hello";
+    other.color = "#FFFFFF";
+    other.bgcolor = "#1B2631";
     other.len = 10;
     other.etimes = 1;
     auto zone = weatherZone(server.host(), {weatherMtl({"北京"}, 60, 3600), other});
@@ -704,6 +706,7 @@ void TestWeather::zoneShowsPanelCentred()
     zone->checkPlayZoneMtls();
     QCOMPARE(zone->currentType(), QString("text"));
     QVERIFY(!panel->isVisible());
+    QVERIFY(zone->styleSheet().contains("#1B2631"));
     QVERIFY(panel->isTicking());
 
     // Back to the weather: the same panel, started again at its first city.
@@ -711,6 +714,7 @@ void TestWeather::zoneShowsPanelCentred()
     zone->checkPlayZoneMtls();
     QCOMPARE(view->panel(), panel);
     QVERIFY(panel->isVisible());
+    QCOMPARE(zone->styleSheet(), QString()); // not the text's dark ground
     QCOMPARE(label(*panel, "labelCity")->text(), QString());
     panel->checkWeather(); // the kept answer, without asking again
     QCOMPARE(label(*panel, "labelCity")->text(), QString("北京"));
