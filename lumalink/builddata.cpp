@@ -1,6 +1,7 @@
 #include "builddata.h"
 
 #include "miscfunc.h"
+#include "serverprotocol.h"
 #include "version.h"
 
 #include <atomic>
@@ -147,7 +148,8 @@ QByteArray getAuthData(const QString &terminalId, const QString &mac)
     unsigned int sequence = s_contextId.fetch_add(1);
     if (sequence == 0)
         sequence = ++s_contextId;
-    return buildPackage(sequence, 273, 1, 1, params);
+    return buildPackage(sequence, ServerProtocol::PROTO_SESSION, ServerProtocol::CMD_AUTH,
+        ServerProtocol::FLAGS, params);
 }
 
 } // namespace BuildData
