@@ -2,6 +2,7 @@
 
 #include "TimerThread.h"
 #include "clock.h"
+#include "miscfunc.h"
 #include "pdfview.h"
 #include "playlogutil.h"
 #include "webpageview.h"
@@ -107,9 +108,16 @@ void MediaForm::scheduleTick()
     m_tickTimer->start(static_cast<int>(qBound<qint64>(0, due - now, 24 * 3600 * 1000)));
 }
 
+QString MediaForm::currentFailure() const
+{
+    return m_view ? m_view->failure() : QString();
+}
+
 void MediaForm::checkPlayZoneMtls()
 {
     const qint64 now = Clock::nowMs();
+    // Asked before the list moves on: a record made now is of this material.
+    const QString failure = currentFailure();
     if (now < m_cycle.endTime() && m_cycle.navigationRequest() == 0) {
         for (const auto &entry : m_views) {
             const qint64 due = entry.second->dueMs();
@@ -124,22 +132,36 @@ void MediaForm::checkPlayZoneMtls()
         }
         playMtl(m_cycle.current());
     }
-    flushRecords();
+    flushRecords(failure);
     scheduleTick();
 }
 
-void MediaForm::flushRecords()
+void MediaForm::flushRecords(const QString &failure)
 {
     const auto records = m_cycle.takeRecords();
-    for (const ZoneCycle::Record &record : records)
-        savePlayDetail(record.mtl, record.times);
+    for (const ZoneCycle::Record &record : records) {
+        const QString name = ZoneCycle::playName(record.mtl);
+        if (failure.isEmpty()) {
+            m_failedMtls.remove(name);
+            savePlayDetail(record.mtl, record.times);
+            continue;
+        }
+        // Only what was shown is a play. Said once, not on every round.
+        if (m_failedMtls.contains(name))
+            continue;
+        m_failedMtls.insert(name);
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("MediaForm"),
+            QStringLiteral("zone %1: %2 %3 not shown, not recorded: %4")
+                .arg(m_cycle.zoneName(), record.mtl.type, name, failure));
+    }
 }
 
 void MediaForm::saveLastPlayDetail()
 {
     m_tickTimer->stop();
+    const QString failure = currentFailure();
     m_cycle.finishEarly(Clock::nowMs());
-    flushRecords();
+    flushRecords(failure);
 }
 
 void MediaForm::setVolume(double volume)

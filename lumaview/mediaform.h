@@ -5,6 +5,7 @@
 #include "zoneview.h"
 
 #include <QPoint>
+#include <QSet>
 #include <QVariant>
 #include <QWidget>
 
@@ -78,7 +79,9 @@ private:
     void showHidePlay();
     QString processMtlName(const CONVERTXMLDATA::ZONE_MTL &mtl);
     void savePlayDetail(const CONVERTXMLDATA::ZONE_MTL &mtl, int times);
-    void flushRecords();
+    QString currentFailure() const;
+    // Writes the plays the cycle recorded; none when the material did not show.
+    void flushRecords(const QString &failure);
     void scheduleTick();
     PdfView *pdfView() const;
 
@@ -96,6 +99,7 @@ private:
     TimerThread *m_textTimer = nullptr;
     bool m_textTimerClaimed = false; // asked for by the material being started
     QPoint m_press;
+    QSet<QString> m_failedMtls; // failures already logged, by play name
 };
 
 Q_DECLARE_METATYPE(MediaForm *)

@@ -34,6 +34,7 @@ void MediaView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
         m_player->setVideoOutput(m_videoWidget);
     }
     // The material's volume becomes the zone's.
+    m_missing = false;
     if (m_kind == MtlKind::Stream) {
         m_player->setMedia(QUrl::fromEncoded(mtl.address.toUtf8()));
         m_zone.setVolume(mtl.volume);
@@ -48,7 +49,13 @@ void MediaView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     } else {
         // The player keeps whatever it had; the slot lasts its length anyway.
         m_zone.setVolume(mtl.volume);
+        m_missing = true;
     }
+}
+
+QString MediaView::failure() const
+{
+    return m_missing ? QStringLiteral("file missing") : QString();
 }
 
 void MediaView::setActive(bool active)

@@ -17,9 +17,11 @@ public:
     void setActive(bool active) override;
     void setVolume(double volume) override;
     bool swipe(int) override;
+    QString failure() const override;
 
 private:
     QMediaPlayer *m_player = nullptr;
     QVideoWidget *m_videoWidget = nullptr;
     CONVERTXMLDATA::MtlKind m_kind = CONVERTXMLDATA::MtlKind::Unknown;
+    bool m_missing = false; // the file of the material playing is not there
 };

@@ -42,33 +42,53 @@ void PdfView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     const QString path = m_zone.mtlPath(mtl.name);
     if (!m_pdf)
         m_pdf = new PdfUtils;
-    else if (m_openPdfPath != path)
-        m_pdf->ClosePdf();
-    // The same document again keeps the page last shown.
-    if (m_openPdfPath == path)
-        return;
-    if (!m_pdf->OpenPdf(path)) {
-        m_openPdfPath.clear();
+    if (path == m_openPdfPath && m_pdf->isOpen()) {
+        // The same document again keeps its page, shown afresh in its place.
+        m_imageLabel->setGeometry(m_pageFit);
+        m_imageLabel->setPixmap(m_pagePixmap);
         return;
     }
-    m_openPdfPath = path;
+    if (!m_openPdfPath.isEmpty())
+        m_pdf->ClosePdf();
+    m_openPdfPath.clear();
     m_pageIndex = 0;
+    m_pageCount = 0;
+    m_pagePixmap = QPixmap();
+    m_imageLabel->clear();
+    if (!m_pdf->OpenPdf(path))
+        return; // nothing of it on screen for this slot
+    m_openPdfPath = path;
     m_pageCount = m_pdf->getNumPages();
     const QImage first = m_pdf->getPdfImage(0);
-    m_imageLabel->setGeometry(ZoneGeometry::pdfFit(m_zone.zoneWidget()->size(), first.size()));
-    m_imageLabel->setPixmap(QPixmap::fromImage(first));
+    // The fit of the first page serves every page.
+    m_pageFit = ZoneGeometry::pdfFit(m_zone.zoneWidget()->size(), first.size());
+    m_imageLabel->setGeometry(m_pageFit);
+    m_pagePixmap = QPixmap::fromImage(first);
+    m_imageLabel->setPixmap(m_pagePixmap);
     if (!m_pageCounter)
         createPageControls();
     showPageInfo();
 }
 
+bool PdfView::isShowing() const
+{
+    return !m_openPdfPath.isEmpty() && m_pageCount > 0;
+}
+
+QString PdfView::failure() const
+{
+    return isShowing() ? QString() : QStringLiteral("document could not be opened");
+}
+
 void PdfView::setActive(bool active)
 {
+    // A document that failed to open shows neither a page nor its controls.
+    const bool visible = active && isShowing();
     for (QWidget *widget :
         {static_cast<QWidget *>(m_imageLabel), static_cast<QWidget *>(m_pageCounter),
             static_cast<QWidget *>(m_backButton), static_cast<QWidget *>(m_nextButton)}) {
         if (widget)
-            widget->setVisible(active);
+            widget->setVisible(visible);
     }
 }
 
@@ -84,15 +104,18 @@ void PdfView::createPageControls()
     const int W = zone->width();
     const int H = zone->height();
     m_backButton = new QPushButton(zone);
+    m_backButton->setObjectName(QStringLiteral("backButton"));
     m_backButton->setGeometry(0, H - 40, 40, 40);
     m_backButton->setStyleSheet(QString::fromLatin1(BACK_STYLE));
     m_pageCounter = new QLabel(zone);
+    m_pageCounter->setObjectName(QStringLiteral("pageCounter"));
     m_pageCounter->setGeometry((W - 100) / 2, H - 40, 100, 40);
     m_pageCounter->setAlignment(Qt::AlignCenter);
     QFont font = m_pageCounter->font();
     font.setPointSize(14);
     m_pageCounter->setFont(font);
     m_nextButton = new QPushButton(zone);
+    m_nextButton->setObjectName(QStringLiteral("nextButton"));
     m_nextButton->setGeometry(W - 40, H - 40, 40, 40);
     m_nextButton->setStyleSheet(QString::fromLatin1(NEXT_STYLE));
     QObject::connect(m_backButton, &QPushButton::clicked, m_backButton, [this] { sltBackPage(); });
@@ -124,7 +147,8 @@ void PdfView::showPage(int index)
     if (index < 0)
         index = m_pageCount - 1;
     m_pageIndex = index;
-    m_imageLabel->setPixmap(QPixmap::fromImage(m_pdf->getPdfImage(index)));
+    m_pagePixmap = QPixmap::fromImage(m_pdf->getPdfImage(index));
+    m_imageLabel->setPixmap(m_pagePixmap);
     showPageInfo();
 }
 

@@ -2,6 +2,9 @@
 
 #include "zoneview.h"
 
+#include <QPixmap>
+#include <QRect>
+
 class PdfUtils;
 class QLabel;
 class QPushButton;
@@ -17,6 +20,7 @@ public:
     void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
     void setActive(bool active) override;
     bool swipe(int direction) override;
+    QString failure() const override;
 
     // Pages wrap around at both ends.
     void sltNextPage();
@@ -24,8 +28,10 @@ public:
     int pageIndex() const { return m_pageIndex; }
     int pageCount() const { return m_pageCount; }
     QString pageText() const;
+    QLabel *imageLabel() const { return m_imageLabel; }
 
 private:
+    bool isShowing() const;
     void showPage(int index);
     void showPageInfo();
     void createPageControls();
@@ -35,6 +41,8 @@ private:
     QString m_openPdfPath;
     int m_pageIndex = 0;
     int m_pageCount = 0;
+    QRect m_pageFit; // where the pages go in the zone
+    QPixmap m_pagePixmap; // the page shown
     QPushButton *m_backButton = nullptr;
     QPushButton *m_nextButton = nullptr;
     QLabel *m_pageCounter = nullptr;

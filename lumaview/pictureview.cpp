@@ -34,19 +34,29 @@ void PictureView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
         m_imageLabel = ZoneViews::newImageLabel(m_zone);
     if (!m_effectLabel)
         m_effectLabel = newEffectLabel();
-    const QWidget *zone = m_zone.zoneWidget();
+    // Every picture fills the whole zone, whatever was shown before it.
+    const QRect whole(QPoint(0, 0), m_zone.zoneWidget()->size());
+    m_imageLabel->setGeometry(whole);
     m_effectLabel->setScaledContents(true);
-    m_effectLabel->setGeometry(0, 0, zone->width(), zone->height());
+    m_effectLabel->setGeometry(whole);
     m_path = m_zone.mtlPath(mtl.name);
     if (mtl.ttype >= 1) {
         startTransitionEffect(mtl.ttype);
+        m_unreadable = m_effectPixmap.isNull();
         return;
     }
     // No effect (a negative number included: the picture is shown rather than
     // leaving the one before it on screen for this material's slot).
     finishTransitionEffect();
-    m_imageLabel->setPixmap(QPixmap(m_path));
+    const QPixmap picture(m_path);
+    m_unreadable = picture.isNull();
+    m_imageLabel->setPixmap(picture);
     m_imageLabel->show();
+}
+
+QString PictureView::failure() const
+{
+    return m_unreadable ? QStringLiteral("picture missing or unreadable") : QString();
 }
 
 void PictureView::setActive(bool active)

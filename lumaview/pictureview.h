@@ -20,6 +20,7 @@ public:
     void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
     void setActive(bool active) override;
     bool swipe(int) override { return true; }
+    QString failure() const override;
     qint64 dueMs() const override;
     void runDue(qint64 nowMs) override;
     void slotEnded(qint64 nowMs) override;
@@ -46,4 +47,5 @@ private:
     TransitionControl m_transition;
     QPixmap m_effectPixmap;
     qint64 m_lastStepMs = 0;
+    bool m_unreadable = false; // the picture playing could not be loaded
 };

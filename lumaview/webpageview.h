@@ -1,11 +1,15 @@
 #pragma once
 
+#include "pagerefresh.h"
 #include "zoneview.h"
+
+#include <QUrl>
 
 class QWebView;
 
-// "web" and "ie" materials: the page at "url", reloaded every
-// "refreshInterval" ms while it is on screen.
+// "web" and "ie" materials: the page at "url", loaded again every
+// "refreshInterval" ms (at least every 10 s) while it is on screen, and
+// retried when it failed to load.
 class WebPageView : public ZoneView
 {
 public:
@@ -16,12 +20,17 @@ public:
     void setActive(bool active) override;
     qint64 dueMs() const override;
     void runDue(qint64 nowMs) override;
+    QString failure() const override;
     void loadNewPage(const QUrl &url);
 
-    int refreshMs() const { return m_refreshMs; }
+    int refreshMs() const { return int(m_refresh.intervalMs()); }
+    QWebView *webView() const { return m_webView; }
 
 private:
+    void loadFinished(bool ok);
+
     QWebView *m_webView = nullptr;
-    int m_refreshMs = 0; // 0: never
-    qint64 m_nextReloadMs = 0;
+    QUrl m_url;
+    PageRefresh m_refresh;
+    bool m_stopping = false; // a load being cut reports nothing
 };

@@ -207,9 +207,9 @@ void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone)
         m.len = intAttr(p, QStringLiteral("len"));
         if (m.len < 1)
             m.len = 15;
-        m.etimes = intAttr(p, QStringLiteral("etimes"));
-        if (m.etimes == 0)
-            m.etimes = 1;
+        // Plays in a row: below 1 would give a slot that ends before it
+        // starts, and the zone would spin through its list.
+        m.etimes = qMax(1, intAttr(p, QStringLiteral("etimes")));
         m.ttimes = intAttr(p, QStringLiteral("ttimes"));
         m.ttype = intAttr(p, QStringLiteral("ttype"));
         m.url = p.attribute(QStringLiteral("url"));

@@ -23,6 +23,10 @@ void ZoneCycle::step(int direction)
 bool ZoneCycle::play(qint64 nowMs)
 {
     m_current = m_mtls.at(m_index);
+    // Records made by hand (not read from a zone file) may carry values
+    // below 1; a slot must always last and count at least one play.
+    m_current.len = qMax(1, m_current.len);
+    m_current.etimes = qMax(1, m_current.etimes);
     m_startMs = nowMs;
     m_endMs = nowMs + qint64(m_current.len) * m_current.etimes * 1000;
     return true;

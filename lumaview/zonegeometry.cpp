@@ -1,5 +1,6 @@
 #include "zonegeometry.h"
 
+#include <QRegularExpression>
 #include <QtMath>
 
 namespace ZoneGeometry {
@@ -49,7 +50,10 @@ int swipeDirection(QPoint press, QPoint release, int zoneHeight)
 
 QString webAddress(const QString &url)
 {
-    return url.startsWith(QLatin1String("http")) ? url : QStringLiteral("http://") + url;
+    // A scheme is letters, digits, "+", "-" or "." after a letter, then "://"
+    // (file://, https://); "host:8080/x" has none.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    return scheme.match(url).hasMatch() ? url : QStringLiteral("http://") + url;
 }
 
 } // namespace ZoneGeometry

@@ -21,7 +21,8 @@ QRect pdfFit(QSize zone, QSize page);
 // 1 for a swipe to the left (next), -1 to the right (previous), 0 otherwise.
 int swipeDirection(QPoint press, QPoint release, int zoneHeight);
 
-// The address a web material loads.
+// The address a web material loads: its url as it is when it names a scheme,
+// else with "http://" in front.
 QString webAddress(const QString &url);
 
 } // namespace ZoneGeometry

@@ -55,6 +55,11 @@ public:
     // (called on every view after each play(), true only for the one on screen).
     virtual void setActive(bool active) = 0;
 
+    // Empty while the material started last is shown; otherwise why it shows
+    // nothing (a missing file, a document or page that failed to load). Asked
+    // when its slot ends: a slot that showed nothing is not recorded as a play.
+    virtual QString failure() const { return QString(); }
+
     virtual void setVolume(double) { }
     // A swipe (1 next, -1 previous) on a surface of this view: true when the
     // zone is to leave the material for another one.

@@ -2,6 +2,8 @@
 #include "mediaform.h"
 #include "playlogutil.h"
 #include "testenv.h"
+#include "webpageview.h"
+#include "zonemtl.h"
 
 #include <QDir>
 #include <QLabel>
@@ -10,6 +12,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QVideoWidget>
+#include <QWebFrame>
+#include <QWebView>
 #include <QtTest>
 
 using CONVERTXMLDATA::ZONE_CTRL;
@@ -26,12 +30,21 @@ private slots:
     void swipeSkipsWithoutRecord();
     void stopRecordsCompletedPlays();
     void pdfPagesWrap();
+    void pdfAndPictureTakeTurns();
+    void unshownMaterialsAreNotRecorded_data();
+    void unshownMaterialsAreNotRecorded();
+    void localPageShows();
+    void failedPageIsRetried();
     void missingVideoKeepsSlotAndVolume();
     void unknownTypeHidesEverything();
     void textZoneAsksToBePutBack();
 
 private:
     QStringList messageLines() const;
+    QStringList playedNames() const;
+    QStringList logLines() const;
+    void advance(qint64 ms);
+    void writePdf(const QString &name, const QList<QColor> &pages);
     QString mtlDir() const { return m_env->dataRoot() + "/data/mtl/"; }
     std::unique_ptr<MediaForm> makeZone(const QList<ZONE_MTL> &mtls, QSize size = QSize(400, 300));
 
@@ -40,21 +53,11 @@ private:
     qint64 m_now = 0;
 };
 
-static ZONE_MTL mtl(const QString &name, int len, const QString &type = "pic", int etimes = 1)
-{
-    ZONE_MTL m;
-    m.name = name;
-    m.len = len;
-    m.etimes = etimes;
-    m.type = type;
-    m.kind = CONVERTXMLDATA::mtlKind(type);
-    return m;
-}
-
 void TestMediaForm::init()
 {
     m_env = std::make_unique<TestEnv>();
     QDir().mkpath(mtlDir());
+    QDir().mkpath(m_env->dataRoot() + "/logs");
     for (const char *name : {"a.png", "b.png"}) {
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(name[0] == 'a' ? Qt::red : Qt::blue);
@@ -76,6 +79,46 @@ QStringList TestMediaForm::messageLines() const
 {
     return QString::fromUtf8(readFile(m_env->dataRoot() + "/data/storageMsg.txt"))
         .split("\r\n", Qt::SkipEmptyParts);
+}
+
+// Names of the plays recorded, in order.
+QStringList TestMediaForm::playedNames() const
+{
+    QStringList names;
+    for (const QString &line : messageLines()) {
+        const int start = line.indexOf("VALUES('");
+        if (start >= 0)
+            names << line.mid(start + 8, line.indexOf('\'', start + 8) - start - 8);
+    }
+    return names;
+}
+
+QStringList TestMediaForm::logLines() const
+{
+    QStringList lines;
+    const QDir logs(m_env->dataRoot() + "/logs");
+    for (const QString &file : logs.entryList(QDir::Files))
+        lines += QString::fromUtf8(readFile(logs.filePath(file))).split("\r\n", Qt::SkipEmptyParts);
+    return lines;
+}
+
+void TestMediaForm::advance(qint64 ms)
+{
+    m_now += ms;
+    Clock::setFixedMs(m_now);
+}
+
+// A PDF whose pages are filled with these colours.
+void TestMediaForm::writePdf(const QString &name, const QList<QColor> &pages)
+{
+    QPdfWriter writer(mtlDir() + name);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    QPainter painter(&writer);
+    for (int page = 0; page < pages.size(); ++page) {
+        if (page > 0)
+            writer.newPage();
+        painter.fillRect(QRect(0, 0, writer.width(), writer.height()), pages.at(page));
+    }
 }
 
 std::unique_ptr<MediaForm> TestMediaForm::makeZone(const QList<ZONE_MTL> &mtls, QSize size)
@@ -166,7 +209,7 @@ void TestMediaForm::pdfPagesWrap()
     form->checkPlayZoneMtls();
     QCOMPARE(form->pageCount(), 3);
     QCOMPARE(form->pageText(), QString("1 / 3"));
-    auto *next = form->findChild<QPushButton *>();
+    auto *next = form->findChild<QPushButton *>("nextButton");
     QVERIFY(next);
     auto *label = form->findChild<QLabel *>();
     // A4 portrait in an 800 x 400 zone: fitted to the height, centred.
@@ -178,9 +221,9 @@ void TestMediaForm::pdfPagesWrap()
     form->sltNextPage();
     form->sltNextPage();
     QCOMPARE(form->pageText(), QString("3 / 3"));
-    form->sltNextPage();
+    next->click();
     QCOMPARE(form->pageText(), QString("1 / 3"));
-    form->sltBackPage();
+    form->findChild<QPushButton *>("backButton")->click();
     QCOMPARE(form->pageText(), QString("3 / 3"));
     // A left swipe turns the page instead of leaving the document.
     const QPoint origin = form->mapToGlobal(QPoint(400, 100));
@@ -194,6 +237,138 @@ void TestMediaForm::pdfPagesWrap()
     form->checkPlayZoneMtls();
     QCOMPARE(form->currentType(), QString("pic"));
     QVERIFY(!next->isVisible());
+}
+
+void TestMediaForm::pdfAndPictureTakeTurns()
+{
+    writePdf("doc.pdf", {Qt::green, Qt::yellow});
+    // A landscape zone: the portrait pages leave bands on both sides.
+    auto form = makeZone({mtl("doc.pdf", 5, "pdf"), mtl("a.png", 5)}, QSize(800, 400));
+    const QPoint centre(400, 200);
+    const QPoint corner(5, 5); // outside the pages' rectangle
+    auto shown = [&](QPoint at) { return form->grab().toImage().pixelColor(at); };
+    form->checkPlayZoneMtls();
+    QCOMPARE(shown(centre), QColor(Qt::green));
+    form->sltNextPage(); // the viewer turns to the second page
+    QCOMPARE(shown(centre), QColor(Qt::yellow));
+    for (int round = 0; round < 3; ++round) {
+        advance(5000);
+        form->checkPlayZoneMtls();
+        // The picture takes the whole zone, without the page controls.
+        QCOMPARE(form->currentType(), QString("pic"));
+        QCOMPARE(shown(centre), QColor(Qt::red));
+        QCOMPARE(shown(corner), QColor(Qt::red));
+        QVERIFY(!form->findChild<QPushButton *>("nextButton")->isVisible());
+        advance(5000);
+        form->checkPlayZoneMtls();
+        // The document again, at the page it was left on, in its own place.
+        QCOMPARE(form->currentType(), QString("pdf"));
+        QCOMPARE(form->pageText(), QString("2 / 2"));
+        QCOMPARE(shown(centre), QColor(Qt::yellow));
+        QVERIFY(shown(corner) != QColor(Qt::red));
+        QVERIFY(form->findChild<QPushButton *>("nextButton")->isVisible());
+    }
+    QCOMPARE(
+        playedNames(), QStringList({"doc.pdf", "a.png", "doc.pdf", "a.png", "doc.pdf", "a.png"}));
+}
+
+void TestMediaForm::unshownMaterialsAreNotRecorded_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::newRow("missing picture") << "gone.png"
+                                     << "pic" << QByteArray();
+    QTest::newRow("unreadable picture") << "bad.png"
+                                        << "pic" << QByteArray("not a picture");
+    QTest::newRow("missing picture with effect") << "gone.png"
+                                                 << "pic+effect" << QByteArray();
+    QTest::newRow("missing document") << "gone.pdf"
+                                      << "pdf" << QByteArray();
+    QTest::newRow("broken document") << "bad.pdf"
+                                     << "pdf" << QByteArray("%PDF-1.4 broken");
+    QTest::newRow("missing video") << "gone.mp4"
+                                   << "video" << QByteArray();
+}
+
+void TestMediaForm::unshownMaterialsAreNotRecorded()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, type);
+    QFETCH(QByteArray, content);
+    if (!content.isEmpty())
+        writeFile(mtlDir() + name, content);
+    ZONE_MTL bad = mtl(name, 2, type == "pic+effect" ? "pic" : type);
+    if (type == "pic+effect")
+        bad.ttype = 3;
+    auto form = makeZone({bad, mtl("a.png", 2)});
+    form->checkPlayZoneMtls();
+    for (int slot = 0; slot < 6; ++slot) {
+        advance(2000);
+        form->checkPlayZoneMtls();
+    }
+    // Three rounds: only the picture that showed was played, and the failure
+    // is said once.
+    QCOMPARE(playedNames(), QStringList({"a.png", "a.png", "a.png"}));
+    QStringList said;
+    for (const QString &line : logLines())
+        if (line.contains(name))
+            said << line;
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said.first().contains("[ WARN ]"), qPrintable(said.first()));
+    // Nothing of the document is on screen in its slot: no page, no controls.
+    if (type == "pdf") {
+        QCOMPARE(form->currentType(), QString("pdf"));
+        for (QWidget *w : form->findChildren<QWidget *>())
+            QVERIFY2(!w->isVisible(), qPrintable(w->metaObject()->className()));
+    }
+}
+
+void TestMediaForm::localPageShows()
+{
+    writeFile(mtlDir() + "page.html", "<html><body>Local offers</body></html>");
+    ZONE_MTL page = mtl("", 10, "web");
+    page.url = QUrl::fromLocalFile(mtlDir() + "page.html").toString();
+    QVERIFY(page.url.startsWith("file:///"));
+    auto form = makeZone({page, mtl("a.png", 5)});
+    form->checkPlayZoneMtls();
+    auto *web = static_cast<WebPageView *>(form->view(CONVERTXMLDATA::MtlKind::Web));
+    QVERIFY(web && web->webView()->isVisible());
+    QTRY_VERIFY(web->webView()->page()->mainFrame()->toPlainText().contains("Local offers"));
+    QCOMPARE(web->webView()->url().scheme(), QString("file"));
+    advance(10000);
+    form->checkPlayZoneMtls();
+    QCOMPARE(playedNames(), QStringList {page.url});
+}
+
+void TestMediaForm::failedPageIsRetried()
+{
+    // A page that is not there yet, reloaded every 60 ms as the server sent it.
+    const QString path = mtlDir() + "later.html";
+    ZONE_MTL page = mtl("", 60, "web");
+    page.url = QUrl::fromLocalFile(path).toString();
+    page.refreshInterval = 60;
+    auto form = makeZone({page});
+    form->checkPlayZoneMtls();
+    auto *web = static_cast<WebPageView *>(form->view(CONVERTXMLDATA::MtlKind::Web));
+    QSignalSpy loads(web->webView(), &QWebView::loadFinished);
+    QTRY_COMPARE(loads.count(), 1);
+    QCOMPARE(loads.first().first().toBool(), false);
+    // Never more often than every 10 s.
+    QCOMPARE(form->webRefresh(), 10000);
+    advance(5000);
+    form->checkPlayZoneMtls();
+    QTest::qWait(100);
+    QCOMPARE(loads.count(), 1);
+
+    // The page appears: the next interval loads it.
+    writeFile(path, "<html><body>Now open</body></html>");
+    advance(5000);
+    form->checkPlayZoneMtls();
+    QTRY_COMPARE(loads.count(), 2);
+    QCOMPARE(loads.last().first().toBool(), true);
+    QVERIFY(web->webView()->page()->mainFrame()->toPlainText().contains("Now open"));
+    QVERIFY(web->failure().isEmpty());
 }
 
 void TestMediaForm::missingVideoKeepsSlotAndVolume()
@@ -212,8 +387,8 @@ void TestMediaForm::missingVideoKeepsSlotAndVolume()
     m_now += 7000;
     Clock::setFixedMs(m_now);
     form->checkPlayZoneMtls();
-    QVERIFY(messageLines().last().contains("VALUES('missing.mp4', '2026-12-08 12:00:30', 2, 1, 7, "
-                                           "'video')"));
+    // Nothing was shown: no play.
+    QVERIFY(playedNames().isEmpty());
 }
 
 void TestMediaForm::unknownTypeHidesEverything()

@@ -306,8 +306,10 @@ void TestXmlData::zoneNumbers_data()
     QTest::newRow("all absent") << QByteArray("type=\"pic\"") << 15 << 1 << 60 << 3600;
     QTest::newRow("len zero, etimes zero")
         << QByteArray("len=\"0\" etimes=\"0\"") << 15 << 1 << 60 << 3600;
-    QTest::newRow("len negative") << QByteArray("len=\"-4\" etimes=\"-2\"") << 15 << -2 << 60
-                                  << 3600;
+    // Fewer than one play in a row would make the zone spin: one play.
+    QTest::newRow("len and etimes negative")
+        << QByteArray("len=\"-4\" etimes=\"-2\"") << 15 << 1 << 60 << 3600;
+    QTest::newRow("etimes -1") << QByteArray("len=\"5\" etimes=\"-1\"") << 5 << 1 << 60 << 3600;
     QTest::newRow("len not a number") << QByteArray("len=\"ten\"") << 15 << 1 << 60 << 3600;
     QTest::newRow("given") << QByteArray("len=\"20\" etimes=\"3\" it=\"5\" rt=\"7\"") << 20 << 3
                            << 5 << 7;

@@ -1,5 +1,7 @@
+#include "pagerefresh.h"
 #include "zonecycle.h"
 #include "zonegeometry.h"
+#include "zonemtl.h"
 
 #include <QtTest>
 
@@ -12,6 +14,8 @@ class TestZoneCycle : public QObject
     Q_OBJECT
 private slots:
     void playsForLenTimesEtimesAndRecordsOnce();
+    void valuesBelowOneStillLast_data();
+    void valuesBelowOneStillLast();
     void swipesSkipWithoutRecording();
     void newContentRestartsWithoutRecording();
     void stoppedEarly_data();
@@ -25,19 +29,13 @@ private slots:
     void pdfFit();
     void swipes_data();
     void swipes();
+    void webAddress_data();
     void webAddress();
+    void pageReloadPace();
+    void failedPageRetried_data();
+    void failedPageRetried();
+    void slowPageFinishes();
 };
-
-static ZONE_MTL mtl(const QString &name, int len, int etimes = 1, const QString &type = "pic")
-{
-    ZONE_MTL m;
-    m.name = name;
-    m.len = len;
-    m.etimes = etimes;
-    m.type = type;
-    m.kind = CONVERTXMLDATA::mtlKind(type);
-    return m;
-}
 
 static ZONE_CTRL zone(const QList<ZONE_MTL> &mtls)
 {
@@ -50,7 +48,7 @@ static ZONE_CTRL zone(const QList<ZONE_MTL> &mtls)
 void TestZoneCycle::playsForLenTimesEtimesAndRecordsOnce()
 {
     ZoneCycle cycle;
-    cycle.setZoneCtrl(zone({mtl("a.png", 10, 3), mtl("b.png", 5)}), 2);
+    cycle.setZoneCtrl(zone({mtl("a.png", 10, "pic", 3), mtl("b.png", 5)}), 2);
     const qint64 t0 = 1000000;
     QVERIFY(cycle.tick(t0)); // the first material starts at once
     QCOMPARE(cycle.current().name, QString("a.png"));
@@ -81,6 +79,38 @@ void TestZoneCycle::playsForLenTimesEtimesAndRecordsOnce()
     cycle.tick(t0 + 4000);
     QCOMPARE(cycle.lastAdvance(), ZoneCycle::Advance::Wrapped);
     QCOMPARE(cycle.takeRecords().size(), 2);
+}
+
+void TestZoneCycle::valuesBelowOneStillLast_data()
+{
+    QTest::addColumn<int>("len");
+    QTest::addColumn<int>("etimes");
+    QTest::addColumn<int>("slotMs");
+    QTest::addColumn<int>("times");
+    QTest::newRow("etimes -1") << 5 << -1 << 5000 << 1;
+    QTest::newRow("etimes 0") << 5 << 0 << 5000 << 1;
+    QTest::newRow("len -3") << -3 << 2 << 2000 << 2;
+}
+
+void TestZoneCycle::valuesBelowOneStillLast()
+{
+    QFETCH(int, len);
+    QFETCH(int, etimes);
+    QFETCH(int, slotMs);
+    QFETCH(int, times);
+    // A slot that ended before it began would restart the zone on every tick
+    // and record negative plays.
+    ZoneCycle cycle;
+    cycle.setZoneCtrl(zone({mtl("a.png", len, "pic", etimes), mtl("b.png", 5)}), 0);
+    const qint64 t0 = 1000000;
+    QVERIFY(cycle.tick(t0));
+    QCOMPARE(cycle.endTime(), t0 + slotMs);
+    QVERIFY(!cycle.tick(t0 + 1));
+    QVERIFY(cycle.tick(t0 + slotMs));
+    const auto records = cycle.takeRecords();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records[0].times, times);
+    QVERIFY(records[0].mtl.len >= 1);
 }
 
 void TestZoneCycle::swipesSkipWithoutRecording()
@@ -135,7 +165,7 @@ void TestZoneCycle::shortMaterialStoppedEarly()
 {
     // The grace counts a play nearly finished, never one that did not begin.
     ZoneCycle cycle;
-    cycle.setZoneCtrl(zone({mtl("a.png", 1, 5)}), 0);
+    cycle.setZoneCtrl(zone({mtl("a.png", 1, "pic", 5)}), 0);
     cycle.tick(100000);
     QCOMPARE(cycle.finishEarly(100500), 1);
     cycle.tick(200000);
@@ -147,7 +177,7 @@ void TestZoneCycle::stoppedEarly()
     QFETCH(int, elapsedMs);
     QFETCH(int, times);
     ZoneCycle cycle;
-    cycle.setZoneCtrl(zone({mtl("a.png", 5, 3)}), 0);
+    cycle.setZoneCtrl(zone({mtl("a.png", 5, "pic", 3)}), 0);
     cycle.tick(100000);
     QCOMPARE(cycle.finishEarly(100000 + elapsedMs), times);
     const auto records = cycle.takeRecords();
@@ -161,15 +191,15 @@ void TestZoneCycle::stoppedEarly()
 void TestZoneCycle::playNames()
 {
     bool file = false;
-    ZONE_MTL web = mtl("ignored", 5, 1, "web");
+    ZONE_MTL web = mtl("ignored", 5, "web");
     web.url = "http://example.org/page";
     QCOMPARE(ZoneCycle::playName(web, &file), QString("http://example.org/page"));
     QVERIFY(!file);
     QCOMPARE(ZoneCycle::playName(mtl("a.png", 5), &file), QString("a.png"));
     QVERIFY(file);
-    QCOMPARE(ZoneCycle::playName(mtl("Special", 5, 1, "clock"), &file), QString("clock"));
+    QCOMPARE(ZoneCycle::playName(mtl("Special", 5, "clock"), &file), QString("clock"));
     QVERIFY(!file);
-    QCOMPARE(ZoneCycle::playName(mtl("", 5, 1, "weather"), &file), QString("weather"));
+    QCOMPARE(ZoneCycle::playName(mtl("", 5, "weather"), &file), QString("weather"));
 }
 
 void TestZoneCycle::areaRects_data()
@@ -248,11 +278,111 @@ void TestZoneCycle::swipes()
     QCOMPARE(ZoneGeometry::swipeDirection(press, release, 500), direction);
 }
 
+void TestZoneCycle::webAddress_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("no scheme") << "example.org/a"
+                               << "http://example.org/a";
+    QTest::newRow("https") << "https://example.org"
+                           << "https://example.org";
+    QTest::newRow("http") << "http://x"
+                          << "http://x";
+    QTest::newRow("local page") << "file:///opt/pages/menu.html"
+                                << "file:///opt/pages/menu.html";
+    QTest::newRow("upper case scheme") << "HTTPS://X/"
+                                       << "HTTPS://X/";
+    QTest::newRow("host starting with http") << "httpbin.org/get"
+                                             << "http://httpbin.org/get";
+    QTest::newRow("host and port") << "10.0.0.5:8080/board"
+                                   << "http://10.0.0.5:8080/board";
+}
+
 void TestZoneCycle::webAddress()
 {
-    QCOMPARE(ZoneGeometry::webAddress("example.org/a"), QString("http://example.org/a"));
-    QCOMPARE(ZoneGeometry::webAddress("https://example.org"), QString("https://example.org"));
-    QCOMPARE(ZoneGeometry::webAddress("http://x"), QString("http://x"));
+    QFETCH(QString, url);
+    QFETCH(QString, address);
+    QCOMPARE(ZoneGeometry::webAddress(url), address);
+}
+
+void TestZoneCycle::pageReloadPace()
+{
+    const qint64 t0 = 1000000;
+    PageRefresh refresh;
+    // 60 (ms) as the server sends it: at most every 10 s.
+    refresh.start(60, t0);
+    QCOMPARE(refresh.intervalMs(), 10000);
+    refresh.loadFinished(true, t0 + 300);
+    QCOMPARE(refresh.dueMs(), t0 + 10000);
+    QCOMPARE(refresh.due(t0 + 9999), PageRefresh::Action::None);
+    QCOMPARE(refresh.due(t0 + 10000), PageRefresh::Action::Reload);
+    QCOMPARE(refresh.dueMs(), t0 + 20000);
+    refresh.loadFinished(true, t0 + 10400);
+
+    // A longer interval is kept as it is.
+    refresh.start(45000, t0);
+    QCOMPARE(refresh.dueMs(), t0 + 45000);
+
+    // No interval: a page that loaded stays as it is.
+    refresh.start(0, t0);
+    QCOMPARE(refresh.dueMs(), -1);
+    refresh.loadFinished(true, t0 + 300);
+    QCOMPARE(refresh.dueMs(), -1);
+    QCOMPARE(refresh.due(t0 + 100000), PageRefresh::Action::None);
+
+    // Off screen nothing is due.
+    refresh.start(20000, t0);
+    refresh.stop();
+    QCOMPARE(refresh.dueMs(), -1);
+    QCOMPARE(refresh.intervalMs(), 0);
+    QCOMPARE(refresh.due(t0 + 20000), PageRefresh::Action::None);
+}
+
+void TestZoneCycle::failedPageRetried_data()
+{
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<int>("retryAfter");
+    QTest::newRow("no interval") << 0 << 10000;
+    QTest::newRow("short interval") << 60 << 10000;
+    QTest::newRow("long interval") << 30000 << 30000;
+}
+
+void TestZoneCycle::failedPageRetried()
+{
+    QFETCH(int, interval);
+    QFETCH(int, retryAfter);
+    const qint64 t0 = 1000000;
+    PageRefresh refresh;
+    refresh.start(interval, t0);
+    QVERIFY(!refresh.showsNothing()); // still loading
+    refresh.loadFinished(false, t0);
+    QVERIFY(refresh.showsNothing());
+    QCOMPARE(refresh.dueMs(), t0 + retryAfter);
+    // The address is loaded again, not the failed page reloaded.
+    QCOMPARE(refresh.due(t0 + retryAfter), PageRefresh::Action::Retry);
+    refresh.loadFinished(false, t0 + retryAfter);
+    QCOMPARE(refresh.due(t0 + 2 * retryAfter), PageRefresh::Action::Retry);
+    refresh.loadFinished(true, t0 + 2 * retryAfter);
+    QVERIFY(!refresh.showsNothing());
+    QCOMPARE(refresh.dueMs(), interval > 0 ? t0 + 3 * retryAfter : -1);
+    // A new slot of the material starts afresh.
+    refresh.start(interval, t0 + 100000);
+    QVERIFY(!refresh.showsNothing());
+}
+
+void TestZoneCycle::slowPageFinishes()
+{
+    const qint64 t0 = 1000000;
+    PageRefresh refresh;
+    refresh.start(60, t0);
+    // Still loading when the reload is due: it gets another interval...
+    QCOMPARE(refresh.due(t0 + 10000), PageRefresh::Action::None);
+    QCOMPARE(refresh.dueMs(), t0 + 20000);
+    refresh.loadFinished(true, t0 + 15000);
+    QCOMPARE(refresh.due(t0 + 20000), PageRefresh::Action::Reload);
+    // ...but one that hangs is started over at the next one.
+    QCOMPARE(refresh.due(t0 + 30000), PageRefresh::Action::None);
+    QCOMPARE(refresh.due(t0 + 40000), PageRefresh::Action::Retry);
 }
 
 QTEST_APPLESS_MAIN(TestZoneCycle)
