@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QThread>
+
+#include <csignal>
 
 TestEnv::TestEnv()
     : m_oldHome(qgetenv("HOME"))
@@ -87,4 +90,43 @@ void stopProcess(QProcess &process)
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+QList<qint64> processesOf(const QString &exeFile, const QString &home)
+{
+    const QString wanted = QFileInfo(exeFile).canonicalFilePath();
+    const QByteArray homeEntry = "HOME=" + home.toUtf8();
+    QList<qint64> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (!isPid)
+            continue;
+        const QString proc = QStringLiteral("/proc/") + entry;
+        if (QFileInfo(proc + QStringLiteral("/exe")).symLinkTarget() != wanted)
+            continue;
+        if (readFile(proc + QStringLiteral("/environ")).split('\0').contains(homeEntry))
+            pids << pid;
+    }
+    return pids;
+}
+
+void stopPid(qint64 pid, int timeoutMs)
+{
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), SIGTERM) != 0)
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        if (::kill(static_cast<pid_t>(pid), 0) != 0)
+            return;
+        // A child of a process that already left is reaped by init; one of ours
+        // that is a zombie counts as ended.
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (stat.contains(") Z "))
+            return;
+        QThread::msleep(50);
+    }
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
 }

@@ -38,3 +38,11 @@ QByteArray localRequest(quint16 port, const QByteArray &bytes, int timeoutMs = 5
 // Ends a process the test started: terminate, then kill.
 void stopProcess(QProcess &process);
 bool writeFile(const QString &path, const QByteArray &bytes);
+
+// Processes running the program file exeFile (as /proc/PID/exe names it, links
+// resolved) with HOME set to home: what a test's own service started for it,
+// such as the player the watchdog brought up. A private HOME tells them apart
+// from every other copy of the program on the machine.
+QList<qint64> processesOf(const QString &exeFile, const QString &home);
+// Ends one of those by its pid: SIGTERM, then SIGKILL after timeoutMs.
+void stopPid(qint64 pid, int timeoutMs = 5000);

@@ -1,0 +1,239 @@
+#include "signageserver.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The Debian package as a technician gets it: built with CPack, its files,
+// dependencies and maintainer script checked, unpacked into a scratch root,
+// and the unpacked programs run against the simulator from there: the
+// service from its autostart folder, the player started by its watchdog.
+class TestPackage : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void fileList();
+    void control_data();
+    void control();
+    void maintainerScripts();
+    void autostartEntry();
+    void installedProgramsPlay();
+
+private:
+    static QString run(const QString &program, const QStringList &args, int *exitCode = nullptr,
+        const QString &workingDir = QString());
+    QString installed(const QString &name) const
+    {
+        return m_root.path() + QStringLiteral(LUMA_INSTALL_PATH) + QLatin1Char('/') + name;
+    }
+
+    QTemporaryDir m_out;
+    QTemporaryDir m_root;
+    QString m_deb;
+};
+
+QString TestPackage::run(
+    const QString &program, const QStringList &args, int *exitCode, const QString &workingDir)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!workingDir.isEmpty())
+        process.setWorkingDirectory(workingDir);
+    process.start(program, args);
+    if (!process.waitForFinished(240000))
+        stopProcess(process);
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAll());
+}
+
+void TestPackage::initTestCase()
+{
+    QVERIFY(m_out.isValid() && m_root.isValid());
+    int code = -1;
+    const QString log = run(QStringLiteral(LUMA_CPACK_COMMAND),
+        {"-G", "DEB", "--config", QStringLiteral(LUMA_CPACK_CONFIG), "-B", m_out.path()}, &code);
+    QVERIFY2(code == 0, qPrintable(log));
+    const QStringList debs = QDir(m_out.path()).entryList({"*.deb"}, QDir::Files);
+    QCOMPARE(debs.size(), 1);
+    m_deb = m_out.path() + QLatin1Char('/') + debs.first();
+    QVERIFY(debs.first().startsWith("com.qerbix.lumaview_1.1.23081003_"));
+    run("dpkg", {"-x", m_deb, m_root.path()}, &code);
+    QCOMPARE(code, 0);
+}
+
+void TestPackage::fileList()
+{
+    int code = -1;
+    const QStringList lines
+        = run("dpkg-deb", {"-c", m_deb}, &code).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(code, 0);
+    QStringList files;
+    for (const QString &line : lines) {
+        const QStringList columns = line.simplified().split(QLatin1Char(' '));
+        if (!line.startsWith(QLatin1Char('d')))
+            files << columns.first() + QLatin1Char(' ') + columns.last();
+    }
+    files.sort();
+    const QString dir = QStringLiteral("./opt/apps/com.qerbix.lumaview/files/");
+    QCOMPARE(files,
+        QStringList({"-rw-r--r-- ./etc/xdg/autostart/com.qerbix.lumaview.lumalink.desktop",
+            "-rwxr-xr-x " + dir + "lumalink", "-rwxr-xr-x " + dir + "lumaview"}));
+    // Every file belongs to root; nothing of the build machine leaks in.
+    for (const QString &line : lines)
+        QVERIFY2(line.contains(" root/root "), qPrintable(line));
+}
+
+void TestPackage::control_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("expected");
+    const QString arch = run("dpkg", {"--print-architecture"}).trimmed();
+    QTest::newRow("name") << "Package"
+                          << "com.qerbix.lumaview";
+    QTest::newRow("version") << "Version"
+                             << "1.1.23081003";
+    QTest::newRow("architecture") << "Architecture" << arch;
+    // Linked libraries (found by dpkg-shlibdeps) and what is loaded or run at
+    // run time: the SQLite driver, the media plugins, the commands.
+    for (const char *dep :
+        {"libqt5core5a", "libqt5widgets5", "libqt5network5", "libqt5xml5", "libqt5sql5",
+            "libqt5multimedia5", "libqt5multimediawidgets5", "libqt5webkit5", "libpoppler-qt5-1",
+            "libqt5sql5-sqlite", "libqt5multimedia5-plugins", "gstreamer1.0-plugins-base",
+            "gstreamer1.0-plugins-good", "gstreamer1.0-libav", "wget", "zip", "sudo", "iproute2"})
+        QTest::addRow("depends %s", dep) << "Depends" << dep;
+}
+
+void TestPackage::control()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, expected);
+    const QString value = run("dpkg-deb", {"-f", m_deb, field}).trimmed();
+    if (field != QLatin1String("Depends")) {
+        QCOMPARE(value, expected);
+        return;
+    }
+    QStringList names;
+    for (const QString &alternatives : value.split(QLatin1Char(','))) {
+        for (const QString &dep : alternatives.split(QLatin1Char('|')))
+            names << dep.trimmed().section(QLatin1Char(' '), 0, 0);
+    }
+    QVERIFY2(names.contains(expected), qPrintable(value));
+}
+
+void TestPackage::maintainerScripts()
+{
+    QTemporaryDir control;
+    int code = -1;
+    run("dpkg-deb", {"-e", m_deb, control.path()}, &code);
+    QCOMPARE(code, 0);
+    const QStringList scripts
+        = QDir(control.path()).entryList({"preinst", "postinst", "prerm", "postrm"}, QDir::Files);
+    QCOMPARE(scripts, QStringList {"postinst"});
+    const QString path = control.path() + "/postinst";
+    QVERIFY(QFileInfo(path).isExecutable());
+    const QString text = QString::fromUtf8(readFile(path));
+    // Run as root by dpkg: it must not start either program nor any service.
+    QStringList code_lines;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const QString trimmed = line.trimmed();
+        if (!trimmed.startsWith(QLatin1Char('#')) && !trimmed.startsWith("echo "))
+            code_lines << trimmed;
+    }
+    const QString commands = code_lines.join(QLatin1Char('\n'));
+    for (const char *word : {"lumalink", "lumaview", "systemctl", "service ", "su ", "runuser",
+             "sudo", "nohup", "setsid", "start-stop-daemon", "&"})
+        QVERIFY2(!commands.contains(QLatin1String(word)), word);
+
+    // Run it as dpkg would, with stand-ins in PATH: it only prints.
+    TestEnv env;
+    QProcess postinst;
+    postinst.setProcessEnvironment(env.processEnvironment());
+    postinst.start("sh", {path, "configure", ""});
+    QVERIFY(postinst.waitForFinished(10000));
+    QCOMPARE(postinst.exitCode(), 0);
+    QVERIFY(env.readShimLog().isEmpty());
+    QVERIFY(!QDir(env.dataRoot()).exists());
+}
+
+void TestPackage::autostartEntry()
+{
+    const QString entry = QString::fromUtf8(
+        readFile(m_root.path() + "/etc/xdg/autostart/com.qerbix.lumaview.lumalink.desktop"));
+    QStringList lines = entry.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(0), QString("[Desktop Entry]"));
+    for (const char *line :
+        {"Type=Application", "Exec=/opt/apps/com.qerbix.lumaview/files/lumalink",
+            "Path=/opt/apps/com.qerbix.lumaview/files", "Terminal=false"})
+        QVERIFY2(lines.contains(QLatin1String(line)), line);
+    // What Exec names is in the package, and the player is next to it, where
+    // the watchdog looks for it from the working folder.
+    QVERIFY(QFileInfo(installed("lumalink")).isExecutable());
+    QVERIFY(QFileInfo(installed("lumaview")).isExecutable());
+}
+
+void TestPackage::installedProgramsPlay()
+{
+    TestEnv env;
+    SignageServer sim;
+    sim.setContentDir(QStringLiteral(LUMA_SAMPLE_CONTENT));
+    QVERIFY(sim.listen(QHostAddress::LocalHost, 0));
+    QVERIFY(sim.listenHttp(QHostAddress::LocalHost, 0));
+    const QString root = env.dataRoot();
+    QVERIFY(writeFile(root + "/data/status.json",
+        QString(R"({"connHost":"127.0.0.1:%1","password":"secret"})").arg(sim.port()).toUtf8()));
+
+    // Started the way the autostart entry starts it.
+    int code = -1;
+    QCOMPARE(run(installed("lumalink"), {"--version"}, &code), QString("lumalink 1.1.23081003\n"));
+    QProcess service;
+    service.setProcessEnvironment(env.processEnvironment());
+    service.setWorkingDirectory(m_root.path() + QStringLiteral(LUMA_INSTALL_PATH));
+    service.start(installed("lumalink"), QStringList());
+    QVERIFY(service.waitForStarted(5000));
+    auto stopAll = qScopeGuard([&] {
+        stopProcess(service);
+        for (qint64 pid : processesOf(installed("lumaview"), env.home()))
+            stopPid(pid);
+    });
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root + "/data/day-play.xml"), 90000);
+    const QStringList media
+        = QDir(QStringLiteral(LUMA_SAMPLE_CONTENT) + "/files").entryList(QDir::Files);
+    for (const QString &name : media)
+        QVERIFY2(QFile::exists(root + "/data/mtl/" + name), qPrintable(name));
+
+    // The watchdog finds no player and starts the one next to the service.
+    QTRY_COMPARE_WITH_TIMEOUT(processesOf(installed("lumaview"), env.home()).size(), 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(localRequest(12223,
+                                 "POST /notify?cmd=STATUS&param=4&timestamp=1&signature=x "
+                                 "HTTP/1.1\r\nHost: localhost\r\n\r\n")
+                                 .endsWith("{\"code\":0}"),
+        15000);
+
+    // The player plays the content and its plays reach the service's database.
+    auto plays = [&] {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "package-plays");
+        db.setDatabaseName(root + "/data/playdata.db");
+        db.setConnectOptions("QSQLITE_OPEN_READONLY");
+        int count = 0;
+        if (db.open()) {
+            QSqlQuery query("SELECT COUNT(*) FROM play_detail", db);
+            if (query.next())
+                count = query.value(0).toInt();
+        }
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("package-plays");
+        return count;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(plays() > 0, 60000);
+}
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "test_package.moc"
