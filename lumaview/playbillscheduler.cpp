@@ -77,13 +77,17 @@ qint64 PlaybillScheduler::playingPass(qint64 now)
 void PlaybillScheduler::checkInsertWindow()
 {
     const DAY_TPL &insert = m_dayPlay.itpl;
-    if (!MiscFunc::getDate().startsWith(insert.s))
+    const QDate day = QDate::fromString(insert.s, QStringLiteral("yyyy-MM-dd"));
+    if (!day.isValid())
         return;
-    const int t = MiscFunc::getSecFromZero();
-    if (!m_insertActive && insert.b <= t && t <= insert.e) {
+    // Seconds since the midnight that starts the insert programme's date, so
+    // a window that runs past midnight (e beyond 86399) still ends.
+    const qint64 t = day.daysTo(Clock::now().date()) * 86400LL + MiscFunc::getSecFromZero();
+    const bool inside = insert.b <= t && t <= insert.e;
+    if (!m_insertActive && inside) {
         m_insertActive = true;
         m_switchNow = true;
-    } else if (m_insertActive && t > insert.e) {
+    } else if (m_insertActive && !inside) {
         m_insertActive = false;
         m_switchNow = true;
     }
@@ -103,29 +107,63 @@ bool PlaybillScheduler::selectTemplate()
             m_listIndex = 0;
     }
     const TP_CTRL entry = list.ctrls.at(m_listIndex);
-    readTemplate(entry);
+    const int playType = m_insertActive ? 2 : 0;
+
+    m_zoneKind = m_insertActive ? 1 : 0;
+    m_zoneCtrls.clear();
+    QList<QByteArray> zoneFiles;
+    const DAY_TPL &dayEntry = m_insertActive ? m_dayPlay.itpl : m_dayPlay.tpl;
+    for (const DAY_ZONE &zone : dayEntry.zones) {
+        const QString path = dataPath(QStringLiteral("zone/") + zone.p);
+        ZONE_CTRL ctrl;
+        xml_zoneFileContent(path, ctrl);
+        m_zoneCtrls.append(ctrl);
+        zoneFiles.append(zone.p.toUtf8() + '\0' + readWhole(path));
+    }
+
+    // The template on screen again with the same zone files: its zones keep
+    // playing where they are (handing the contents over would start every
+    // zone from its first material). A reload hands everything over again.
+    const bool unchanged = !m_handOverDue && entry.name == m_shownTemplate
+        && playType == m_shownPlayType && zoneFiles == m_shownZoneFiles;
+    if (unchanged)
+        markUsed(entry.name);
+    else
+        readTemplate(entry);
+    for (const DAY_ZONE &zone : dayEntry.zones)
+        markUsed(zone.p);
 
     const qint64 now = Clock::nowMs();
     m_currentLenMs = qMax(0, entry.len) * qint64(1000);
     m_nextSwitch = now + qint64(entry.len) * 1000;
     m_lastSelect = now;
 
-    m_zoneKind = m_insertActive ? 1 : 0;
-    m_zoneCtrls.clear();
-    const DAY_TPL &dayEntry = m_insertActive ? m_dayPlay.itpl : m_dayPlay.tpl;
-    for (const DAY_ZONE &zone : dayEntry.zones) {
-        ZONE_CTRL ctrl;
-        xml_zoneFileContent(dataPath(QStringLiteral("zone/") + zone.p), ctrl);
-        m_zoneCtrls.append(ctrl);
-        if (m_playLog)
-            m_playLog->updateFileAccessTime(zone.p);
+    if (!unchanged) {
+        TP_ZONE_CTRL zones;
+        zones.kind = m_zoneKind;
+        zones.zones = m_zoneCtrls;
+        m_sink->zonesLoaded(zones, playType);
+        m_shownTemplate = entry.name;
+        m_shownPlayType = playType;
+        m_shownZoneFiles = zoneFiles;
+        m_handOverDue = false;
     }
-    TP_ZONE_CTRL zones;
-    zones.kind = m_zoneKind;
-    zones.zones = m_zoneCtrls;
-    m_sink->zonesLoaded(zones, m_insertActive ? 2 : 0);
     m_switchNow = false;
     return true;
+}
+
+QByteArray PlaybillScheduler::readWhole(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+void PlaybillScheduler::markUsed(const QString &name)
+{
+    if (m_playLog)
+        m_playLog->updateFileAccessTime(name);
 }
 
 void PlaybillScheduler::readDayPlay()
@@ -140,8 +178,7 @@ void PlaybillScheduler::readDayPlay()
         list.ctrls.clear();
         xml_tpList(dataPath(QStringLiteral("tpl/") + entry.p), list);
         list.name = entry.p;
-        if (m_playLog)
-            m_playLog->updateFileAccessTime(entry.p);
+        markUsed(entry.p);
     };
     loadList(m_dayPlay.tpl, m_dayList);
     loadList(m_dayPlay.itpl, m_insertList);
@@ -152,6 +189,7 @@ void PlaybillScheduler::readDayPlay()
     m_switchNow = true;
     m_listIndex = -1;
     m_nextInsertCheck = 0; // look at the insert window on the first playing pass
+    m_handOverDue = true;
 }
 
 void PlaybillScheduler::readTemplate(const TP_CTRL &entry)
@@ -161,8 +199,7 @@ void PlaybillScheduler::readTemplate(const TP_CTRL &entry)
     content.name = entry.name;
     // The template on screen is in use like its list, zones and media, so the
     // service's cleanup keeps it.
-    if (m_playLog)
-        m_playLog->updateFileAccessTime(entry.name);
+    markUsed(entry.name);
     m_sink->templateLoaded(content);
 }
 

@@ -15,8 +15,10 @@ class PlayLogUtil;
 // is authorized (re-reading status.json every 2 s), load the day playbill
 // when a reload is pending, rotate through the day list's templates each for
 // its len seconds, and play the insert list while today's insert window runs
-// (checked about once a second). The list index is shared by both lists and
-// continues across a switch between them.
+// (checked about once a second, also across midnight). The list index is
+// shared by both lists and continues across a switch between them. A
+// template selected again with unchanged zone files is not handed over again,
+// so its zones play on; a reload or a changed zone file hands it over.
 //
 // step() runs one pass at Clock::nowMs() and returns the clock time at which
 // the next pass is due, so the owning thread sleeps until then (or until
@@ -75,6 +77,10 @@ private:
     qint64 playingPass(qint64 now);
     void checkInsertWindow();
     bool selectTemplate();
+    // Sends the access-time update of a stored file, so the service's
+    // cleanup keeps it.
+    void markUsed(const QString &name);
+    static QByteArray readWhole(const QString &path);
 
     Sink *m_sink;
     PlayLogUtil *m_playLog = nullptr;
@@ -99,4 +105,10 @@ private:
     CONVERTXMLDATA::TP_LIST m_insertList;
     quint8 m_zoneKind = 0;
     QList<CONVERTXMLDATA::ZONE_CTRL> m_zoneCtrls;
+    // What the window was handed last: the zones keep playing while the same
+    // template comes again with the same zone files.
+    QString m_shownTemplate;
+    int m_shownPlayType = -1;
+    QList<QByteArray> m_shownZoneFiles; // name and content of each zone file
+    bool m_handOverDue = true; // after a playbill load
 };

@@ -11,18 +11,25 @@ namespace CONVERTXMLDATA {
 
 namespace {
 
-// Reads the whole file as UTF-8 text and returns its root element, or a null
-// element when the file cannot be read, does not parse or has another root.
-// Parsing text rather than bytes keeps an XML declaration that names another
-// encoding (GBK in stored zone files) from garbling the content.
-QDomElement loadRoot(const QString &path, const QString &rootTag, QDomDocument &doc)
+// How the bytes of a file become text.
+enum class Encoding {
+    Declared, // as its XML declaration says (UTF-8 without one)
+    Utf8, // UTF-8 whatever the declaration says
+};
+
+// Reads the whole file and returns its root element, or a null element when
+// the file cannot be read, does not parse or has another root.
+QDomElement loadRoot(
+    const QString &path, const QString &rootTag, QDomDocument &doc, Encoding encoding)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly))
         return QDomElement();
     const QByteArray bytes = file.readAll();
     file.close();
-    if (!doc.setContent(QString::fromUtf8(bytes)))
+    const bool parsed = encoding == Encoding::Utf8 ? doc.setContent(QString::fromUtf8(bytes))
+                                                   : doc.setContent(bytes);
+    if (!parsed)
         return QDomElement();
     const QDomElement root = doc.documentElement();
     if (root.tagName() != rootTag)
@@ -72,7 +79,7 @@ void xml_dayPlay(const QString &path, DAY_PLAY &play)
     play.itpl.p.clear();
 
     QDomDocument doc;
-    const QDomElement root = loadRoot(path, QStringLiteral("Day"), doc);
+    const QDomElement root = loadRoot(path, QStringLiteral("Day"), doc, Encoding::Declared);
     if (root.isNull())
         return;
 
@@ -123,7 +130,7 @@ void xml_dayPlay(const QString &path, DAY_PLAY &play)
 void xml_tpList(const QString &path, TP_LIST &list)
 {
     QDomDocument doc;
-    const QDomElement root = loadRoot(path, QStringLiteral("TL"), doc);
+    const QDomElement root = loadRoot(path, QStringLiteral("TL"), doc, Encoding::Declared);
     if (root.isNull())
         return;
     forEachChildElement(root, [&](const QDomElement &e) {
@@ -141,7 +148,7 @@ void xml_tpList(const QString &path, TP_LIST &list)
 void xml_tpFileContent(const QString &path, TP_CONTENT &content)
 {
     QDomDocument doc;
-    const QDomElement root = loadRoot(path, QStringLiteral("Template"), doc);
+    const QDomElement root = loadRoot(path, QStringLiteral("Template"), doc, Encoding::Declared);
     if (root.isNull())
         return;
     content.Width = intAttr(root, QStringLiteral("Width"));
@@ -191,7 +198,9 @@ MtlKind mtlKind(const QString &type)
 void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone)
 {
     QDomDocument doc;
-    const QDomElement root = loadRoot(path, QStringLiteral("PL"), doc);
+    // The service stores zones as UTF-8 and leaves the server's GBK
+    // declaration in them: parsing text keeps it from garbling the content.
+    const QDomElement root = loadRoot(path, QStringLiteral("PL"), doc, Encoding::Utf8);
     if (root.isNull())
         return;
     zone.name = root.attribute(QStringLiteral("name"));

@@ -1,7 +1,9 @@
 #include "clock.h"
+#include "mediaform.h"
 #include "miscfunc.h"
 #include "playbillthread.h"
 #include "playlogutil.h"
+#include "statdatabase.h"
 #include "testenv.h"
 
 #include <QtTest>
@@ -26,12 +28,16 @@ private slots:
     void insertOnlyPlaybill();
     void reloadDuringPlayback();
     void reloadWhileNotAuthorized();
-    void singleTemplateReemitsZones();
+    void singleTemplateKeepsZonesRunning();
+    void zonesOfOneTemplatePlayThrough();
+    void insertWindowEndsAcrossMidnight_data();
+    void insertWindowEndsAcrossMidnight();
     void staleListRule();
     void nothingToPlayWaitsForReload();
     void zeroLengthIsPaced();
     void clockSetBackKeepsTemplateLength();
     void marksFilesUsed();
+    void usedFilesOutliveServiceCleanup();
 
     void threadSleepsWhileIdle();
     void threadWakesOnStatusAndQuit();
@@ -355,21 +361,131 @@ void TestScheduler::reloadWhileNotAuthorized()
     QCOMPARE(m_templates, 2);
 }
 
-void TestScheduler::singleTemplateReemitsZones()
+void TestScheduler::singleTemplateKeepsZonesRunning()
 {
     writeStatus(4);
     writeList(QStringLiteral("one.l"), {{QStringLiteral("p.xml"), 10}});
     writeDayPlay("<Day><TPL p=\"one.l\"><Z p=\"main.z\"/><Z p=\"side.z\"/></TPL></Day>");
     QSignalSpy zones(m_thread.get(), &PlaybillThread::sigTemplateZoneCtrl);
     runFor(35);
-    // The same template every len seconds; the window keeps it but takes the zones again.
-    QCOMPARE(shownNames(), QStringList(QVector<QString>(4, QStringLiteral("p.xml")).toList()));
-    QCOMPARE(zones.count(), 4);
+    // Selected every len seconds, but handed over once: the zones play on.
+    QCOMPARE(shownNames(), QStringList {QStringLiteral("p.xml")});
+    QCOMPARE(zones.count(), 1);
+    QCOMPARE(m_thread->scheduler().listIndex(), 0);
+    // Still marked as used at every selection.
+    const QString log = QString::fromUtf8(readFile(m_playLog->messageFilePath()));
+    QCOMPARE(log.count(QStringLiteral("WHERE name='p.xml'")), 4);
+    QCOMPARE(log.count(QStringLiteral("WHERE name='side.z'")), 4);
+
+    // A changed zone file is handed over at the next selection.
+    writeFile(m_env->dataRoot() + QStringLiteral("/data/zone/side.z"),
+        "<PL name=\"Side\"><P name=\"m.jpg\" type=\"pic\"/><P name=\"n.jpg\" "
+        "type=\"pic\"/></PL>");
+    runFor(10);
+    QCOMPARE(zones.count(), 2);
     const TP_ZONE_CTRL last = zones.last().at(0).value<TP_ZONE_CTRL>();
     QCOMPARE(last.zones.size(), 2);
     QCOMPARE(last.zones.at(1).name, QStringLiteral("Side"));
-    QCOMPARE(last.zones.at(1).mtls.size(), 1);
-    QCOMPARE(m_thread->scheduler().listIndex(), 0);
+    QCOMPARE(last.zones.at(1).mtls.size(), 2);
+    runFor(20);
+    QCOMPARE(zones.count(), 2);
+
+    // A reload hands everything over again, unchanged or not.
+    m_thread->reloadPlay();
+    m_next = m_thread->step();
+    QCOMPARE(zones.count(), 3);
+    QCOMPARE(shownNames().size(), 3);
+}
+
+void TestScheduler::zonesOfOneTemplatePlayThrough()
+{
+    // Three 5 s pictures in a 10 s template, the only one of its list.
+    const QString mtl = m_env->dataRoot() + QStringLiteral("/data/mtl/");
+    for (const QString &name :
+        {QStringLiteral("1.png"), QStringLiteral("2.png"), QStringLiteral("3.png")}) {
+        QImage image(16, 16, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        QVERIFY(image.save(mtl + name));
+    }
+    writeFile(m_env->dataRoot() + QStringLiteral("/data/zone/three.z"),
+        "<PL name=\"Main\"><P name=\"1.png\" type=\"pic\" len=\"5\"/>"
+        "<P name=\"2.png\" type=\"pic\" len=\"5\"/><P name=\"3.png\" type=\"pic\" "
+        "len=\"5\"/></PL>");
+    writeStatus(4);
+    writeList(QStringLiteral("one.l"), {{QStringLiteral("p.xml"), 10}});
+    writeDayPlay("<Day><TPL p=\"one.l\"><Z p=\"three.z\"/></TPL></Day>");
+
+    // The zone as the window would feed it.
+    MediaForm zone;
+    zone.initParam(QString(), 0, 0, 0, 160, 90);
+    zone.setGeometry(0, 0, 160, 90);
+    zone.show();
+    connect(m_thread.get(), &PlaybillThread::sigTemplateZoneCtrl, &zone,
+        [&](const QVariant &v, int playType) {
+            for (const ZONE_CTRL &z : v.value<TP_ZONE_CTRL>().zones)
+                if (z.name == zone.zoneName() || zone.zoneName().isEmpty())
+                    zone.setZoneCtrl(z, m_playLog.get(), playType);
+        });
+    QStringList shown;
+    const qint64 end = Clock::nowMs() + 35000;
+    while (Clock::nowMs() <= end) {
+        runUntil(Clock::nowMs());
+        zone.checkPlayZoneMtls();
+        if (shown.isEmpty() || shown.last() != zone.cycle().current().name)
+            shown << zone.cycle().current().name;
+        Clock::advanceMs(250);
+    }
+    QCOMPARE(shown,
+        (QStringList {QStringLiteral("1.png"), QStringLiteral("2.png"), QStringLiteral("3.png"),
+            QStringLiteral("1.png"), QStringLiteral("2.png"), QStringLiteral("3.png"),
+            QStringLiteral("1.png"), QStringLiteral("2.png")}));
+    // Every play that ended was recorded: seven by 35 s.
+    const QString log = QString::fromUtf8(readFile(m_playLog->messageFilePath()));
+    QCOMPARE(log.count(QStringLiteral("INSERT INTO play_detail")), 7);
+    QCOMPARE(log.count(QStringLiteral("VALUES('3.png'")), 2);
+}
+
+void TestScheduler::insertWindowEndsAcrossMidnight_data()
+{
+    QTest::addColumn<int>("begin");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<QList<int>>("switches"); // seconds after 23:59:00 of a template change
+    // Ends just before midnight, and 15 s after it.
+    QTest::newRow("ends at midnight") << 86380 << 86399 << QList<int> {0, 40, 60};
+    QTest::newRow("runs past midnight") << 86390 << 86415 << QList<int> {0, 50, 76};
+}
+
+void TestScheduler::insertWindowEndsAcrossMidnight()
+{
+    QFETCH(int, begin);
+    QFETCH(int, end);
+    QFETCH(QList<int>, switches);
+    writeStatus(4);
+    writeList(QStringLiteral("day.l"), {{QStringLiteral("a.xml"), 10}});
+    writeList(QStringLiteral("insert.l"), {{QStringLiteral("x.xml"), 600}});
+    writeDayPlay("<Day><TPL p=\"day.l\"><Z p=\"main.z\"/></TPL><ITPL p=\"insert.l\" "
+                 "s=\"2024-03-15\" b=\""
+        + QByteArray::number(begin) + "\" e=\"" + QByteArray::number(end)
+        + "\"><Z p=\"side.z\"/></ITPL></Day>");
+    setTime(23, 59, 0);
+    QSignalSpy zones(m_thread.get(), &PlaybillThread::sigTemplateZoneCtrl);
+    const qint64 start = Clock::nowMs();
+    runUntil(start + 90 * 1000);
+    QList<int> changes;
+    QString last;
+    for (const Shown &s : m_shown) {
+        if (s.name.isEmpty() || s.name == last)
+            continue;
+        changes << int(s.at - 86340);
+        last = s.name;
+    }
+    // The day list before and after, the insert list inside the window only.
+    QCOMPARE(changes.size(), switches.size());
+    QCOMPARE(changes.at(1), switches.at(1));
+    QVERIFY2(qAbs(changes.at(2) - switches.at(2)) <= 1, qPrintable(QString::number(changes.at(2))));
+    QVERIFY(!m_thread->scheduler().insertActive());
+    QCOMPARE(zones.count(), 3);
+    QCOMPARE(zones.last().at(1).toInt(), 0);
 }
 
 void TestScheduler::staleListRule()
@@ -455,6 +571,34 @@ void TestScheduler::marksFilesUsed()
     QVERIFY(lines.at(1).endsWith(QStringLiteral("WHERE name='a.xml'")));
     QVERIFY(lines.at(2).endsWith(QStringLiteral("WHERE name='main.z'")));
     QVERIFY(lines.at(3).endsWith(QStringLiteral("WHERE name='side.z'")));
+}
+
+void TestScheduler::usedFilesOutliveServiceCleanup()
+{
+    // The service records what it stored, named by the last part of where it
+    // came from, ten days ago.
+    const QString digest = QStringLiteral("0123456789abcdef0123456789abcdef.xml");
+    writeFile(m_env->dataRoot() + QStringLiteral("/data/mtl/") + digest,
+        "<Template Width=\"1920\" Height=\"1080\"><Areas><Area "
+        "Title=\"Main\"/></Areas></Template>");
+    StatDatabase db(m_env->dataRoot() + QStringLiteral("/data/playdata.db"));
+    QVERIFY(db.open());
+    const QString stored = QStringLiteral("2024-03-05 12:00:00");
+    for (const QString &path : {QStringLiteral("one.l"), QStringLiteral("main.z"),
+             QStringLiteral("data/mtl/") + digest, QStringLiteral("data/mtl/old.jpg")})
+        QVERIFY(db.execute(StatDatabase::fileMgtStatement(path, stored)));
+
+    // The player shows the template today and sends its statements.
+    writeStatus(4);
+    writeList(QStringLiteral("one.l"), {{digest, 10}});
+    writeDayPlay("<Day><TPL p=\"one.l\"><Z p=\"main.z\"/></TPL></Day>");
+    m_thread->step();
+    const QString log = QString::fromUtf8(readFile(m_playLog->messageFilePath()));
+    for (const QString &line : log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+        QVERIFY(db.execute(line.mid(line.indexOf(QLatin1Char('|')) + 1)));
+
+    // A cleanup keeping five days of unused files removes only what was not shown.
+    QCOMPARE(db.filesUnusedBefore(QStringLiteral("2024-03-10")), QStringList {"old.jpg"});
 }
 
 void TestScheduler::threadSleepsWhileIdle()

@@ -2,6 +2,7 @@
 #include "testenv.h"
 #include "xmldata.h"
 
+#include <QTextCodec>
 #include <QtTest>
 
 #include <memory>
@@ -38,6 +39,8 @@ private slots:
     void zoneChannels();
     void zoneWeatherColourAndOrder();
     void zoneKeepsChineseUnderGbkDeclaration();
+    void declaredEncodingHonoured_data();
+    void declaredEncodingHonoured();
     void zoneFailures_data();
     void zoneFailures();
     void zoneKinds_data();
@@ -501,13 +504,56 @@ void TestXmlData::zoneKeepsChineseUnderGbkDeclaration()
     QCOMPARE(zone.mtls.size(), 1);
     QCOMPARE(zone.mtls.at(0).caption, caption);
     QCOMPARE(zone.mtls.at(0).font, QStringLiteral("宋体"));
+}
 
-    // The day playbill and lists are read the same way.
+void TestXmlData::declaredEncodingHonoured_data()
+{
+    QTest::addColumn<QByteArray>("declaration");
+    QTest::addColumn<QByteArray>("codec");
+    QTest::newRow("GBK") << QByteArray("<?xml version=\"1.0\" encoding=\"GBK\"?>\n")
+                         << QByteArray("GBK");
+    QTest::newRow("gb2312") << QByteArray("<?xml version='1.0' encoding='gb2312'?>")
+                            << QByteArray("GB2312");
+    QTest::newRow("UTF-8") << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n")
+                           << QByteArray("UTF-8");
+    QTest::newRow("no declaration") << QByteArray() << QByteArray("UTF-8");
+}
+
+void TestXmlData::declaredEncodingHonoured()
+{
+    QFETCH(QByteArray, declaration);
+    QFETCH(QByteArray, codec);
+    // Templates, lists and playbills are stored as the server sent them.
+    QTextCodec *textCodec = QTextCodec::codecForName(codec);
+    QVERIFY(textCodec);
+    const auto encoded
+        = [&](const QString &xml) { return declaration + textCodec->fromUnicode(xml); };
+
+    TP_CONTENT content;
+    xml_tpFileContent(write(QStringLiteral("mtl/t.xml"),
+                          encoded(QStringLiteral("<Template Width=\"1920\" Height=\"1080\"><Areas>"
+                                                 "<Area Title=\"区域1\" Width=\"960\"/>"
+                                                 "<Area Title=\"滚动字幕\" Width=\"960\"/>"
+                                                 "</Areas></Template>"))),
+        content);
+    QCOMPARE(content.areas.size(), 2);
+    QCOMPARE(content.areas.at(0).Title, QStringLiteral("区域1"));
+    QCOMPARE(content.areas.at(1).Title, QStringLiteral("滚动字幕"));
+
+    TP_LIST list;
+    xml_tpList(write(QStringLiteral("tpl/l.l"),
+                   encoded(QStringLiteral("<TL><T name=\"模板.xml\" len=\"10\"/></TL>"))),
+        list);
+    QCOMPARE(list.ctrls.size(), 1);
+    QCOMPARE(list.ctrls.at(0).name, QStringLiteral("模板.xml"));
+
     DAY_PLAY play;
-    xml_dayPlay(write(QStringLiteral("day-play.xml"),
-                    "<?xml version=\"1.0\" encoding=\"GBK\"?><Day><TPL p=\"节目.l\"/></Day>"),
+    xml_dayPlay(
+        write(QStringLiteral("day-play.xml"),
+            encoded(QStringLiteral("<Day><TPL p=\"节目.l\"><Z p=\"区域.z\"/></TPL></Day>"))),
         play);
     QCOMPARE(play.tpl.p, QStringLiteral("节目.l"));
+    QCOMPARE(play.tpl.zones.at(0).p, QStringLiteral("区域.z"));
 }
 
 void TestXmlData::zoneFailures_data()
