@@ -15,6 +15,15 @@ void ContentWalk::record(const QString &name)
         m_recordFile(name);
 }
 
+ContentWalk::Move ContentWalk::notStored(int step, const QString &what)
+{
+    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+        QStringLiteral("Could not store %1: asking again later").arg(what));
+    Move move {step};
+    move.retryLater = true;
+    return move;
+}
+
 void ContentWalk::dropUnsafeIds(QList<QByteArray> &ids, const char *kind)
 {
     for (int i = ids.size() - 1; i >= 0; --i) {
@@ -32,7 +41,8 @@ ContentWalk::Move ContentWalk::onSchedule(const QByteArray &frame)
     QByteArray payload;
     if (!ServerProtocol::verifiedPayload(frame, payload))
         return Move {WAITING};
-    PROCESSDATA::writeDaySchedule(payload, true);
+    if (!PROCESSDATA::writeDaySchedule(payload, true))
+        return notStored(REQ_SCHEDULE, QStringLiteral("the day schedule"));
     m_tracker.restart();
     m_tplIds.clear();
     m_zoneIds.clear();
@@ -53,7 +63,8 @@ ContentWalk::Move ContentWalk::onTemplateList(const QByteArray &frame)
     if (!ServerProtocol::verifiedPayload(frame, payload) || m_tplIds.isEmpty())
         return Move {WAITING};
     const QByteArray id = m_tplIds.first();
-    PROCESSDATA::writeTpl(id, payload);
+    if (!PROCESSDATA::writeTpl(id, payload))
+        return notStored(REQ_TPL, QStringLiteral("template list ") + QString::fromLatin1(id));
     record(QString::fromLatin1(id));
     PROCESSDATA::getTpFile(payload, m_tracker.downloadFiles);
     m_tplIds.removeFirst();
@@ -66,7 +77,8 @@ ContentWalk::Move ContentWalk::onZone(const QByteArray &frame)
     if (!ServerProtocol::verifiedPayload(frame, payload) || m_zoneIds.isEmpty())
         return Move {WAITING};
     const QByteArray id = m_zoneIds.first();
-    PROCESSDATA::writeZone(id, payload);
+    if (!PROCESSDATA::writeZone(id, payload))
+        return notStored(REQ_ZONE, QStringLiteral("zone ") + QString::fromLatin1(id));
     record(QString::fromLatin1(id));
     QByteArray stored;
     if (PROCESSDATA::readZoneXml(id, stored))

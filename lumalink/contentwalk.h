@@ -25,6 +25,7 @@ public:
         bool contentReady = false; // nothing to fetch: the content is complete
         bool idleWait = false; // wait for the server before acting again
         bool walkDone = false; // the last zone is stored: files may complete at once
+        bool retryLater = false; // not stored (disk full): ask again after the retry period
     };
 
     struct HandOver
@@ -55,6 +56,7 @@ public:
     DownloadTracker &tracker() { return m_tracker; }
 
 private:
+    static Move notStored(int step, const QString &what);
     static void dropUnsafeIds(QList<QByteArray> &ids, const char *kind);
     void record(const QString &name);
 

@@ -105,13 +105,15 @@ void DownloadTracker::getDownloadXml(QByteArray &out, const QString &diskInfo)
     } else {
         const QString element
             = QStringLiteral("<file name=\"%1\" percentage=\"%2\" downloadstatus=\"%3\"/>\n");
-        xml += element.arg(
-            downloadFiles.first(), getDownloadPercent(downloadFiles.first()), QStringLiteral("2"));
+        // Names come from the server's lists: "&", "<" or a quote must not break the report.
+        xml += element.arg(downloadFiles.first().toHtmlEscaped(),
+            getDownloadPercent(downloadFiles.first()), QStringLiteral("2"));
         for (int i = 1; i < downloadFiles.size(); ++i)
-            xml += element.arg(downloadFiles.at(i), QStringLiteral("0"), QStringLiteral("1"));
+            xml += element.arg(
+                downloadFiles.at(i).toHtmlEscaped(), QStringLiteral("0"), QStringLiteral("1"));
     }
     for (const QString &done : qAsConst(doneFiles))
-        xml += QStringLiteral("<file name=\"%1\" percentage=\"100\"/>\n").arg(done);
+        xml += QStringLiteral("<file name=\"%1\" percentage=\"100\"/>\n").arg(done.toHtmlEscaped());
     xml += QStringLiteral("<download downloadcount=\"%1\" downloadedCount=\"%2\"/>\n")
                .arg(downloadFiles.size() + doneFiles.size())
                .arg(doneFiles.size());

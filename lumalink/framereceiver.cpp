@@ -10,6 +10,19 @@ void writeTcpLog(const QString &level, const QString &message)
 }
 } // namespace
 
+int FrameReceiver::skipHeartbeats(const QByteArray &data, int pos, bool &active)
+{
+    while (data.size() - pos >= 4) {
+        const unsigned int word = MiscFunc::getLowerInt(data, pos);
+        if (word == 0)
+            active = true;
+        else if (word != 0xFFFFFFFFu)
+            break;
+        pos += 4;
+    }
+    return pos;
+}
+
 void FrameReceiver::dropHeld()
 {
     m_held.clear();
@@ -40,17 +53,13 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
 
     int pos = 0;
     if (!continuing) {
-        while (data.size() - pos >= 4 && MiscFunc::getLowerInt(data, pos) == 0) {
-            pos += 4;
-            result.activeHeartbeat = true;
-        }
-        while (data.size() - pos >= 4 && MiscFunc::getLowerInt(data, pos) == 0xFFFFFFFFu)
-            pos += 4;
+        bool active = false;
+        pos = skipHeartbeats(data, pos, active);
         if (pos == data.size() && pos > 0) {
             result.heartbeatOnly = true;
+            result.activeHeartbeat = active;
             return result;
         }
-        result.activeHeartbeat = false;
     }
 
     while (pos < data.size()) {
@@ -82,6 +91,10 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
         }
         result.frames.append(data.mid(pos, static_cast<int>(length)));
         pos += static_cast<int>(length);
+        // The server's heartbeat may follow a frame in the same write; held as
+        // the start of a frame it would spoil the next one.
+        bool active = false;
+        pos = skipHeartbeats(data, pos, active);
     }
     return result;
 }

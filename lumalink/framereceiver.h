@@ -33,6 +33,10 @@ public:
     static bool isInnerHandshake(const QByteArray &frame);
 
 private:
+    // Steps over heartbeat words (00000000, FFFFFFFF) at pos; active is set when
+    // one of them was the server's own heartbeat.
+    static int skipHeartbeats(const QByteArray &data, int pos, bool &active);
+
     QByteArray m_held;
     qint64 m_holdDeadlineMs = 0;
 };

@@ -47,6 +47,8 @@ QByteArray screenPrintXml(const QImage &grab);
 // its folder (empty, ".", "..", "/", "\", NUL).
 bool isSafeId(const QByteArray &id);
 QString dataDir();
+// The writers replace their file whole and return false when it could not be
+// written completely (the old file then stays as it was).
 bool writeDaySchedule(const QByteArray &body, bool tmp);
 void getDayScheduleTpl(
     const QByteArray &body, QList<QByteArray> &tplIds, QList<QByteArray> &zoneIds);

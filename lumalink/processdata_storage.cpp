@@ -3,19 +3,23 @@
 
 #include <QDomDocument>
 #include <QFile>
+#include <QSaveFile>
 #include <QTextCodec>
 
 namespace PROCESSDATA {
 
 namespace {
+// The file is replaced whole or not at all: a full disk leaves the old file
+// (or none), never a truncated one that the player would read.
 bool writeWhole(const QString &path, const QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(bytes);
-    file.close();
-    return true;
+    // Not committed, the temporary copy is discarded with the object.
+    if (file.write(bytes) != bytes.size())
+        return false;
+    return file.commit();
 }
 
 // Root element of a document, or a null element when it does not parse or

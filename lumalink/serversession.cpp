@@ -604,12 +604,24 @@ void ServerSession::handleConfig(const QByteArray &frame)
         return;
     }
     PROCESSDATA::processConfig(payload, m_serverConfig);
-    if (!m_serverConfig.serverIp.isEmpty()) {
+    const int port = m_serverConfig.serverPort;
+    if (!m_serverConfig.serverIp.isEmpty() && (port < 1 || port > 65535)) {
+        // An address without a usable port would cut the terminal off from
+        // every server: keep the one it has.
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+            QStringLiteral("Refuse server address %1 with port %2 of the configuration; "
+                           "keep %3:%4")
+                .arg(m_serverConfig.serverIp)
+                .arg(port)
+                .arg(m_settings.connIp.get(), m_settings.connPort.get()));
+        m_statusFile.writeServerConfig(m_settings.connIp, m_settings.connPort.get().toInt(),
+            m_serverConfig.rtdaHost, m_serverConfig.rtdaPort);
+    } else if (!m_serverConfig.serverIp.isEmpty()) {
         // The open connection stays; the next connect uses the new address.
         m_settings.connIp = m_serverConfig.serverIp;
-        m_settings.connPort = QString::number(m_serverConfig.serverPort);
-        m_statusFile.writeServerConfig(m_serverConfig.serverIp, m_serverConfig.serverPort,
-            m_serverConfig.rtdaHost, m_serverConfig.rtdaPort);
+        m_settings.connPort = QString::number(port);
+        m_statusFile.writeServerConfig(
+            m_serverConfig.serverIp, port, m_serverConfig.rtdaHost, m_serverConfig.rtdaPort);
     }
     m_settings.logUrl
         = QStringLiteral("http://%1:%2").arg(m_serverConfig.logIp).arg(m_serverConfig.logPort);
@@ -636,7 +648,9 @@ void ServerSession::handleServerTime(const QByteArray &frame)
 void ServerSession::applyWalkMove(const ContentWalk::Move &move)
 {
     m_step = move.step;
-    m_nextActionMs = 0;
+    // A reply that could not be stored is asked for again after the retry
+    // period, not on the next pass.
+    m_nextActionMs = move.retryLater ? qMax(m_nextActionMs, now() + REQUEST_RETRY_MS) : 0;
     if (move.contentReady)
         m_contentReady = true;
     if (move.idleWait)

@@ -28,6 +28,8 @@ private slots:
     void zoneFiles();
     void zoneStoredAsUtf8();
     void daySchedule();
+    void fullDiskKeepsTheStoredFile_data();
+    void fullDiskKeepsTheStoredFile();
     void unsafeIdsAreRefused_data();
     void unsafeIdsAreRefused();
 };
@@ -254,6 +256,52 @@ void TestContentStore::daySchedule()
     QVERIFY(PROCESSDATA::writeTpl("a.l", "<TL/>"));
     QVERIFY(PROCESSDATA::writeTpl("a.l", "<TL></TL>"));
     QCOMPARE(readFile(env.dataRoot() + "/data/tpl/a.l"), QByteArray("<TL></TL>"));
+}
+
+void TestContentStore::fullDiskKeepsTheStoredFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("schedule") << "schedule"
+                              << "data/day-play.xml.tmp";
+    QTest::newRow("template list") << "tpl"
+                                   << "data/tpl/a.l";
+    QTest::newRow("zone") << "zone"
+                          << "data/zone/z.z";
+}
+
+void TestContentStore::fullDiskKeepsTheStoredFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, path);
+    TestEnv env;
+    QDir().mkpath(env.dataRoot() + "/data/tpl");
+    QDir().mkpath(env.dataRoot() + "/data/zone");
+    auto store = [&](const QByteArray &body) {
+        if (kind == "schedule")
+            return PROCESSDATA::writeDaySchedule(body, true);
+        if (kind == "tpl")
+            return PROCESSDATA::writeTpl("a.l", body);
+        return PROCESSDATA::writeZone("z.z", body);
+    };
+    const QByteArray small = "<X>small</X>";
+    QVERIFY(store(small));
+    const QByteArray big = "<X>" + QByteArray(256 * 1024, 'x') + "</X>";
+    {
+        FileSizeLimit full(32 * 1024);
+        QVERIFY(!store(big));
+    }
+    // No truncated file: what was stored before (the schedule's waiting copy
+    // is replaced by nothing rather than by a part).
+    const QString stored = env.dataRoot() + "/" + path;
+    if (kind == "schedule")
+        QVERIFY(!QFile::exists(stored));
+    else
+        QCOMPARE(readFile(stored), small);
+    QCOMPARE(QDir(QFileInfo(stored).absolutePath()).entryList(QDir::Files).size(),
+        kind == "schedule" ? 0 : 1);
+    QVERIFY(store(big));
+    QCOMPARE(readFile(stored).size(), big.size());
 }
 
 void TestContentStore::unsafeIdsAreRefused_data()

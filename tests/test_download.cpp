@@ -9,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDomDocument>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -65,6 +66,7 @@ private slots:
     void progressPercent();
     void reportXml();
     void reportDiskFigures();
+    void reportEscapesNames();
 
     void handOverOneFileAtATime();
     void downloadThreadRetriesAndAnnounces();
@@ -297,6 +299,26 @@ void TestDownload::reportDiskFigures()
     QVERIFY(xml.contains("systemSize=\"1\" systemAvailSize=\"1\""));
     tracker.getDownloadXml(xml); // this machine's disk
     QVERIFY(xml.contains("systemSize=\""));
+}
+
+void TestDownload::reportEscapesNames()
+{
+    DownloadTracker tracker;
+    const QList<QString> waiting {"data/mtl/Tom & Jerry.png", "data/mtl/<b>.jpg"};
+    tracker.downloadFiles = waiting;
+    tracker.doneFiles = {"data/mtl/say \"hi\".mp4"};
+    QByteArray xml;
+    tracker.getDownloadXml(xml, "1000\n10");
+    // The report reads back as XML with every name as it was.
+    QDomDocument doc;
+    QString error;
+    QVERIFY2(doc.setContent(xml, &error), qPrintable(error));
+    QStringList names;
+    for (QDomElement file = doc.documentElement().firstChildElement("file"); !file.isNull();
+         file = file.nextSiblingElement("file"))
+        names << file.attribute("name");
+    QCOMPARE(names,
+        (QStringList {"data/mtl/Tom & Jerry.png", "data/mtl/<b>.jpg", "data/mtl/say \"hi\".mp4"}));
 }
 
 void TestDownload::handOverOneFileAtATime()

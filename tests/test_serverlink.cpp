@@ -26,6 +26,8 @@ private slots:
     void diskSizeText();
 
     void receiveHeartbeats();
+    void receiveHeartbeatTails_data();
+    void receiveHeartbeatTails();
     void receiveSplitFrame();
     void receiveRemainderAfterHold();
     void receiveSeveralFrames();
@@ -178,6 +180,45 @@ void TestServerLink::receiveHeartbeats()
     QVERIFY(!result.heartbeatOnly);
     QVERIFY(!result.activeHeartbeat);
     QCOMPARE(result.frames, QList<QByteArray> {frame});
+    QVERIFY(!receiver.holding());
+}
+
+void TestServerLink::receiveHeartbeatTails_data()
+{
+    const QByteArray a
+        = BuildData::buildPackage(0, 278, 12, 1, QList<QByteArray> {"", "", "", "0.3"});
+    const QByteArray b = BuildData::buildPackage(0, 276, 94, 1);
+    const QByteArray active = hex("00000000");
+    const QByteArray answer = hex("ffffffff");
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QList<QByteArray>>("frames");
+    QTest::newRow("heartbeat after a frame")
+        << QList<QByteArray> {a + active, b} << QList<QByteArray> {a, b};
+    QTest::newRow("answer after a frame")
+        << QList<QByteArray> {a + answer, b} << QList<QByteArray> {a, b};
+    QTest::newRow("heartbeats between frames")
+        << QList<QByteArray> {a + active + answer + b} << QList<QByteArray> {a, b};
+    QTest::newRow("answer then heartbeat before a frame")
+        << QList<QByteArray> {answer + active + a} << QList<QByteArray> {a};
+    QTest::newRow("heartbeat after a held frame")
+        << QList<QByteArray> {a.left(9), a.mid(9) + active, b} << QList<QByteArray> {a, b};
+}
+
+void TestServerLink::receiveHeartbeatTails()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QList<QByteArray>, frames);
+    FrameReceiver receiver;
+    QList<QByteArray> got;
+    qint64 now = 1000;
+    for (const QByteArray &chunk : chunks) {
+        const FrameReceiver::Result result = receiver.feed(chunk, now += 100);
+        // Mixed with frames, a heartbeat is stripped, not answered.
+        QVERIFY(!result.heartbeatOnly);
+        QVERIFY(!result.dropped);
+        got += result.frames;
+    }
+    QCOMPARE(got, frames);
     QVERIFY(!receiver.holding());
 }
 

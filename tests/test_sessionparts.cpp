@@ -15,6 +15,8 @@
 #include "terminalstatus.h"
 #include "testenv.h"
 
+#include "miscfunc.h"
+
 #include <QtTest>
 
 using namespace ServerProtocol;
@@ -108,6 +110,9 @@ private slots:
     void loopHeartbeatsAfterThirtySecondsOfSilence();
     void loopDropsTheLinkWhenAHeartbeatCannotBeWritten();
     void loopSendsQueuedAnswersAPassApart();
+    void configWithoutUsablePortKeepsTheAddress_data();
+    void configWithoutUsablePortKeepsTheAddress();
+    void walkAsksAgainWhenAReplyCannotBeStored();
 
     void walkMoves();
     void walkRefusesBadFrames();
@@ -326,6 +331,77 @@ void TestSessionParts::loopSendsQueuedAnswersAPassApart()
     QCOMPARE(params.value(2), QByteArray("r-1"));
     getPackageParams(m_link->sent[4], params);
     QCOMPARE(params.value(2), QByteArray("r-2"));
+}
+
+void TestSessionParts::configWithoutUsablePortKeepsTheAddress_data()
+{
+    QTest::addColumn<QString>("portAttribute");
+    QTest::addColumn<QString>("connHost");
+    QTest::newRow("port 0") << "port=\"0\""
+                            << "10.1.2.3:9300";
+    QTest::newRow("no port") << ""
+                             << "10.1.2.3:9300";
+    QTest::newRow("not a number") << "port=\"abc\""
+                                  << "10.1.2.3:9300";
+    QTest::newRow("too large") << "port=\"70000\""
+                               << "10.1.2.3:9300";
+    QTest::newRow("negative") << "port=\"-1\""
+                              << "10.1.2.3:9300";
+    QTest::newRow("usable") << "port=\"9400\""
+                            << "10.9.9.9:9400";
+}
+
+void TestSessionParts::configWithoutUsablePortKeepsTheAddress()
+{
+    QFETCH(QString, portAttribute);
+    QFETCH(QString, connHost);
+    logIn();
+    const QString config = QString("<config><ftp><server ip=\"10.9.9.9\" %1>"
+                                   "<RTDA HttpServer=\"10.0.0.7\" HttpPort=\"8081\"/>"
+                                   "</server></ftp></config>")
+                               .arg(portAttribute);
+    m_link->deliver(serverFrame(PROTO_SESSION, CMD_CONFIG, {config.toUtf8()}));
+    QCOMPARE(m_settings->connIp.get() + ":" + m_settings->connPort.get(), connHost);
+    const QJsonObject status = StatusFile::read(data("status.json"));
+    QCOMPARE(status["connHost"].toString(), connHost);
+    QCOMPARE(status["rtdaHost"].toString(), QString("10.0.0.7:8081"));
+    // The walk goes on either way.
+    QCOMPARE(m_session->step(), int(ServerSession::SYNC_TIME));
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QCOMPARE(log.contains("Refuse server address 10.9.9.9 with port"), connHost.startsWith("10.1"));
+
+    // The next connection goes to the address kept.
+    m_link->disconnectFromServer();
+    const int connects = m_link->connects.size();
+    for (int i = 0; i < 100 && m_link->connects.size() == connects; ++i)
+        pass();
+    QCOMPARE(m_link->connects.last(), connHost);
+}
+
+void TestSessionParts::walkAsksAgainWhenAReplyCannotBeStored()
+{
+    reachSchedule();
+    m_link->deliver(serverFrame(
+        PROTO_CONTENT, CMD_DAY_SCHEDULE, {R"(<Day><TPL p="a.l"><Z p="z.z"/></TPL></Day>)"}));
+    passUntilSent(6);
+    QCOMPARE(m_link->sentKinds().last(), QString("257/6"));
+    const QByteArray big = "<TL>" + QByteArray(256 * 1024, ' ') + "</TL>";
+    {
+        FileSizeLimit full(32 * 1024);
+        m_link->deliver(serverFrame(PROTO_CONTENT, CMD_TEMPLATE_LIST, {big}));
+    }
+    QVERIFY(!QFile::exists(data("tpl/a.l")));
+    QCOMPARE(m_session->tplIds(), QList<QByteArray> {"a.l"});
+    // Asked again after the retry period, not a pass later.
+    passUntilSent(7);
+    QCOMPARE(m_link->sentKinds().last(), QString("257/6"));
+    QCOMPARE(m_link->sentAt[6] - m_link->sentAt[5], ServerSession::REQUEST_RETRY_MS);
+    m_link->deliver(serverFrame(PROTO_CONTENT, CMD_TEMPLATE_LIST, {big}));
+    QCOMPARE(readFile(data("tpl/a.l")), big);
+    passUntilSent(8);
+    QCOMPARE(m_link->sentKinds().last(), QString("257/7"));
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QVERIFY(log.contains("Could not store template list a.l: asking again later"));
 }
 
 void TestSessionParts::walkMoves()

@@ -9,6 +9,9 @@
 
 #include <csignal>
 
+#include <csignal>
+#include <sys/resource.h>
+
 TestEnv::TestEnv()
     : m_oldHome(qgetenv("HOME"))
 {
@@ -45,6 +48,24 @@ QProcessEnvironment TestEnv::processEnvironment() const
         QStringLiteral("PATH"), shimDir() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_previous = static_cast<qint64>(limit.rlim_cur);
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(m_previous);
+    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 QByteArray readFile(const QString &path)

@@ -32,6 +32,20 @@ private:
     QByteArray m_oldHome;
 };
 
+// While it lives, no file of this process may grow past the given size, as on
+// a full disk: writes beyond it fail (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    qint64 m_previous = -1;
+};
+
 QByteArray readFile(const QString &path);
 // Sends raw bytes to a local port and collects the answer until its JSON body ends.
 QByteArray localRequest(quint16 port, const QByteArray &bytes, int timeoutMs = 5000);
