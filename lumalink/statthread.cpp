@@ -10,6 +10,8 @@
 #include "statupload.h"
 #include "terminalstatus.h"
 
+#include <QElapsedTimer>
+
 #include <chrono>
 
 StatThread::StatThread(QObject *parent)
@@ -60,15 +62,28 @@ bool StatThread::drainQueue()
 {
     if (!ensureDatabase())
         return false;
+    QElapsedTimer timer;
+    timer.start();
+    int stored = 0;
+    bool ok = true;
     while (!m_stop) {
         const QList<SqlQueue::Entry> entries = m_queue.peek(DRAIN_BATCH);
         if (entries.isEmpty())
             break;
-        if (!m_db.applyStatements(entries))
-            return false;
+        ok = m_db.applyStatements(entries);
+        if (!ok)
+            break;
         m_queue.markApplied(entries.last().seq);
+        stored += entries.size();
     }
-    return true;
+    // A burst is worth a line: how fast it went in and how long the queue got.
+    if (stored >= SqlQueue::WAKE_EVERY)
+        MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("STATTHREAD"),
+            QStringLiteral("Stored %1 statements in %2 ms, queue peak %3")
+                .arg(stored)
+                .arg(timer.elapsed())
+                .arg(m_queue.peakSize()));
+    return ok;
 }
 
 void StatThread::statAndSendPlayData()

@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <memory>
 
 SendThread::SendThread(QObject *parent)
     : QThread(parent)
@@ -55,6 +56,11 @@ void SendThread::stop()
 
 void SendThread::run()
 {
+    // One manager for every request of the thread: making one costs more than
+    // a request to the service itself.
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    m_runManager = &manager;
     while (!m_stop) {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -66,6 +72,7 @@ void SendThread::run()
         checkMessageFile();
         ++m_passes;
     }
+    m_runManager = nullptr;
     m_runEnded.store(true, std::memory_order_release);
 }
 
@@ -172,12 +179,19 @@ QString SendThread::notifyService(const QString &cmd, const QString &param)
 
 QString SendThread::post(const QString &url, const QString &contentType, const QByteArray &body)
 {
-    QNetworkAccessManager manager;
-    manager.setProxy(QNetworkProxy::NoProxy);
+    // The thread's own manager; a caller on another thread (a test driving a
+    // pass directly) gets one for this request.
+    std::unique_ptr<QNetworkAccessManager> own;
+    QNetworkAccessManager *manager = QThread::currentThread() == this ? m_runManager : nullptr;
+    if (!manager) {
+        own = std::make_unique<QNetworkAccessManager>();
+        own->setProxy(QNetworkProxy::NoProxy);
+        manager = own.get();
+    }
     QNetworkRequest request {QUrl(url, QUrl::TolerantMode)};
     request.setHeader(QNetworkRequest::ContentTypeHeader,
         contentType.isEmpty() ? QStringLiteral("application/x-www-form-urlencoded") : contentType);
-    QNetworkReply *reply = manager.post(request, body);
+    QNetworkReply *reply = manager->post(request, body);
 
     QEventLoop loop;
     QTimer timer;

@@ -10,6 +10,7 @@
 
 class PlayLogUtil;
 class QEventLoop;
+class QNetworkAccessManager;
 
 // Delivers the play log to the service: every 6 seconds it takes the message
 // file over (renamed to data/storageMsg.temp, the work file) and sends each
@@ -69,4 +70,5 @@ private:
     std::mutex m_mutex; // guards the wait and m_loop
     std::condition_variable m_wake;
     QEventLoop *m_loop = nullptr; // the running request's loop, cut short by stop()
+    QNetworkAccessManager *m_runManager = nullptr; // run()'s own; used on this thread only
 };
