@@ -212,6 +212,7 @@ void MainWindow::sltLoadTemplate(QVariant variant)
     }
 
     const QSize design(content.Width, content.Height);
+    QStringList titles;
     for (int i = 0; i < content.areas.size(); ++i) {
         const CONVERTXMLDATA::TP_AREA &area = content.areas.at(i);
         const QRect rect = ZoneGeometry::areaRect(area, design, m_screenSize, xOffset);
@@ -223,8 +224,13 @@ void MainWindow::sltLoadTemplate(QVariant variant)
         m_allZones.append(zone);
         m_zonesByStacking.insert(ZoneGeometry::stackingKey(area, i), zone);
         m_zonesByName.insert(area.Title, zone);
+        titles << area.Title;
     }
     zIndexForm();
+    // What is on screen, for whoever reads the log on a terminal.
+    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("MainWindow"),
+        QStringLiteral("Show template %1, areas: %2")
+            .arg(content.name, titles.join(QStringLiteral(", "))));
 }
 
 void MainWindow::sltTemplateZoneCtrl(QVariant variant, int playType)

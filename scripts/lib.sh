@@ -13,6 +13,7 @@ PACKAGES=(
   libqt5webkit5-dev libpoppler-qt5-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   xvfb xauth wget zip unzip clang-format fonts-wqy-zenhei
+  gstreamer1.0-tools faketime sqlite3 # demo video, next-day statistics, play counts
 )
 
 as_root() {

@@ -1,101 +1,284 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the demo: the signage-server
-# simulator with the sample content, and the connection service pointed at it,
-# in a fresh demo home with stand-ins for every privileged command. The service
-# logs in, stores the schedule, lists and zones, downloads every file, switches
-# the new playbill in and tells the player to reload; the player shows it and
-# hands every play back to the service.
-# LUMA_DEMO_SECONDS sets how long the pair keeps running at the end (default 20).
+# The demo: installs what is missing, builds, and runs the whole terminal
+# against the project's signage-server simulator with content made at build
+# time (two templates in rotation, an insert programme shortly after the
+# start, pictures with transitions, weather, clocks, a scrolling caption, a
+# video, a PDF and a local web page).
+#
+# It runs in a demo home (build/demo-home) with stand-ins for every privileged
+# command first in PATH, so nothing is shut down, rebooted or re-timed. On a
+# desktop the player plays full screen until Ctrl-C; without a display it runs
+# on a virtual screen (Xvfb), saves a screenshot of every template it shows and
+# ends by itself. Ctrl-C stops everything it started.
+#   LUMA_DEMO_SECONDS   keep playing this long after the tour (default 0; on a
+#                       desktop the demo plays until Ctrl-C)
+#   LUMA_DEMO_INSERT_AFTER  seconds from the start to the insert programme (100)
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-
-install_packages
-configure_and_build "$BUILD_DIR"
 
 SIM_PORT="${LUMA_SIM_PORT:-9300}"
 HTTP_PORT="${LUMA_SIM_HTTP_PORT:-9301}"
 CONTROL_PORT="${LUMA_SIM_CONTROL_PORT:-9310}"
+INSERT_AFTER="${LUMA_DEMO_INSERT_AFTER:-100}"
+INSERT_LENGTH=60
 DEMO_HOME="$BUILD_DIR/demo-home"
+DATA="$DEMO_HOME/.local/share/lumaview"
+SHOTS="$DEMO_HOME/screenshots"
+# Time is read with bash's own clock: `date` is one of the stand-ins in PATH.
+START=$EPOCHSECONDS
+
+say() { printf '[%4ds] %s\n' "$((EPOCHSECONDS - START))" "$*"; }
+
+install_packages
+mkdir -p "$BUILD_DIR"
+echo "== building (log: $BUILD_DIR/build.log)"
+if ! configure_and_build "$BUILD_DIR" >"$BUILD_DIR/build.log" 2>&1; then
+  tail -n 40 "$BUILD_DIR/build.log"
+  echo "== the build failed"
+  exit 1
+fi
+if [ ! -f "$BUILD_DIR/demo-content/day-play.xml" ]; then
+  echo "== no demo content in $BUILD_DIR/demo-content (target demo_content)"
+  exit 1
+fi
+
+port_taken() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+for port in 12222 12223 "$SIM_PORT" "$HTTP_PORT" "$CONTROL_PORT"; do
+  if port_taken "$port"; then
+    echo "== port $port is in use (a terminal or another demo runs on this machine); stop it first"
+    exit 1
+  fi
+done
+
+# --- a fresh demo home -------------------------------------------------------
 rm -rf "$DEMO_HOME"
-mkdir -p "$DEMO_HOME/.local/share/lumaview/data"
+mkdir -p "$DATA/data" "$SHOTS" "$DEMO_HOME/app"
 export HOME="$DEMO_HOME"
 export PATH="$(shim_path):$PATH"
 export LUMA_SHIM_LOG="$DEMO_HOME/privileged-calls.log"
-DATA="$DEMO_HOME/.local/share/lumaview"
+unset LD_PRELOAD FAKETIME
 
-PIDS=()
-cleanup() { for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done; }
+# The installed layout: the service runs in the folder that holds the player,
+# and its watchdog starts the player from there.
+ln -s "$BUILD_DIR/lumalink/lumalink" "$DEMO_HOME/app/lumalink"
+ln -s "$BUILD_DIR/lumaview/lumaview" "$DEMO_HOME/app/lumaview"
+
+# The insert programme's window is set now, a little after the start.
+CONTENT="$DEMO_HOME/content"
+cp -r "$BUILD_DIR/demo-content" "$CONTENT"
+printf -v clock '%(%H %M %S)T' -1
+read -r hh mm ss <<<"$clock"
+now_secs=$((10#$hh * 3600 + 10#$mm * 60 + 10#$ss))
+insert_begin=$((now_secs + INSERT_AFTER))
+insert_end=$((insert_begin + INSERT_LENGTH))
+if [ "$insert_end" -gt 86399 ]; then insert_end=86399; fi
+sed -i -e "s/@INSERT_BEGIN@/$insert_begin/" -e "s/@INSERT_END@/$insert_end/" "$CONTENT/day-play.xml"
+
+# --- stopping: every process by its pid --------------------------------------
+SIM_PID="" SERVICE_PID="" XVFB_PID=""
+player_pids() { # players running with this demo's HOME
+  local exe pid
+  exe=$(readlink -f "$BUILD_DIR/lumaview/lumaview")
+  for dir in /proc/[0-9]*; do
+    [ "$(readlink "$dir/exe" 2>/dev/null)" = "$exe" ] || continue
+    tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "HOME=$DEMO_HOME" || continue
+    pid=${dir#/proc/}
+    echo "$pid"
+  done
+}
+stop_pid() {
+  local pid="$1"
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -9 "$pid" 2>/dev/null || true
+}
+STOPPED=0
+cleanup() {
+  [ "$STOPPED" -eq 1 ] && return
+  STOPPED=1
+  trap - INT TERM
+  local pid
+  for pid in $(player_pids); do stop_pid "$pid"; done
+  stop_pid "$SERVICE_PID"
+  for pid in $(player_pids); do stop_pid "$pid"; done # one the watchdog just started
+  stop_pid "$SIM_PID"
+  stop_pid "$XVFB_PID"
+  wait 2>/dev/null || true
+  say "stopped the simulator, the service, the player${XVFB_PID:+ and the virtual screen}"
+}
 trap cleanup EXIT
+trap 'echo; cleanup; exit 130' INT TERM
 
-# Without a desktop the demo brings its own virtual screen, so the player
-# really draws and the screenshot shows what a viewer would see.
+# --- a screen ------------------------------------------------------------------
+HEADLESS=0
 if [ -z "${DISPLAY:-}" ]; then
-  if command -v Xvfb >/dev/null; then
-    Xvfb :97 -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-    PIDS+=($!)
-    export DISPLAY=:97
-    sleep 1
-  else
-    export QT_QPA_PLATFORM=offscreen
-  fi
+  HEADLESS=1
+  command -v Xvfb >/dev/null || { echo "== no display and no Xvfb"; exit 1; }
+  for n in $(seq 97 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
+  done
+  Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >"$DEMO_HOME/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  export DISPLAY="$display"
+  say "no display: playing on the virtual screen $DISPLAY (1280x720)"
 fi
 
+# --- simulator and service -----------------------------------------------------
 "$BUILD_DIR/tools/sim/lumasim" --port "$SIM_PORT" --http-port "$HTTP_PORT" \
-  --control-port "$CONTROL_PORT" --no-stdin \
-  --content "$ROOT/tools/sample-content" --log "$DEMO_HOME/simulator.log" &
-PIDS+=($!)
-sleep 1
+  --control-port "$CONTROL_PORT" --no-stdin --content "$CONTENT" \
+  --log "$DEMO_HOME/simulator.log" 2>"$DEMO_HOME/simulator.err" &
+SIM_PID=$!
+for _ in $(seq 1 50); do port_taken "$SIM_PORT" && break; sleep 0.1; done
+say "simulator on 127.0.0.1:$SIM_PORT (HTTP $HTTP_PORT, control $CONTROL_PORT), content $CONTENT"
 
 # What an installer types into the configuration window on first start.
-cat > "$DATA/data/status.json" <<JSON
+cat >"$DATA/data/status.json" <<JSON
 { "connHost": "127.0.0.1:$SIM_PORT", "password": "demo-password" }
 JSON
 
-"$BUILD_DIR/lumalink/lumalink" &
-PIDS+=($!)
-echo "== simulator on 127.0.0.1:$SIM_PORT (HTTP $HTTP_PORT, control $CONTROL_PORT)"
-echo "== lumalink started, home $DEMO_HOME"
+start_service() { # [faketime offset]
+  (
+    cd "$DEMO_HOME/app"
+    if [ -n "${1:-}" ]; then
+      export LD_PRELOAD="$FAKETIME_LIB" FAKETIME="$1" FAKETIME_DONT_FAKE_MONOTONIC=1
+    fi
+    exec ./lumalink >>"$DEMO_HOME/lumalink.out" 2>&1
+  ) &
+  SERVICE_PID=$!
+}
+start_service
+say "lumalink started (pid $SERVICE_PID) in $DEMO_HOME/app, home $DEMO_HOME"
 
-echo "== waiting for the service to synchronise and download the sample content"
-for _ in $(seq 1 90); do
-  if [ -f "$DATA/data/day-play.xml" ]; then break; fi
+# --- following what happens ----------------------------------------------------
+service_log() { cat "$DATA"/logs/lumalink.*.log 2>/dev/null || true; }
+player_log() { cat "$DATA"/logs/lumaview.*.log 2>/dev/null || true; }
+plays() {
+  command -v sqlite3 >/dev/null && [ -f "$DATA/data/playdata.db" ] || { echo "?"; return; }
+  sqlite3 -readonly -cmd ".timeout 3000" "$DATA/data/playdata.db" \
+    "SELECT COALESCE(SUM(times), 0) FROM play_detail" 2>/dev/null || echo "?"
+}
+template_title() {
+  local title
+  title=$(awk -F'\t' -v n="$1" '$1 == n {print $2}' "$CONTENT/templates.txt")
+  echo "${title:-$1}"
+}
+screenshot() { # file
+  if "$BUILD_DIR/tools/demo/lumademo" grab "$1" 2>/dev/null; then return 0; fi
+  # No X11 screen to read (Wayland): the terminal's own screenshot report.
+  control "push 278 13 demo-shot" >/dev/null
+  sleep 3
+  control "screenshot $1" | grep -q '^ok'
+}
+control() {
+  { exec 3<>"/dev/tcp/127.0.0.1/$CONTROL_PORT" && printf '%s\n' "$1" >&3 && timeout 2 cat <&3; } 2>/dev/null || true
+  exec 3>&- 2>/dev/null || true
+}
+
+FAKETIME_LIB=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n1 || true)
+connected=0 switched=0 player=0 shown=0 restarted=0 uploaded=0 insert_seen=0
+seen_templates=0 tour_done_at=0
+declare -A shot_of
+deadline=$((START + INSERT_AFTER + INSERT_LENGTH + 240))
+
+while :; do
   sleep 1
+  now=$EPOCHSECONDS
+  log=$(service_log)
+
+  if [ "$connected" -eq 0 ] && grep -q '"status": *4' "$DATA/data/status.json" 2>/dev/null; then
+    connected=1
+    terminal=$(grep -o '"terminalId": *"[^"]*"' "$DATA/data/status.json" | cut -d'"' -f4)
+    say "connected to the simulator and authorized as terminal $terminal"
+  fi
+  if [ "$switched" -eq 0 ] && [ -f "$DATA/data/day-play.xml" ]; then
+    switched=1
+    files=$(grep -c 'Downloaded file:' <<<"$log" || true)
+    say "$files files downloaded and verified (MD5), new playbill switched in, player told to reload"
+  fi
+  if [ "$player" -eq 0 ] && [ -n "$(player_pids)" ]; then
+    player=1
+    say "the service's watchdog started the player (pid $(player_pids | head -n1))"
+  fi
+
+  # Each template change the player logs: name it and photograph it once.
+  mapfile -t changes < <(player_log | grep -o 'Show template [^,]*' | sed 's/Show template //')
+  while [ "$shown" -lt "${#changes[@]}" ]; do
+    name=${changes[$shown]}
+    shown=$((shown + 1))
+    title=$(template_title "$name")
+    if [ "$restarted" -eq 0 ]; then
+      say "playing template $title · plays recorded by the service so far: $(plays)"
+    else
+      say "playing template $title"
+    fi
+    [[ "$title" == Insert* ]] && insert_seen=1
+    if [ -z "${shot_of[$name]:-}" ]; then
+      shot_of[$name]="pending:$((now + 5))"
+    fi
+  done
+  for name in "${!shot_of[@]}"; do
+    state=${shot_of[$name]}
+    [[ "$state" == pending:* ]] || continue
+    [ "$now" -ge "${state#pending:}" ] || continue
+    seen_templates=$((seen_templates + 1))
+    file="$SHOTS/$(printf '%02d' "$seen_templates")-$(template_title "$name" | cut -d' ' -f1 | tr 'A-Z' 'a-z').png"
+    if screenshot "$file"; then
+      shot_of[$name]="$file"
+      say "  screenshot: $file"
+    else
+      shot_of[$name]="failed"
+      say "  (no screenshot could be taken)"
+    fi
+  done
+
+  # Once the insert programme is on, the service is restarted as on the next
+  # day: it adds up the plays per hour (only past days are added up) and
+  # uploads them. The player keeps playing and keeps its plays meanwhile.
+  if [ "$insert_seen" -eq 1 ] && [ "$restarted" -eq 0 ]; then
+    restarted=1
+    if [ -n "$FAKETIME_LIB" ]; then
+      say "plays recorded by the service: $(plays); restarting the service as on the next day (faketime +1 day)"
+      stop_pid "$SERVICE_PID"
+      start_service "+1d"
+      say "lumalink started again (pid $SERVICE_PID); it adds up and uploads the plays a minute after its start"
+    else
+      say "(faketime is not installed: the plays are uploaded on the next day, not in this demo)"
+      uploaded=1
+    fi
+  fi
+  if [ "$uploaded" -eq 0 ] && grep -q 'HTTP statistics:' "$DEMO_HOME/simulator.log" 2>/dev/null; then
+    uploaded=1
+    say "statistics uploaded: $(grep 'HTTP statistics:' "$DEMO_HOME/simulator.log" | tail -n1 | sed 's/.*HTTP statistics: //')"
+  fi
+
+  pending=0
+  for name in "${!shot_of[@]}"; do [[ "${shot_of[$name]}" == pending:* ]] && pending=1; done
+  if [ "$tour_done_at" -eq 0 ] && [ "$uploaded" -eq 1 ] && [ "$pending" -eq 0 ] && [ "$insert_seen" -eq 1 ]; then
+    tour_done_at=$now
+    if [ "$HEADLESS" -eq 1 ]; then
+      say "tour complete; keeping on for ${LUMA_DEMO_SECONDS:-0} s more"
+    else
+      say "tour complete; the player plays on until Ctrl-C"
+    fi
+  fi
+  if [ "$tour_done_at" -gt 0 ] && [ "$HEADLESS" -eq 1 ] && [ "$now" -ge $((tour_done_at + ${LUMA_DEMO_SECONDS:-0})) ]; then
+    break
+  fi
+  if [ "$HEADLESS" -eq 1 ] && [ "$now" -ge "$deadline" ]; then
+    say "the tour did not complete in time; see the logs below"
+    break
+  fi
+  if ! kill -0 "$SERVICE_PID" 2>/dev/null; then
+    say "the service stopped unexpectedly; see $DEMO_HOME/lumalink.out"
+    break
+  fi
 done
 
-control() {
-  exec 3<>"/dev/tcp/127.0.0.1/$CONTROL_PORT" && printf '%s\n' "$1" >&3 && timeout 1 cat <&3 || true
-  exec 3>&- || true
-}
-echo "== starting the player"
-"$BUILD_DIR/lumaview/lumaview" &
-PIDS+=($!)
-sleep 8
-
-echo "== the server asks for the environment, download and screenshot reports"
-control "push 278 9 demo-env"
-control "push 278 17 demo-downloads"
-control "push 278 13 demo-screen"
-sleep 6
-control "screenshot $DEMO_HOME/screenshot.png"
-
-echo "== status file:"
-cat "$DATA/data/status.json"
-echo
-echo "== stored content:"
-ls -l "$DATA/data" "$DATA/data/tpl" "$DATA/data/zone" "$DATA/data/mtl"
-echo "== privileged commands the service ran (stand-ins only):"
-cat "$LUMA_SHIM_LOG" 2>/dev/null || echo "(none)"
-echo "== service log:"
-cat "$DATA"/logs/lumalink.*.log
-echo "== player log:"
-cat "$DATA"/logs/lumaview.*.log 2>/dev/null || echo "(none)"
-echo "== play records waiting for or sent to the service:"
-cat "$DATA/data/storageMsg.txt" 2>/dev/null || echo "(all delivered)"
-echo "== screenshot of the terminal: $DEMO_HOME/screenshot.png"
-echo "== simulator log (last 30 lines):"
-tail -n 30 "$DEMO_HOME/simulator.log"
-echo "== answer of the service to a local STATUS request:"
-printf 'POST /notify?cmd=STATUS&param=&timestamp=0&signature=x HTTP/1.1\r\nHost: localhost\r\n\r\n' |
-  timeout 3 bash -c 'exec 3<>/dev/tcp/127.0.0.1/12222; cat >&3; timeout 1 cat <&3' || true
-echo
-sleep "${LUMA_DEMO_SECONDS:-20}"
-echo "== demo finished"
+echo "== screenshots: $SHOTS"
+ls "$SHOTS" | sed 's/^/   /'
+echo "== logs: $DATA/logs (service and player), $DEMO_HOME/simulator.log"
+echo "== privileged commands the service ran (stand-ins only): $(wc -l <"$LUMA_SHIM_LOG" 2>/dev/null || echo 0), in $LUMA_SHIM_LOG"
