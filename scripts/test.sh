@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test; then the same tests
 # built with AddressSanitizer and UndefinedBehaviorSanitizer.
-# LUMA_SKIP_SANITIZERS=1 skips the second pass.
+# LUMA_SKIP_SANITIZERS=1 skips the second pass. Tests run LUMA_TEST_JOBS at a
+# time (default 2); those that share a fixed local port carry a CTest resource
+# lock, so they never overlap.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 install_packages
@@ -15,7 +17,8 @@ fi
 
 configure_and_build "$BUILD_DIR"
 export QT_QPA_PLATFORM=offscreen
-(cd "$BUILD_DIR" && ctest --output-on-failure)
+TEST_JOBS="${LUMA_TEST_JOBS:-2}"
+(cd "$BUILD_DIR" && ctest --output-on-failure -j "$TEST_JOBS")
 
 if [ "${LUMA_SKIP_SANITIZERS:-0}" != "1" ]; then
   echo "== sanitizer pass (AddressSanitizer + UndefinedBehaviorSanitizer)"
@@ -23,5 +26,5 @@ if [ "${LUMA_SKIP_SANITIZERS:-0}" != "1" ]; then
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
   export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-  (cd "$ROOT/build-asan" && ctest --output-on-failure)
+  (cd "$ROOT/build-asan" && ctest --output-on-failure -j "$TEST_JOBS")
 fi

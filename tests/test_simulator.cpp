@@ -518,11 +518,11 @@ void TestSimulator::configurationNamesServers()
     QCOMPARE(srv.attribute("port"), port);
     QCOMPARE(srv.firstChildElement("ip").text(), ip);
     QCOMPARE(srv.firstChildElement("port").text(), port);
-    QCOMPARE(srv.firstChildElement("RTDA").attribute("HttpServer"), QString("127.0.0.1"));
+    QCOMPARE(srv.firstChildElement("RTDA").attribute("HttpServer"), ip);
     QCOMPARE(srv.firstChildElement("RTDA").attribute("HttpPort"), http); // weather is served there
     for (const QString tag : {"HTTP", "LOG"}) {
         const QDomElement e = srv.firstChildElement(tag);
-        QCOMPARE(e.firstChildElement("serverip").text(), QString("127.0.0.1"));
+        QCOMPARE(e.firstChildElement("serverip").text(), ip); // downloads and uploads go there
         QCOMPARE(e.firstChildElement("serverport").text(), http);
     }
 

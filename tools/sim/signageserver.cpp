@@ -179,12 +179,14 @@ QByteArray SignageServer::configXml() const
     w.writeTextElement(QStringLiteral("ip"), advertisedIp());
     w.writeTextElement(QStringLiteral("port"), QString::number(advertisedPort()));
     // The terminal's weather zones ask the RTDA server, which is our HTTP server.
+    // It is announced at the session's address, so a terminal on another
+    // machine (--advertise) downloads and posts there too.
     w.writeEmptyElement(QStringLiteral("RTDA"));
-    w.writeAttribute(QStringLiteral("HttpServer"), QStringLiteral("127.0.0.1"));
+    w.writeAttribute(QStringLiteral("HttpServer"), advertisedIp());
     w.writeAttribute(QStringLiteral("HttpPort"), http);
     for (const QString &tag : {QStringLiteral("HTTP"), QStringLiteral("LOG")}) {
         w.writeStartElement(tag);
-        w.writeTextElement(QStringLiteral("serverip"), QStringLiteral("127.0.0.1"));
+        w.writeTextElement(QStringLiteral("serverip"), advertisedIp());
         w.writeTextElement(QStringLiteral("serverport"), http);
         w.writeEndElement();
     }
