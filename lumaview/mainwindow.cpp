@@ -39,9 +39,13 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     setWindowState(Qt::WindowFullScreen);
     setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
-    showFullScreen();
-    if (QScreen *screen = QGuiApplication::primaryScreen())
+    // Without a window manager (a kiosk started straight into X) nothing
+    // honours the full-screen state: the window takes the screen itself.
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
         m_screenSize = screen->size();
+        setGeometry(screen->geometry());
+    }
+    showFullScreen();
     ui->statusBox->move(m_screenSize.width() - ui->statusBox->width() - 50,
         m_screenSize.height() - ui->statusBox->height() - 50);
     ui->labelBackground->hide();
@@ -75,7 +79,7 @@ MainWindow::~MainWindow()
         m_scheduler->wait();
         delete m_scheduler;
     }
-    deleteZones();
+    deleteZones(); // their last plays go into the message file for the next start
     delete m_playLog;
     delete ui;
 }
@@ -138,6 +142,9 @@ void MainWindow::on_labelBackground_clicked()
 
 void MainWindow::deleteZones()
 {
+    // A play cut here counts as a play cut anywhere else.
+    for (MediaForm *zone : qAsConst(m_allZones))
+        zone->saveLastPlayDetail();
     for (MediaForm *zone : qAsConst(m_allZones))
         delete zone;
     m_allZones.clear();
@@ -184,11 +191,8 @@ void MainWindow::sltLoadTemplate(QVariant variant)
     const auto content = variant.value<CONVERTXMLDATA::TP_CONTENT>();
     if (content.name == m_currentTemplate)
         return;
-    if (!m_currentTemplate.isEmpty()) {
-        for (MediaForm *zone : qAsConst(m_allZones))
-            zone->saveLastPlayDetail();
+    if (!m_currentTemplate.isEmpty())
         deleteZones();
-    }
     m_currentTemplate = content.name;
     ui->statusBox->hide();
 

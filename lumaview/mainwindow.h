@@ -60,6 +60,7 @@ public slots:
 
 private:
     void handleCommand(const QString &cmd, const QString &param);
+    // Records the plays each zone cut short, then deletes every zone.
     void deleteZones();
     void parkPointer();
 

@@ -80,10 +80,11 @@ void SendThread::checkMessageFile()
 {
     try {
         if (QFile::exists(m_workPath)) {
-            // An earlier pass did not finish (the program ended or crashed on
-            // the way): deliver what it had not handled yet.
-            deliverWorkFile(readProgress());
-            return;
+            // An earlier pass did not finish (the service was away, or the
+            // program ended on the way): deliver what it had not handled yet,
+            // before anything newer.
+            if (!deliverWorkFile(readProgress()))
+                return;
         }
         // A pass that ended between removing the work file and its progress.
         QFile::remove(progressFilePath());
@@ -112,7 +113,11 @@ bool SendThread::deliverWorkFile(qint64 from)
     while (pos < bytes.size()) {
         const int newline = bytes.indexOf('\n', pos);
         const int end = newline < 0 ? bytes.size() : newline + 1;
-        processReadMessage(bytes.mid(pos, end - pos));
+        // The service is away or cannot keep statements now: the pass ends
+        // here and the next one starts again at this line, instead of trying
+        // every line waiting behind it.
+        if (!processReadMessage(bytes.mid(pos, end - pos)))
+            return false;
         pos = end;
         writeProgress(pos);
         if (m_stop && pos < bytes.size())
@@ -144,7 +149,7 @@ void SendThread::writeProgress(qint64 position) const
     file.close();
 }
 
-void SendThread::processReadMessage(const QByteArray &line)
+bool SendThread::processReadMessage(const QByteArray &line)
 {
     QByteArray bytes = line;
     const int nul = bytes.indexOf('\0');
@@ -153,28 +158,24 @@ void SendThread::processReadMessage(const QByteArray &line)
     const QString text = QString::fromUtf8(bytes);
     const int bar = text.indexOf(QLatin1Char('|'));
     if (bar <= 0)
-        return; // empty line, or no type
+        return true; // empty line, or no type: dropped
     const QString type = text.left(bar);
     QString content = text.mid(bar + 1);
-    // The line end is not part of the statement; a re-queued statement gets
-    // exactly one line end again.
+    // The line end is not part of the statement.
     while (content.endsWith(QLatin1Char('\n')) || content.endsWith(QLatin1Char('\r')))
         content.chop(1);
     if (content.isEmpty())
-        return;
-    notifyService(type, content);
+        return true;
+    const QString reply = notifyService(type, content);
+    // Only {"code":0} means the service kept an "SQL" statement: no answer, a
+    // refusal (queue full, statement not stored) or a garbled answer leaves it
+    // waiting. Other commands are not retried.
+    return type != QLatin1String("SQL") || NotifyProtocol::isAccepted(reply);
 }
 
 QString SendThread::notifyService(const QString &cmd, const QString &param)
 {
-    const QString url = NotifyProtocol::buildUrl(SERVICE_PORT, cmd, param);
-    const QString reply = post(url, QString(), QByteArray());
-    // Only {"code":0} means the service kept the statement: no answer, a
-    // refusal (queue full, statement not stored) or a garbled answer leaves it
-    // in the message file for the next pass.
-    if (cmd == QLatin1String("SQL") && !NotifyProtocol::isAccepted(reply) && m_playLog)
-        m_playLog->writeMessage(QStringLiteral("SQL"), param);
-    return reply;
+    return post(NotifyProtocol::buildUrl(SERVICE_PORT, cmd, param), QString(), QByteArray());
 }
 
 QString SendThread::post(const QString &url, const QString &contentType, const QByteArray &body)

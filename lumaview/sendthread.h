@@ -14,13 +14,15 @@ class QNetworkAccessManager;
 
 // Delivers the play log to the service: every 6 seconds it takes the message
 // file over (renamed to data/storageMsg.temp, the work file) and sends each
-// line as the local command "SQL" to port 12222. A statement the service does
-// not answer with {"code":0} goes back into the message file for the next pass.
+// line as the local command "SQL" to port 12222.
 //
 // No line is lost and none is sent twice by a pass: after each line the
-// position reached is recorded next to the work file, so a work file left by a
-// crash or by stop() is resumed where it stopped at the next pass, before a
-// new message file is taken over.
+// position reached is recorded next to the work file. A statement the service
+// does not take (no answer, or anything but {"code":0}) ends the pass: it and
+// the lines behind it stay in the work file, and the next pass resumes there,
+// before a new message file is taken over. So while the service is away a
+// pass costs one attempt, however many lines wait. A work file left by a crash
+// or by stop() is resumed the same way.
 class SendThread : public QThread
 {
     Q_OBJECT
@@ -36,9 +38,10 @@ public:
     // One delivery pass (normally run by the thread).
     void checkMessageFile();
     // Sends one stored line "TYPE|content" (with or without its line end).
-    void processReadMessage(const QByteArray &line);
-    // Returns the reply body; empty when the service did not answer. An "SQL"
-    // the service did not accept goes back into the message file.
+    // False when it is an "SQL" statement the service did not take; a line
+    // without a type or content is dropped (true).
+    bool processReadMessage(const QByteArray &line);
+    // Returns the reply body; empty when the service did not answer.
     QString notifyService(const QString &cmd, const QString &param);
     // POST with a 5 s limit; the body of a successful reply, otherwise empty.
     QString post(const QString &url, const QString &contentType, const QByteArray &body);

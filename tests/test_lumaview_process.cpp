@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -27,6 +28,7 @@ private slots:
     void cleanup() { m_service.reset(); }
     void playsReportsAndLeavesOnExit();
     void secondInstanceLeavesAtOnce();
+    void windowFillsBareScreen();
 
 private:
     static void writeContent(const QString &root);
@@ -179,7 +181,13 @@ QSet<QString> TestLumaviewProcess::pendingInserts(const QString &root)
     // counted, and every line seen is one the service has not received.
     QSet<QString> pending;
     for (const char *name : {"/data/storageMsg.temp", "/data/storageMsg.txt"}) {
-        const QString text = QString::fromUtf8(readFile(root + QLatin1String(name)));
+        QByteArray bytes = readFile(root + QLatin1String(name));
+        // The work file's lines before its recorded position were delivered.
+        const qint64 delivered
+            = readFile(root + QLatin1String(name) + QLatin1String(".pos")).toLongLong();
+        if (delivered > 0 && delivered <= bytes.size())
+            bytes.remove(0, int(delivered));
+        const QString text = QString::fromUtf8(bytes);
         for (QString line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
             if (line.startsWith(QLatin1String("SQL|INSERT INTO play_detail")))
                 pending.insert(line.mid(4));
@@ -302,6 +310,75 @@ void TestLumaviewProcess::secondInstanceLeavesAtOnce()
                 .endsWith("{\"code\":0}"));
     QVERIFY(first.waitForFinished(10000));
     QCOMPARE(first.exitCode(), 0);
+}
+
+void TestLumaviewProcess::windowFillsBareScreen()
+{
+    // A kiosk started straight into X: an X server and no window manager.
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString xwininfo = QStandardPaths::findExecutable(QStringLiteral("xwininfo"));
+    if (xvfb.isEmpty() || xwininfo.isEmpty())
+        QSKIP("needs Xvfb and xwininfo");
+    if (!portFree(PLAYER_PORT))
+        QFAIL("port 12223 must be free for this test");
+    int number = 140;
+    while (number < 200
+        && (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number))
+            || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))))
+        ++number;
+    const QString display = QStringLiteral(":%1").arg(number);
+    TestEnv env;
+    QVERIFY(env.isValid());
+    QDir().mkpath(env.dataRoot() + QStringLiteral("/logs"));
+    // Not authorized: the status panel stays, nothing plays.
+    QVERIFY(writeFile(env.dataRoot() + QStringLiteral("/data/status.json"),
+        R"({"status":5,"terminalId":"T0001"})"));
+
+    QProcess server;
+    server.setProcessEnvironment(env.processEnvironment());
+    server.start(xvfb,
+        {display, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x720x24"),
+            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QVERIFY(server.waitForStarted(5000));
+    auto serverGuard = qScopeGuard([&] { stopProcess(server); });
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)), 10000);
+
+    QProcessEnvironment playerEnv = env.processEnvironment();
+    playerEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    playerEnv.insert(QStringLiteral("DISPLAY"), display);
+    QProcess player;
+    player.setProcessEnvironment(playerEnv);
+    player.setProcessChannelMode(QProcess::MergedChannels);
+    player.start(QStringLiteral(LUMAVIEW_BIN), QStringList());
+    QVERIFY(player.waitForStarted(5000));
+    auto playerGuard = qScopeGuard([&] { stop(player); });
+    QVERIFY(waitListening(player));
+
+    // The window covers the screen, so the panel in its bottom-right corner
+    // is on screen too.
+    const QRegularExpression mainWindow(
+        QStringLiteral("\"MainWindow\".*\\s(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)"));
+    QString geometry;
+    const auto windowGeometry = [&] {
+        QProcess info;
+        info.setProcessEnvironment(env.processEnvironment());
+        info.start(xwininfo,
+            {QStringLiteral("-display"), display, QStringLiteral("-root"),
+                QStringLiteral("-tree")});
+        info.waitForFinished(5000);
+        const QRegularExpressionMatch m
+            = mainWindow.match(QString::fromUtf8(info.readAllStandardOutput()));
+        geometry = m.hasMatch()
+            ? QStringLiteral("%1x%2+%3+%4")
+                  .arg(m.captured(1), m.captured(2), m.captured(3), m.captured(4))
+            : QString();
+        return geometry;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(windowGeometry(), QStringLiteral("1280x720+0+0"), 10000);
+    QVERIFY(localRequest(PLAYER_PORT, "POST /notify?cmd=EXIT&param= HTTP/1.1\r\n\r\n")
+                .endsWith("{\"code\":0}"));
+    QVERIFY(player.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestLumaviewProcess)

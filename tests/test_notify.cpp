@@ -6,7 +6,6 @@
 #include "testenv.h"
 
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QtTest>
@@ -136,27 +135,6 @@ void TestNotify::loopbackPeers()
     QCOMPARE(NotifyListener::isLoopbackPeer(QHostAddress(address)), loopback);
 }
 
-namespace {
-QByteArray exchange(quint16 port, const QByteArray &request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(3000))
-        return QByteArray();
-    socket.write(request);
-    QByteArray answer;
-    QElapsedTimer timer;
-    timer.start();
-    while (!answer.contains("}") && timer.elapsed() < 3000) {
-        // The listener lives on this thread: let it run while we wait.
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        socket.waitForReadyRead(20);
-        answer += socket.readAll();
-    }
-    return answer;
-}
-} // namespace
-
 void TestNotify::listenerAnswersAndDispatches()
 {
     TestEnv env;
@@ -166,19 +144,19 @@ void TestNotify::listenerAnswersAndDispatches()
     listener.setHandler(
         [&](const QString &cmd, const QString &param) { seen << cmd + "|" + param; });
 
-    QByteArray answer = exchange(
+    QByteArray answer = localRequest(
         listener.serverPort(), "POST /notify?cmd=VOLUME&param= 0.8 &timestamp=1 HTTP/1.1\r\n\r\n");
     QVERIFY(answer.startsWith("HTTP/1.1 200\r\n"));
     QVERIFY(answer.endsWith("{\"code\":0}"));
     QCOMPARE(seen, QStringList {"VOLUME|0.8"});
 
-    answer = exchange(listener.serverPort(), "POST /notify HTTP/1.1\r\n\r\n");
+    answer = localRequest(listener.serverPort(), "POST /notify HTTP/1.1\r\n\r\n");
     QVERIFY(answer.startsWith("HTTP/1.1 400\r\n"));
     QVERIFY(answer.endsWith("{\"code\":400}"));
     QCOMPARE(seen.size(), 1);
 
     // A NUL ends the request text.
-    answer = exchange(
+    answer = localRequest(
         listener.serverPort(), QByteArray("GET /n?cmd=RELOAD HTTP/1.1\r\n\0garbage", 36));
     QVERIFY(answer.startsWith("HTTP/1.1 200\r\n"));
     QCOMPARE(seen.last(), QString("RELOAD|"));
@@ -199,13 +177,13 @@ void TestNotify::refusedCommandIsAnsweredAsFailure()
     int code = 200;
     listener.setAnsweringHandler([&](const QString &, const QString &) { return code; });
     const QByteArray request = "POST /notify?cmd=SQL&param=x HTTP/1.1\r\n\r\n";
-    QByteArray answer = exchange(listener.serverPort(), request);
+    QByteArray answer = localRequest(listener.serverPort(), request);
     QVERIFY(answer.endsWith("{\"code\":0}"));
     QVERIFY(NotifyProtocol::isAccepted(QString::fromUtf8(answer.mid(answer.indexOf('{')))));
 
     // The statement could not be kept: the sender must know.
     code = 503;
-    answer = exchange(listener.serverPort(), request);
+    answer = localRequest(listener.serverPort(), request);
     QVERIFY2(answer.startsWith("HTTP/1.1 400\r\n"), answer.constData());
     QVERIFY(answer.endsWith("{\"code\":400}"));
     QVERIFY(!NotifyProtocol::isAccepted(QString::fromUtf8(answer.mid(answer.indexOf('{')))));

@@ -1,12 +1,13 @@
+#include "clock.h"
 #include "mainwindow.h"
 #include "mediaform.h"
+#include "playlogutil.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPointer>
-#include <QTcpSocket>
 #include <QtTest>
 
 using namespace CONVERTXMLDATA;
@@ -27,12 +28,12 @@ private slots:
     void sameTemplateKeepsZonesButTakesContents();
     void everyZoneGoesAtTheNextTemplate();
     void volumeCommandReachesZones();
+    void exitRecordsCutPlays();
 
 private:
     static TP_AREA area(const QString &title, QRect rect, int z);
     static TP_CONTENT content(const QString &name, QSize design, const QList<TP_AREA> &areas);
     QString label(const char *name) const;
-    QByteArray command(const QByteArray &request);
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<MainWindow> m_window;
@@ -81,23 +82,6 @@ QString TestPlayerWindow::label(const char *name) const
     return m_window->findChild<QLabel *>(name)->text();
 }
 
-QByteArray TestPlayerWindow::command(const QByteArray &request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, 12223);
-    if (!socket.waitForConnected(2000))
-        return QByteArray();
-    socket.write(request);
-    QByteArray answer;
-    for (int i = 0; i < 100 && !answer.endsWith("}"); ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        socket.waitForReadyRead(20);
-        answer += socket.readAll();
-    }
-    QCoreApplication::processEvents();
-    return answer;
-}
-
 void TestPlayerWindow::statusPanel_data()
 {
     QTest::addColumn<int>("status");
@@ -134,6 +118,9 @@ void TestPlayerWindow::statusPanel()
     const QGroupBox *box = m_window->findChild<QGroupBox *>("statusBox");
     QCOMPARE(box->geometry().bottomRight() + QPoint(51, 51),
         QPoint(m_window->screenSize().width(), m_window->screenSize().height()));
+    // The window covers the screen, so the panel is on it.
+    QCOMPARE(m_window->geometry().size(), m_window->screenSize());
+    QVERIFY(box->isVisible());
     for (QLabel *l : m_window->findChildren<QLabel *>())
         QVERIFY(!l->text().contains("never shown"));
 }
@@ -256,13 +243,46 @@ void TestPlayerWindow::volumeCommandReachesZones()
     QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
     m_window->sltLoadTemplate(QVariant::fromValue(content("t.xml", m_window->screenSize(),
         {area("a", QRect(0, 0, 50, 50), 0), area("b", QRect(60, 0, 50, 50), 0)})));
-    const QByteArray answer = command("POST /notify?cmd=VOLUME&param= 0.8 HTTP/1.1\r\n\r\n");
+    const QByteArray answer
+        = localRequest(12223, "POST /notify?cmd=VOLUME&param= 0.8 HTTP/1.1\r\n\r\n");
     QVERIFY(answer.startsWith("HTTP/1.1 200"));
     QTRY_COMPARE(m_window->zonesByName().value("a")->volume(), 0.8);
     QCOMPARE(m_window->zonesByName().value("b")->volume(), 0.8);
     // Lower case is no command.
-    command("POST /notify?cmd=volume&param=0.1 HTTP/1.1\r\n\r\n");
+    localRequest(12223, "POST /notify?cmd=volume&param=0.1 HTTP/1.1\r\n\r\n");
     QCOMPARE(m_window->zonesByName().value("a")->volume(), 0.8);
+}
+
+void TestPlayerWindow::exitRecordsCutPlays()
+{
+    QImage image(32, 32, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QVERIFY(image.save(m_env->dataRoot() + "/data/mtl/x.png"));
+    Clock::setFixedMs(QDateTime(QDate(2024, 3, 15), QTime(12, 0, 0)).toMSecsSinceEpoch());
+    auto resetClock = qScopeGuard([] { Clock::reset(); });
+    m_window = std::make_unique<MainWindow>();
+    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    m_window->sltLoadTemplate(QVariant::fromValue(
+        content("t.xml", m_window->screenSize(), {area("main", QRect(0, 0, 100, 100), 0)})));
+    ZONE_MTL mtl;
+    mtl.name = "x.png";
+    mtl.type = "pic";
+    mtl.kind = CONVERTXMLDATA::MtlKind::Picture;
+    mtl.len = 5;
+    mtl.etimes = 3; // one slot of 15 s
+    TP_ZONE_CTRL controls;
+    controls.zones = {ZONE_CTRL {"main", {mtl}}};
+    m_window->sltTemplateZoneCtrl(QVariant::fromValue(controls), 0);
+    m_window->zonesByName().value("main")->checkPlayZoneMtls();
+
+    // EXIT 12.5 s into the slot: two plays of 5 s were under way, as when the
+    // template changes.
+    Clock::advanceMs(12500);
+    m_window->exitApp();
+    QVERIFY(m_window->allZones().isEmpty());
+    const QString log = QString::fromUtf8(readFile(m_window->playLog()->messageFilePath()));
+    QVERIFY2(
+        log.contains("VALUES('x.png', '2024-03-15 12:00:02', 0, 2, 5, 'pic')"), qPrintable(log));
 }
 
 QTEST_MAIN(TestPlayerWindow)

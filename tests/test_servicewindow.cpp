@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTcpSocket>
 #include <QtTest>
 
 // The window starts the real session thread, so every address given to it is
@@ -140,15 +139,10 @@ void TestServiceWindow::sqlCommandIsStoredDecoded()
     MainWindow window;
     QVERIFY(window.statThread());
     // The listener runs on this thread: wait for the answer with the event loop.
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, 12222);
-    QVERIFY(socket.waitForConnected(2000));
-    socket.write(
+    const QByteArray answer = localRequest(12222,
         "POST /notify?cmd=SQL&param=INSERT%20INTO%20play_detail(name,%20play_time,%20play_type,"
         "%20times,%20duration,%20mtl_type)%20VALUES('a%26b',%20'2024-01-02%2003:04:05',%200,%201,"
         "%205,%20'pic')&timestamp=1 HTTP/1.1\r\n\r\n");
-    QByteArray answer;
-    QTRY_VERIFY((answer += socket.readAll()).endsWith("}"));
     QVERIFY2(answer.startsWith("HTTP/1.1 200\r\n"), answer.constData());
     QVERIFY(answer.endsWith("{\"code\":0}"));
 

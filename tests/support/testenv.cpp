@@ -1,5 +1,6 @@
 #include "testenv.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -96,9 +97,12 @@ QByteArray localRequest(quint16 port, const QByteArray &bytes, int timeoutMs)
     QElapsedTimer timer;
     timer.start();
     while (!answer.endsWith("}") && timer.elapsed() < timeoutMs) {
-        socket.waitForReadyRead(100);
+        // The listener may live on this thread: let it run while we wait.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        socket.waitForReadyRead(20);
         answer += socket.readAll();
     }
+    QCoreApplication::processEvents(); // what the request started on this thread
     return answer;
 }
 

@@ -47,7 +47,8 @@ private:
 };
 
 QByteArray readFile(const QString &path);
-// Sends raw bytes to a local port and collects the answer until its JSON body ends.
+// Sends raw bytes to a local port and collects the answer until its JSON body
+// ends, running this thread's events meanwhile (the listener may live here).
 QByteArray localRequest(quint16 port, const QByteArray &bytes, int timeoutMs = 5000);
 // Ends a process the test started: terminate, then kill.
 void stopProcess(QProcess &process);
