@@ -59,7 +59,7 @@ CommandResult ProcessRunner::run(const QString &program, const QStringList &args
 }
 
 CommandResult ProcessRunner::runWatched(const QString &program, const QStringList &args,
-    const std::function<void()> &whileRunning, int pollMs)
+    const std::function<bool()> &whileRunning, int pollMs)
 {
     CommandResult result;
     QProcess process;
@@ -71,8 +71,11 @@ CommandResult ProcessRunner::runWatched(const QString &program, const QStringLis
     while (!process.waitForFinished(pollMs)) {
         if (process.state() == QProcess::NotRunning)
             break;
-        if (whileRunning)
-            whileRunning();
+        if (whileRunning && !whileRunning()) {
+            process.kill();
+            process.waitForFinished(1000);
+            return result;
+        }
     }
     result.finished = true;
     result.output = process.readAllStandardOutput();

@@ -31,9 +31,10 @@ public:
         = 0;
 
     // Like run() without input or time limit, calling whileRunning about every
-    // pollMs until the program ends (to follow a file it writes).
+    // pollMs until the program ends (to follow a file it writes). When
+    // whileRunning returns false the program is killed (finished stays false).
     virtual CommandResult runWatched(const QString &program, const QStringList &args,
-        const std::function<void()> &whileRunning, int pollMs = 20)
+        const std::function<bool()> &whileRunning, int pollMs = 20)
     {
         Q_UNUSED(whileRunning);
         Q_UNUSED(pollMs);
@@ -58,6 +59,6 @@ public:
     CommandResult run(const QString &program, const QStringList &args, const QByteArray &input,
         int startMs, int finishMs) override;
     CommandResult runWatched(const QString &program, const QStringList &args,
-        const std::function<void()> &whileRunning, int pollMs) override;
+        const std::function<bool()> &whileRunning, int pollMs) override;
     bool startDetached(const QString &program, const QStringList &args) override;
 };

@@ -51,9 +51,12 @@ ContentWalk::Move ContentWalk::onSchedule(const QByteArray &frame)
     dropUnsafeIds(m_zoneIds, "zone");
     if (!m_tplIds.isEmpty())
         return Move {REQ_TPL};
+    // Nothing to fetch: the schedule is switched in as it is, even an empty one
+    // (an operator clearing the terminal).
     Move move {WAITING};
     move.contentReady = true;
     move.idleWait = true;
+    move.walkDone = true;
     return move;
 }
 

@@ -24,7 +24,7 @@ public:
         int step = WAITING;
         bool contentReady = false; // nothing to fetch: the content is complete
         bool idleWait = false; // wait for the server before acting again
-        bool walkDone = false; // the last zone is stored: files may complete at once
+        bool walkDone = false; // nothing more to collect: files may complete at once
         bool retryLater = false; // not stored (disk full): ask again after the retry period
     };
 

@@ -6,7 +6,9 @@
 DownloadThread::DownloadThread(QObject *parent)
     : QThread(parent)
 {
-    m_download = [](const QString &url) { return HttpClient::downloadFile(url); };
+    m_download = [this](const QString &url) {
+        return HttpClient::downloadFile(url, [this] { return cancelRequested(); });
+    };
 }
 
 DownloadThread::~DownloadThread()
@@ -18,6 +20,21 @@ DownloadThread::~DownloadThread()
 void DownloadThread::setDownloader(std::function<bool(const QString &)> downloader)
 {
     m_download = std::move(downloader);
+}
+
+void DownloadThread::setRetryPauses(int firstMs, int lastMs)
+{
+    QMutexLocker lock(&m_mutex);
+    m_firstPauseMs = firstMs;
+    m_lastPauseMs = lastMs;
+}
+
+int DownloadThread::retryPauseMs(int failures, int firstMs, int lastMs)
+{
+    qint64 pause = firstMs;
+    for (int i = 1; i < failures && pause < lastMs; ++i)
+        pause *= 2;
+    return static_cast<int>(qMin<qint64>(pause, lastMs));
 }
 
 void DownloadThread::newDownload(const QString &url)
@@ -37,6 +54,26 @@ void DownloadThread::stop()
 {
     QMutexLocker lock(&m_mutex);
     m_stop = true;
+    m_cancel = true;
+    m_wake.wakeAll();
+}
+
+void DownloadThread::cancelAll()
+{
+    QMutexLocker lock(&m_mutex);
+    m_queue.clear();
+    ++m_generation;
+    m_cancel = true;
+    m_failures = 0;
+    m_retryAt = QDeadlineTimer();
+    m_wake.wakeAll();
+}
+
+void DownloadThread::retryNow()
+{
+    QMutexLocker lock(&m_mutex);
+    m_failures = 0;
+    m_retryAt = QDeadlineTimer();
     m_wake.wakeAll();
 }
 
@@ -48,7 +85,13 @@ void DownloadThread::run()
             m_wake.wait(&m_mutex);
             continue;
         }
+        if (!m_retryAt.hasExpired()) {
+            m_wake.wait(&m_mutex, m_retryAt);
+            continue;
+        }
         const QString url = m_queue.first();
+        const quint64 generation = m_generation;
+        m_cancel = false;
         lock.unlock();
         // A URL that cannot name a local file is never fetched; it leaves the
         // queue so the rest of the playbill still arrives.
@@ -58,14 +101,22 @@ void DownloadThread::run()
             MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
                 QStringLiteral("Skip download without a plain file name: ") + url);
         lock.relock();
+        if (generation != m_generation)
+            continue; // handed over before a cancel: its outcome changes nothing
         if (done) {
-            if (!m_queue.isEmpty() && m_queue.first() == url)
-                m_queue.removeFirst();
+            m_queue.removeFirst();
+            m_failures = 0;
             lock.unlock();
             emit sigDownloaded(url);
             lock.relock();
-        } else if (!m_stop) {
-            m_wake.wait(&m_mutex, RETRY_PAUSE_MS);
+            continue;
         }
+        const int pause = retryPauseMs(++m_failures, m_firstPauseMs, m_lastPauseMs);
+        m_retryAt.setRemainingTime(pause);
+        lock.unlock();
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
+            QStringLiteral("Try %1 again in %2 s").arg(url).arg(pause / 1000.0));
+        emit sigRetryLater(url, pause);
+        lock.relock();
     }
 }

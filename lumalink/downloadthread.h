@@ -1,21 +1,25 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QStringList>
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <functional>
 
 // Fetches the URLs handed to it, one at a time and in order, with
 // HttpClient::downloadFile. A finished file is announced at once, so the next
-// one can follow without waiting for a poll; a failed one is tried again about
-// a second later.
+// one can follow without waiting for a poll. A failed one is tried again
+// after a pause that doubles with every failure in a row (1 s up to 5 min), so
+// a file the server cannot give is not asked for every second.
 class DownloadThread : public QThread
 {
     Q_OBJECT
 public:
-    static constexpr int RETRY_PAUSE_MS = 1000;
+    static constexpr int FIRST_RETRY_PAUSE_MS = 1000;
+    static constexpr int LAST_RETRY_PAUSE_MS = 300000;
 
     explicit DownloadThread(QObject *parent = nullptr);
     ~DownloadThread() override;
@@ -24,13 +28,28 @@ public:
     void newDownload(const QString &url);
     bool allDownloaded() const;
     void stop();
+    // Forgets every URL handed over and stops the transfer in progress; its
+    // result, whenever it comes, changes nothing. The pause starts over.
+    void cancelAll();
+    // The pause before the next attempt ends now and starts over at its first length.
+    void retryNow();
+    // For the transfer, on the download thread: the running transfer is no
+    // longer wanted.
+    bool cancelRequested() const { return m_cancel.load(); }
 
     // Replaces the transfer (tests and benchmarks); set before start().
     void setDownloader(std::function<bool(const QString &)> downloader);
+    // Shorter pauses for tests; set before start().
+    void setRetryPauses(int firstMs, int lastMs);
+    // The pause after the given number of failures in a row.
+    static int retryPauseMs(
+        int failures, int firstMs = FIRST_RETRY_PAUSE_MS, int lastMs = LAST_RETRY_PAUSE_MS);
 
 signals:
     // A URL left the queue: fetched and verified, or refused for good.
     void sigDownloaded(const QString &url);
+    // A URL failed; it is tried again after pauseMs.
+    void sigRetryLater(const QString &url, int pauseMs);
 
 protected:
     void run() override;
@@ -40,5 +59,11 @@ private:
     QWaitCondition m_wake;
     QStringList m_queue;
     bool m_stop = false;
+    quint64 m_generation = 0; // moves on with every cancelAll()
+    int m_failures = 0; // of the first URL, in a row
+    QDeadlineTimer m_retryAt; // no attempt before this (expired: none pending)
+    std::atomic<bool> m_cancel {false};
+    int m_firstPauseMs = FIRST_RETRY_PAUSE_MS;
+    int m_lastPauseMs = LAST_RETRY_PAUSE_MS;
     std::function<bool(const QString &)> m_download;
 };

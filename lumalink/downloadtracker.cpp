@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <utility>
 
 QString DownloadTracker::fileUrl(const QString &httpIp, int httpPort, const QString &entry)
 {
@@ -18,11 +19,43 @@ void DownloadTracker::restart()
 {
     downloadFiles.clear();
     doneFiles.clear();
+    // The file on its way belongs to the old batch: its completion must not
+    // mark a file of the new one as fetched.
+    if (!currentDownload.isEmpty())
+        m_abandoned = currentDownload;
+    currentDownload.clear();
+    downloadedSomething = false;
+    playbillWaiting = true;
+}
+
+bool DownloadTracker::settleAbandoned(
+    DownloadThread &thread, const QString &httpIp, int httpPort, bool collecting)
+{
+    if (m_abandoned.isEmpty())
+        return false;
+    if (!downloadFiles.isEmpty()
+        && fileUrl(httpIp, httpPort, downloadFiles.first()) == m_abandoned) {
+        // The new batch starts with that very file: let its transfer go on,
+        // without the pause of earlier failures.
+        currentDownload = std::exchange(m_abandoned, QString());
+        thread.retryNow();
+        return true;
+    }
+    // While lists and zones still come in, the new batch may yet name it.
+    if (downloadFiles.isEmpty() && collecting)
+        return false;
+    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("TCP"),
+        QStringLiteral("Stop download of the old playbill: ") + m_abandoned);
+    m_abandoned.clear();
+    thread.cancelAll();
+    return false;
 }
 
 DownloadTracker::Step DownloadTracker::step(
     DownloadThread &thread, const QString &httpIp, int httpPort, bool collecting)
 {
+    if (settleAbandoned(thread, httpIp, httpPort, collecting))
+        return Step::HandedOver;
     if (!downloadFiles.isEmpty()) {
         if (currentDownload.isEmpty()) {
             const QString url = fileUrl(httpIp, httpPort, downloadFiles.first());
@@ -46,9 +79,10 @@ DownloadTracker::Step DownloadTracker::step(
         currentDownload.clear();
         return Step::Completed;
     }
-    if (downloadedSomething && !collecting) {
+    if ((downloadedSomething || playbillWaiting) && !collecting) {
         renameDayPlaybill();
         downloadedSomething = false;
+        playbillWaiting = false;
         return Step::Switched;
     }
     return Step::Idle;

@@ -17,7 +17,9 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 
 namespace {
 std::atomic<int> s_downloadTimeoutSec {60};
@@ -167,7 +169,19 @@ void HttpClient::setDownloadTimeoutSec(int seconds)
     s_downloadTimeoutSec = seconds;
 }
 
-bool HttpClient::downloadFile(const QString &url)
+bool HttpClient::companionUsable(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray digest = file.read(32);
+    if (digest.size() < 32)
+        return false;
+    return std::all_of(digest.cbegin(), digest.cend(),
+        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+bool HttpClient::downloadFile(const QString &url, const std::function<bool()> &cancelled)
 {
     const QString name = localFileName(url);
     const QString module = QStringLiteral("DownloadFile");
@@ -184,20 +198,37 @@ bool HttpClient::downloadFile(const QString &url)
         QFile::remove(target + QStringLiteral(".tmp"));
 
     auto runner = CommandRunner::instance();
+    const auto wanted = [&cancelled] { return !cancelled || !cancelled(); };
     const QString timeout = QString::number(s_downloadTimeoutSec.load());
-    if (!QFile::exists(target + QStringLiteral(".md5"))) {
-        runner->run(QStringLiteral("wget"),
-            {QStringLiteral("-nv"), QStringLiteral("-T"), timeout, QStringLiteral("-O"),
-                target + QStringLiteral(".md5"), QStringLiteral("--no-check-certificate"),
-                url + QStringLiteral(".md5")},
-            QByteArray(), 30000, -1);
+    const QString companion = target + QStringLiteral(".md5");
+    // A companion that an earlier failure left empty (a 404), or that holds no
+    // digest, is fetched again; one still unusable is not kept.
+    if (!companionUsable(companion)) {
+        runner->runWatched(QStringLiteral("wget"),
+            {QStringLiteral("-nv"), QStringLiteral("-T"), timeout, QStringLiteral("-O"), companion,
+                QStringLiteral("--no-check-certificate"), url + QStringLiteral(".md5")},
+            wanted);
+        if (!companionUsable(companion))
+            QFile::remove(companion);
     }
+    if (!wanted())
+        return false;
     GrowingFileHash growing(target + QStringLiteral(".tmp"));
     const CommandResult result = runner->runWatched(QStringLiteral("wget"),
         {QStringLiteral("-nv"), QStringLiteral("-t"), QStringLiteral("10"), QStringLiteral("-T"),
             timeout, QStringLiteral("-O"), target + QStringLiteral(".tmp"),
             QStringLiteral("--no-check-certificate"), url},
-        [&growing] { growing.catchUp(); });
+        [&growing, &wanted] {
+            growing.catchUp();
+            return wanted();
+        });
+    if (!wanted()) {
+        // Stopped because the file is no longer wanted: not a failure of the server.
+        QFile::remove(target + QStringLiteral(".tmp"));
+        MiscFunc::writeLog(
+            QStringLiteral("INFO"), module, QStringLiteral("Download cancelled: ") + name);
+        return false;
+    }
     if (!result.started || !result.finished || result.exitCode != 0) {
         MiscFunc::writeLog(
             QStringLiteral("WARN"), module, QStringLiteral("Download file failed: ") + name);

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 // Every HTTP exchange of the service apart from the server session. All calls
 // block their calling thread (which must be able to run an event loop) until
 // the exchange ends or a limit passes.
@@ -23,8 +25,12 @@ public:
     static bool succeedPostResult(const QString &reply);
 
     // Fetches url into data/mtl with wget (and its ".md5" companion) and keeps it
-    // only when its name contains the lower-case MD5 of its content.
-    static bool downloadFile(const QString &url);
+    // only when its name contains the lower-case MD5 of its content. When
+    // cancelled() turns true the transfer is stopped and false returned.
+    static bool downloadFile(
+        const QString &url, const std::function<bool()> &cancelled = std::function<bool()>());
+    // The companion holds the file's digest: at least 32 hexadecimal digits.
+    static bool companionUsable(const QString &path);
     // The local name a URL would get; empty when it cannot be a file name in
     // data/mtl (empty, ".", "..", a backslash).
     static QString localFileName(const QString &url);

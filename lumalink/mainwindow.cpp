@@ -66,8 +66,8 @@ MainWindow::~MainWindow()
         delete m_statThread;
     }
     if (m_downloadThread) {
-        // A transfer in progress is not cut short; if it is still running the
-        // thread is left to end with the process.
+        // stop() also ends a transfer in progress; a thread that still does not
+        // end in time is left to end with the process.
         m_downloadThread->stop();
         if (m_downloadThread->wait(3000))
             delete m_downloadThread;

@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDomDocument>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -60,6 +61,8 @@ private slots:
 
     void downloadPresentFileRunsNothing();
     void downloadVerifiesMd5InName();
+    void unusableCompanionIsFetchedAgain_data();
+    void unusableCompanionIsFetchedAgain();
     void downloadRefusesUnsafeNames_data();
     void downloadRefusesUnsafeNames();
 
@@ -70,6 +73,11 @@ private slots:
 
     void handOverOneFileAtATime();
     void downloadThreadRetriesAndAnnounces();
+    void retryPausesDouble();
+    void downloadThreadPausesLongerAfterEachFailure();
+    void restartForgetsTheFileInFlight_data();
+    void restartForgetsTheFileInFlight();
+    void emptyBatchIsSwitchedIn();
 
 private:
     std::unique_ptr<TestEnv> m_env;
@@ -81,6 +89,14 @@ private:
 static QString md5(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+// The companion the server keeps next to a file: its digest in hexadecimal,
+// 16 bytes of nothing, its size as a little-endian 64-bit number.
+static QByteArray companion(const QByteArray &bytes)
+{
+    return md5(bytes).toLatin1() + QByteArray(16, '\0')
+        + MiscFunc::getLowerArray(static_cast<unsigned long long>(bytes.size()));
 }
 
 void TestDownload::init()
@@ -187,7 +203,7 @@ void TestDownload::downloadVerifiesMd5InName()
     const QByteArray good = "picture bytes";
     const QString goodName = md5(good) + ".jpg";
     m_wget->served[goodName] = good;
-    m_wget->served[goodName + ".md5"] = QByteArray(56, 'm');
+    m_wget->served[goodName + ".md5"] = companion(good);
     QVERIFY(HttpClient::downloadFile("http://h:1/data/mtl/" + goodName));
     QCOMPARE(readFile(mtl(goodName)), good);
     QVERIFY(!QFile::exists(mtl(goodName + ".tmp")));
@@ -208,17 +224,45 @@ void TestDownload::downloadVerifiesMd5InName()
     QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/" + liar));
     QVERIFY(!QFile::exists(mtl(liar)));
 
-    // A failed transfer leaves its partial file until the next attempt.
+    // A failed transfer leaves its partial file until the next attempt; the
+    // companion the server did not give is not kept, so each attempt asks again.
     QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/missing.png"));
     QVERIFY(QFile::exists(mtl("missing.png.tmp")));
+    QVERIFY(!QFile::exists(mtl("missing.png.md5")));
     m_wget->urls.clear();
     QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/missing.png"));
-    QCOMPARE(m_wget->urls.size(), 1); // the companion is not fetched twice
+    QCOMPARE(m_wget->urls,
+        (QStringList {"http://h:1/data/mtl/missing.png.md5", "http://h:1/data/mtl/missing.png"}));
 
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(log.contains("[ DownloadFile ] - [ INFO ]  Downloaded file: " + goodName + "\r\n"));
     QVERIFY(log.contains("Downloaded file: " + liar + " with wrong md5: " + md5("something else")));
     QVERIFY(log.contains("[ DownloadFile ] - [ WARN ]  Download file failed: missing.png"));
+}
+
+void TestDownload::unusableCompanionIsFetchedAgain_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<bool>("fetched");
+    const QByteArray good = companion("media bytes");
+    QTest::newRow("empty, left by a 404") << QByteArray() << true;
+    QTest::newRow("an error page") << QByteArray("<html>404 Not Found</html>") << true;
+    QTest::newRow("too short") << good.left(20) << true;
+    QTest::newRow("a digest") << good << false;
+}
+
+void TestDownload::unusableCompanionIsFetchedAgain()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(bool, fetched);
+    const QByteArray bytes = "media bytes";
+    const QString name = md5(bytes) + ".png";
+    writeFile(mtl(name + ".md5"), stored);
+    m_wget->served[name] = bytes;
+    m_wget->served[name + ".md5"] = companion(bytes);
+    QVERIFY(HttpClient::downloadFile("http://h:1/data/mtl/" + name));
+    QCOMPARE(m_wget->urls.contains("http://h:1/data/mtl/" + name + ".md5"), fetched);
+    QVERIFY(HttpClient::companionUsable(mtl(name + ".md5")));
 }
 
 void TestDownload::downloadRefusesUnsafeNames_data()
@@ -368,6 +412,7 @@ void TestDownload::handOverOneFileAtATime()
 void TestDownload::downloadThreadRetriesAndAnnounces()
 {
     DownloadThread thread;
+    thread.setRetryPauses(20, 40);
     QMutex mutex;
     QStringList attempts;
     thread.setDownloader([&](const QString &url) {
@@ -389,6 +434,198 @@ void TestDownload::downloadThreadRetriesAndAnnounces()
         (QStringList {
             "http://h/a", "http://h/a", "http://h/a", "http://h/b", "http://h/b", "http://h/b"}));
     QVERIFY(thread.allDownloaded());
+}
+
+void TestDownload::retryPausesDouble()
+{
+    QList<int> pauses;
+    for (int failures = 1; failures <= 12; ++failures)
+        pauses << DownloadThread::retryPauseMs(failures);
+    QCOMPARE(pauses,
+        (QList<int> {
+            1000, 2000, 4000, 8000, 16000, 32000, 64000, 128000, 256000, 300000, 300000, 300000}));
+}
+
+void TestDownload::downloadThreadPausesLongerAfterEachFailure()
+{
+    DownloadThread thread;
+    thread.setRetryPauses(40, 320);
+    QMutex mutex;
+    QList<qint64> attempts; // ms since the start
+    QElapsedTimer clock;
+    clock.start();
+    thread.setDownloader([&](const QString &url) {
+        QMutexLocker lock(&mutex);
+        attempts << clock.elapsed();
+        return !url.endsWith("/gone");
+    });
+    // Collected on this thread, in the order the download thread reported them.
+    QList<int> pauses;
+    QStringList done;
+    QObject receiver;
+    connect(
+        &thread, &DownloadThread::sigRetryLater, &receiver,
+        [&](const QString &, int pause) { pauses << pause; }, Qt::QueuedConnection);
+    connect(
+        &thread, &DownloadThread::sigDownloaded, &receiver,
+        [&](const QString &url) { done << url; }, Qt::QueuedConnection);
+    thread.start();
+    thread.newDownload("http://h/gone");
+    QTRY_VERIFY_WITH_TIMEOUT(pauses.size() >= 6, 10000);
+    QCOMPARE(pauses.mid(0, 6), (QList<int> {40, 80, 160, 320, 320, 320}));
+    {
+        QMutexLocker lock(&mutex);
+        // Never asked again before its pause is over.
+        for (int i = 1; i < 6; ++i)
+            QVERIFY2(attempts[i] - attempts[i - 1] >= pauses[i - 1] - 5,
+                qPrintable(
+                    QString("attempt %1 after %2 ms").arg(i).arg(attempts[i] - attempts[i - 1])));
+    }
+
+    // A new playbill: what was handed over is forgotten and the pause starts over.
+    thread.cancelAll();
+    QVERIFY(thread.allDownloaded());
+    int before = pauses.size();
+    thread.newDownload("http://h/gone");
+    QTRY_VERIFY(pauses.size() >= before + 2);
+    QCOMPARE(pauses.mid(before, 2), (QList<int> {40, 80}));
+    // retryNow ends a pause at once and starts it over too.
+    QTRY_VERIFY(pauses.last() == 320);
+    before = pauses.size();
+    thread.retryNow();
+    QTRY_VERIFY(pauses.size() > before);
+    QCOMPARE(pauses.at(before), 40);
+
+    thread.cancelAll();
+    thread.newDownload("http://h/b");
+    QTRY_COMPARE(done, QStringList {"http://h/b"});
+}
+
+namespace {
+// A transfer of "a" that stalls until it is released or cancelled; every other
+// file arrives at once.
+struct StallingTransfer
+{
+    QMutex mutex;
+    bool released = false;
+    QStringList fetched;
+    QStringList cancelled;
+
+    bool fetch(DownloadThread &thread, const QString &url)
+    {
+        const QString name = url.mid(url.lastIndexOf('/') + 1);
+        {
+            QMutexLocker lock(&mutex);
+            fetched << name;
+        }
+        if (name != "a")
+            return true;
+        while (!thread.cancelRequested()) {
+            {
+                QMutexLocker lock(&mutex);
+                if (released)
+                    return true;
+            }
+            QThread::msleep(5);
+        }
+        QMutexLocker lock(&mutex);
+        cancelled << name;
+        return false;
+    }
+    QStringList fetchedNames()
+    {
+        QMutexLocker lock(&mutex);
+        return fetched;
+    }
+    QStringList cancelledNames()
+    {
+        QMutexLocker lock(&mutex);
+        return cancelled;
+    }
+};
+
+// Hand-over steps, as the session's timer makes them, until the playbill is switched.
+bool stepUntilSwitched(DownloadTracker &tracker, DownloadThread &thread)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (tracker.step(thread, "H", 80) == DownloadTracker::Step::Switched)
+            return true;
+        QThread::msleep(5);
+    }
+    return false;
+}
+} // namespace
+
+void TestDownload::restartForgetsTheFileInFlight_data()
+{
+    QTest::addColumn<QList<QString>>("batch");
+    QTest::addColumn<QStringList>("fetched");
+    QTest::addColumn<QStringList>("cancelled");
+    QTest::newRow("other files") << QList<QString> {"data/mtl/b", "data/mtl/c"}
+                                 << QStringList {"a", "b", "c"} << QStringList {"a"};
+    QTest::newRow("same file first")
+        << QList<QString> {"data/mtl/a", "data/mtl/b"} << QStringList {"a", "b"} << QStringList {};
+    QTest::newRow("no files") << QList<QString> {} << QStringList {"a"} << QStringList {"a"};
+}
+
+void TestDownload::restartForgetsTheFileInFlight()
+{
+    QFETCH(QList<QString>, batch);
+    QFETCH(QStringList, fetched);
+    QFETCH(QStringList, cancelled);
+    const QString playbill = m_env->dataRoot() + "/data/day-play.xml";
+    writeFile(playbill, "old");
+    DownloadThread thread;
+    StallingTransfer transfer;
+    thread.setDownloader([&](const QString &url) { return transfer.fetch(thread, url); });
+    thread.start();
+    DownloadTracker tracker;
+    tracker.restart();
+    tracker.downloadFiles = {"data/mtl/a"};
+    QCOMPARE(tracker.step(thread, "H", 80), DownloadTracker::Step::HandedOver);
+    QTRY_COMPARE(transfer.fetchedNames(), QStringList {"a"});
+
+    // A new schedule while a is on its way.
+    writeFile(playbill + ".tmp", "new");
+    tracker.restart();
+    QVERIFY(tracker.currentDownload.isEmpty());
+    tracker.downloadFiles = batch;
+    if (batch.value(0) == "data/mtl/a") {
+        QCOMPARE(tracker.step(thread, "H", 80), DownloadTracker::Step::HandedOver);
+        QMutexLocker lock(&transfer.mutex);
+        transfer.released = true;
+    }
+    QVERIFY(stepUntilSwitched(tracker, thread));
+    // Every file of the new batch was fetched and nothing else counted.
+    QCOMPARE(tracker.doneFiles, batch);
+    QCOMPARE(readFile(playbill), QByteArray("new"));
+    QCOMPARE(transfer.fetchedNames(), fetched);
+    QTRY_COMPARE(transfer.cancelledNames(), cancelled);
+
+    // The batch after that starts with its own first file, fetched.
+    writeFile(playbill + ".tmp", "next");
+    tracker.restart();
+    tracker.downloadFiles = {"data/mtl/d"};
+    QVERIFY(stepUntilSwitched(tracker, thread));
+    QCOMPARE(tracker.doneFiles, QList<QString> {"data/mtl/d"});
+    QCOMPARE(transfer.fetchedNames(), fetched + QStringList {"d"});
+    QCOMPARE(readFile(playbill), QByteArray("next"));
+}
+
+void TestDownload::emptyBatchIsSwitchedIn()
+{
+    const QString playbill = m_env->dataRoot() + "/data/day-play.xml";
+    writeFile(playbill, "old");
+    writeFile(playbill + ".tmp", "<Day/>");
+    DownloadThread thread; // not started: nothing is to be fetched
+    DownloadTracker tracker;
+    QCOMPARE(tracker.step(thread, "H", 80), DownloadTracker::Step::Idle);
+    tracker.restart();
+    // Not while lists and zones may still come; then once.
+    QCOMPARE(tracker.step(thread, "H", 80, true), DownloadTracker::Step::Idle);
+    QCOMPARE(tracker.step(thread, "H", 80), DownloadTracker::Step::Switched);
+    QCOMPARE(readFile(playbill), QByteArray("<Day/>"));
+    QCOMPARE(tracker.step(thread, "H", 80), DownloadTracker::Step::Idle);
 }
 
 QTEST_GUILESS_MAIN(TestDownload)

@@ -1,5 +1,9 @@
+#include "builddata.h"
 #include "notifylistener.h"
 #include "testenv.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
 
 #include <QDir>
 #include <QJsonDocument>
@@ -16,17 +20,118 @@ class TestLumalinkSim : public QObject
     Q_OBJECT
 private slots:
     void serviceSynchronisesWithSimulator();
-
-private:
-    static quint16 freePort();
+    void scheduleChangeWhileAFileIsStalled();
+    void linkFaultsLeaveTheTerminalWorking();
 };
 
-quint16 TestLumalinkSim::freePort()
+namespace {
+quint16 freePort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
 }
+
+QString md5Name(const QByteArray &bytes, const QString &extension)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex())
+        + extension;
+}
+
+// A content folder whose schedule names one template list, which names the
+// given files (served) and the missing ones (not served). Returns all names.
+QStringList writeContent(const QString &dir, const QString &list, const QList<QByteArray> &files,
+    const QStringList &missing = {})
+{
+    writeFile(dir + "/day-play.xml", QString(R"(<Day><TPL p="%1"/></Day>)").arg(list).toUtf8());
+    QStringList names;
+    for (const QByteArray &bytes : files) {
+        names << md5Name(bytes, ".bin");
+        writeFile(dir + "/files/" + names.last(), bytes);
+    }
+    names += missing;
+    QString tl = "<TL>";
+    for (const QString &name : qAsConst(names))
+        tl += QString(R"(<T name="%1" path="data/mtl"/>)").arg(name);
+    writeFile(dir + "/tpl/" + list, (tl + "</TL>").toUtf8());
+    return names;
+}
+
+// The real service and the real simulator as processes, a stand-in player.
+struct Rig
+{
+    TestEnv env;
+    quint16 port = 0;
+    QString simLog;
+    QStringList playerCommands;
+    NotifyListener player {true, NotifyListener::Order::AnswerThenAct};
+    QProcess sim;
+    QProcess service;
+
+    ~Rig()
+    {
+        stopProcess(service);
+        stopProcess(sim);
+    }
+    QString root() const { return env.dataRoot(); }
+    QByteArray data(const QString &relative) const
+    {
+        return readFile(root() + "/data/" + relative);
+    }
+    // Control commands go to the simulator's standard input, in order.
+    void command(const QString &line) { sim.write(line.toUtf8() + "\n"); }
+    QString simText() const { return QString::fromUtf8(readFile(simLog)); }
+    QString serviceLog() const
+    {
+        return QString::fromUtf8(readFile(
+            root() + "/logs/lumalink." + QDate::currentDate().toString("yyyy-MM-dd") + ".0.log"));
+    }
+    // Clock times (ms of the day) of the simulator's answers to GET .../name.
+    QList<qint64> gets(const QString &name) const
+    {
+        QList<qint64> times;
+        const QRegularExpression line(
+            QString(R"(^(\d\d):(\d\d):(\d\d)\.(\d\d\d) HTTP GET /data/mtl/%1 )")
+                .arg(QRegularExpression::escape(name)),
+            QRegularExpression::MultilineOption);
+        auto it = line.globalMatch(simText());
+        while (it.hasNext()) {
+            const auto m = it.next();
+            times << ((m.captured(1).toInt() * 60 + m.captured(2).toInt()) * 60
+                         + m.captured(3).toInt())
+                        * 1000
+                    + m.captured(4).toInt();
+        }
+        return times;
+    }
+
+    // Starts the simulator with content, runs the commands, then the service.
+    bool start(const QString &content, const QStringList &commands = {})
+    {
+        port = freePort();
+        simLog = env.home() + "/sim.log";
+        if (!player.listen(12223))
+            return false;
+        player.setHandler([this](const QString &cmd, const QString &param) {
+            playerCommands << cmd + " " + param;
+        });
+        sim.setProcessEnvironment(env.processEnvironment());
+        sim.start(QStringLiteral(LUMASIM_BIN),
+            {"--port", QString::number(port), "--content", content, "--log", simLog});
+        if (!sim.waitForStarted(5000))
+            return false;
+        for (const QString &line : commands)
+            command(line);
+        writeFile(root() + "/data/status.json",
+            QString(R"({"connHost":"127.0.0.1:%1","password":"pw","mac":"00-1A-2B-3C-4D-5E"})")
+                .arg(port)
+                .toUtf8());
+        service.setProcessEnvironment(env.processEnvironment());
+        service.start(QStringLiteral(LUMALINK_BIN), QStringList());
+        return service.waitForStarted(5000);
+    }
+};
+} // namespace
 
 void TestLumalinkSim::serviceSynchronisesWithSimulator()
 {
@@ -128,6 +233,95 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     stopProcess(service);
     stopProcess(sim);
     QVERIFY(!readFile(simLog).isEmpty());
+}
+
+void TestLumalinkSim::scheduleChangeWhileAFileIsStalled()
+{
+    // Folders without blanks: the simulator's commands split at blanks.
+    QTemporaryDir first;
+    QByteArray big(8 * 1024 * 1024, '\0');
+    for (int i = 0; i < big.size(); i += 4096)
+        big[i] = char(i / 4096);
+    const QString stalled = writeContent(first.path(), "big.l", {big}).first();
+    Rig rig;
+    QVERIFY(rig.start(first.path(), {"stall " + stalled}));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.simText().contains("HTTP GET /data/mtl/" + stalled + " 200 held after"), 60000);
+
+    // The server switches to another schedule while that file hangs halfway.
+    const QString sample = QStringLiteral(LUMA_SAMPLE_CONTENT);
+    rig.command("content " + sample);
+    rig.command("push 276 94");
+    QByteArray schedule = readFile(sample + "/day-play.xml");
+    schedule.replace("@TODAY@", QDate::currentDate().toString("yyyy-MM-dd").toUtf8());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.data("day-play.xml"), schedule, 60000);
+    // Every file of the new schedule is in place, verified, at the switch.
+    const QStringList media = QDir(sample + "/files").entryList(QDir::Files);
+    QVERIFY(!media.isEmpty());
+    for (const QString &name : media)
+        QCOMPARE(rig.data("mtl/" + name), readFile(sample + "/files/" + name));
+    // The stalled transfer was stopped, not counted as fetched.
+    QVERIFY(!QFile::exists(rig.root() + "/data/mtl/" + stalled));
+    QVERIFY(!QFile::exists(rig.root() + "/data/mtl/" + stalled + ".tmp"));
+    QVERIFY(rig.serviceLog().contains("Stop download of the old playbill: "));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.playerCommands.count("RELOAD "), 1, 10000);
+}
+
+void TestLumalinkSim::linkFaultsLeaveTheTerminalWorking()
+{
+    QTemporaryDir start;
+    QTemporaryDir cleared;
+    QTemporaryDir broken;
+    writeContent(start.path(), "start.l", {"a first picture"});
+    writeFile(cleared.path() + "/day-play.xml", "<Day/>");
+    const QString missing = md5Name("never served", ".png");
+    writeContent(broken.path(), "broken.l", {"present"}, {missing});
+    Rig rig;
+    QVERIFY(rig.start(start.path()));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        rig.data("day-play.xml"), readFile(start.path() + "/day-play.xml"), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.playerCommands.count("RELOAD "), 1, 10000);
+    auto status = [&] { return QJsonDocument::fromJson(rig.data("status.json")).object(); };
+
+    // A frame and a heartbeat in one write, then the next frame: both frames count.
+    const QByteArray frame
+        = BuildData::buildPackage(7, 278, 12, 1, QList<QByteArray> {"", "", "", "0.3"});
+    rig.command("raw " + QString::fromLatin1((frame + QByteArray(4, '\0')).toHex()));
+    rig.command("push 278 12 0.6");
+    QTRY_COMPARE_WITH_TIMEOUT(status()["volume"].toDouble(), 0.6, 10000);
+    QTRY_VERIFY(rig.playerCommands.contains("VOLUME 0.3"));
+    QTRY_VERIFY(rig.playerCommands.contains("VOLUME 0.6"));
+
+    // An emptied schedule reaches the player.
+    rig.command("content " + cleared.path());
+    rig.command("push 276 94");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.data("day-play.xml"), QByteArray("<Day/>"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.playerCommands.count("RELOAD "), 2, 10000);
+
+    // A configuration naming port 0 is refused: the terminal keeps its server
+    // and finds it again after the next disconnection.
+    rig.command("advertise 127.0.0.1 0");
+    rig.command("disconnect");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.serviceLog().contains("Refuse server address 127.0.0.1 with port 0"), 30000);
+    QCOMPARE(status()["connHost"].toString(), QString("127.0.0.1:%1").arg(rig.port));
+    const int connections = rig.simText().count("terminal connected from");
+    rig.command("disconnect");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.simText().count("terminal connected from") > connections, 30000);
+    rig.command("advertise");
+
+    // A file the server does not have is asked for less and less often, while
+    // the playbill in place stays.
+    rig.command("content " + broken.path());
+    rig.command("push 276 94");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.gets(missing).size() >= 4, 40000);
+    const QList<qint64> times = rig.gets(missing);
+    for (int i = 1; i < 4; ++i) {
+        const qint64 pause = 1000 << (i - 1);
+        QVERIFY2(times[i] - times[i - 1] >= pause - 100,
+            qPrintable(QString("attempt %1 after %2 ms").arg(i).arg(times[i] - times[i - 1])));
+    }
+    QCOMPARE(rig.data("day-play.xml"), QByteArray("<Day/>"));
 }
 
 QTEST_GUILESS_MAIN(TestLumalinkSim)

@@ -40,6 +40,9 @@ private slots:
     void unsafeIdsAreSkipped();
     void downloadsEveryFileThenSwitchesAndReloads();
     void corruptFileIsFetchedAgain();
+    void scheduleChangeWhileAFileIsStalled();
+    void schedulesWithNothingToFetchReachThePlayer();
+    void missingFileIsAskedForLessOften();
     void logRequestUploadsAndAnswers();
     void powerRequestsReachTheRecordingRunner();
 
@@ -48,7 +51,12 @@ private:
     // one-second pauses between passes by moving the clock.
     bool drive(const std::function<bool()> &done, int maxPasses = 200);
     void startSession(const QString &content = QString());
-    void startDownloads();
+    void startDownloads(int firstRetryPauseMs = DownloadThread::FIRST_RETRY_PAUSE_MS,
+        int lastRetryPauseMs = DownloadThread::LAST_RETRY_PAUSE_MS);
+    // What the downloads did, when a test fails.
+    void dumpDownloads() const;
+    // Stores the schedule and waits until it is the player's playbill.
+    bool switchTo(const QString &content, int maxPasses = 400);
     int sudoCalls() const;
     // Arguments after "sudo -S" of every privileged command, joined by blanks.
     QStringList sudoCommands() const;
@@ -120,12 +128,57 @@ void TestSession::startSession(const QString &content)
     m_session->start();
 }
 
-void TestSession::startDownloads()
+void TestSession::startDownloads(int firstRetryPauseMs, int lastRetryPauseMs)
 {
     QVERIFY(m_server->listenHttp(QHostAddress::LocalHost, 0));
     m_downloads = std::make_unique<DownloadThread>();
+    m_downloads->setRetryPauses(firstRetryPauseMs, lastRetryPauseMs);
     m_downloads->start();
 }
+
+void TestSession::dumpDownloads() const
+{
+    qDebug() << "left" << m_session->downloadFiles() << "done" << m_session->doneFiles()
+             << "current" << m_session->currentDownload() << "step" << m_session->step();
+    for (const auto &r : m_server->http()->requests())
+        qDebug() << r.method << r.target << r.status;
+    qDebug().noquote() << readFile(MiscFunc::logFilePath(MiscFunc::getDate())).right(3000);
+}
+
+bool TestSession::switchTo(const QString &content, int maxPasses)
+{
+    m_server->setContentDir(content);
+    m_server->scheduleChanged();
+    const QByteArray schedule = m_server->daySchedule();
+    return drive([&] { return readFile(data("day-play.xml")) == schedule; }, maxPasses);
+}
+
+namespace {
+QString md5Name(const QByteArray &bytes, const QString &extension)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex())
+        + extension;
+}
+
+// A content folder whose schedule names one template list, which names the
+// given files (served from files/) and the missing ones (not served).
+QStringList writeContent(const QString &dir, const QString &list, const QList<QByteArray> &files,
+    const QStringList &missing = {})
+{
+    writeFile(dir + "/day-play.xml", QString(R"(<Day><TPL p="%1"/></Day>)").arg(list).toUtf8());
+    QStringList names;
+    for (const QByteArray &bytes : files) {
+        names << md5Name(bytes, ".bin");
+        writeFile(dir + "/files/" + names.last(), bytes);
+    }
+    names += missing;
+    QString tl = "<TL>";
+    for (const QString &name : qAsConst(names))
+        tl += QString(R"(<T name="%1" path="data/mtl"/>)").arg(name);
+    writeFile(dir + "/tpl/" + list, (tl + "</TL>").toUtf8());
+    return names;
+}
+} // namespace
 
 int TestSession::sudoCalls() const
 {
@@ -420,13 +473,8 @@ void TestSession::downloadsEveryFileThenSwitchesAndReloads()
     startDownloads();
     startSession();
     const bool ready = drive([this] { return m_session->contentReady(); }, 400);
-    if (!ready) {
-        qDebug() << "left" << m_session->downloadFiles() << "done" << m_session->doneFiles()
-                 << "current" << m_session->currentDownload() << "step" << m_session->step();
-        for (const auto &r : m_server->http()->requests())
-            qDebug() << r.method << r.target << r.status;
-        qDebug().noquote() << readFile(MiscFunc::logFilePath(MiscFunc::getDate())).right(3000);
-    }
+    if (!ready)
+        dumpDownloads();
     QVERIFY(ready);
 
     // Every file of the playbill arrived verified, one after another in list order.
@@ -553,6 +601,109 @@ void TestSession::powerRequestsReachTheRecordingRunner()
     QCOMPARE(sudoCommands().last(), QString("shutdown -h now"));
     QTest::qWait(1500); // no second check within ten seconds
     QCOMPARE(sudoCommands().size(), before + 4);
+}
+
+void TestSession::scheduleChangeWhileAFileIsStalled()
+{
+    QTemporaryDir first;
+    QTemporaryDir second;
+    QByteArray big(4 * 1024 * 1024, '\0');
+    for (int i = 0; i < big.size(); i += 4096)
+        big[i] = char(i / 4096);
+    const QString stalled = writeContent(first.path(), "big.l", {big}).first();
+    const QStringList fresh
+        = writeContent(second.path(), "fresh.l", {"first of the new", "second of the new"});
+    startDownloads();
+    QSignalSpy held(m_server->http(), &HttpFileServer::answerHeld);
+    m_server->http()->stall(stalled);
+    startSession(first.path());
+    QVERIFY(drive([&] { return !held.isEmpty(); }));
+    QCOMPARE(m_session->currentDownload().section('/', -1), stalled);
+
+    // The server switches to a schedule with other files while that one hangs.
+    const bool switched = switchTo(second.path(), 200);
+    if (!switched)
+        dumpDownloads();
+    QVERIFY(switched);
+    // Every file of the new schedule was fetched and verified before the switch.
+    QCOMPARE(
+        m_session->doneFiles(), (QList<QString> {"data/mtl/" + fresh[0], "data/mtl/" + fresh[1]}));
+    for (const QString &name : fresh) {
+        const QByteArray bytes = readFile(data("mtl/" + name));
+        QVERIFY2(!bytes.isEmpty(), qPrintable(name));
+        QCOMPARE(md5Name(bytes, ".bin"), name);
+    }
+    // The stalled transfer was stopped, not counted.
+    QVERIFY(!QFile::exists(data("mtl/" + stalled)));
+    QTRY_VERIFY(!QFile::exists(data("mtl/" + stalled + ".tmp")));
+    HttpClient::waitForNotices(10000);
+    QTRY_COMPARE(m_playerCommands.count("RELOAD "), 1);
+    QVERIFY(m_session->contentReady());
+}
+
+void TestSession::schedulesWithNothingToFetchReachThePlayer()
+{
+    QTemporaryDir playing;
+    QTemporaryDir cleared;
+    QTemporaryDir stored;
+    writeContent(playing.path(), "play.l", {"a picture"});
+    writeFile(cleared.path() + "/day-play.xml", "<Day/>");
+    // Templates already stored: the list names nothing to download.
+    writeFile(stored.path() + "/day-play.xml", R"(<Day><TPL p="kept.l"/></Day>)");
+    writeFile(stored.path() + "/tpl/kept.l", R"(<TL><T name="t.xml" path="/elsewhere"/></TL>)");
+    startDownloads();
+    startSession(playing.path());
+    QVERIFY(drive([this] { return QFile::exists(data("day-play.xml")); }, 400));
+
+    // An operator clears the terminal: the empty schedule is played.
+    QVERIFY(switchTo(cleared.path()));
+    QVERIFY(!QFile::exists(data("day-play.xml.tmp")));
+    QVERIFY(switchTo(stored.path()));
+    HttpClient::waitForNotices(10000);
+    QTRY_COMPARE(m_playerCommands.count("RELOAD "), 3);
+}
+
+void TestSession::missingFileIsAskedForLessOften()
+{
+    QTemporaryDir playing;
+    QTemporaryDir broken;
+    writeContent(playing.path(), "play.l", {"a picture"});
+    const QString missing = md5Name("never served", ".png");
+    writeContent(broken.path(), "broken.l", {"present"}, {missing});
+    startDownloads(100, 800);
+    startSession(playing.path());
+    QVERIFY(drive([this] { return QFile::exists(data("day-play.xml")); }, 400));
+    const QByteArray played = readFile(data("day-play.xml"));
+
+    m_server->setContentDir(broken.path());
+    m_server->scheduleChanged();
+    auto gets = [&](const QString &name) {
+        QList<qint64> times;
+        for (const auto &request : m_server->http()->requests()) {
+            if (request.name == name)
+                times << request.timeMs;
+        }
+        return times;
+    };
+    QVERIFY(drive([&] { return gets(missing).size() >= 5; }, 2000));
+    // Asked again after 100, 200, 400, 800 ms; the companion the server did not
+    // have is asked for again with each attempt.
+    const QList<qint64> times = gets(missing);
+    for (int i = 1; i < 5; ++i) {
+        const qint64 pause = 100 << (i - 1);
+        QVERIFY2(times[i] - times[i - 1] >= pause - 20,
+            qPrintable(QString("attempt %1 after %2 ms").arg(i).arg(times[i] - times[i - 1])));
+    }
+    QVERIFY(gets(missing + ".md5").size() >= 5);
+    // Meanwhile the player keeps its playbill, and the report shows the file
+    // still on its way.
+    QCOMPARE(readFile(data("day-play.xml")), played);
+    m_server->requestDownloadReport("dl-missing");
+    QVERIFY(drive([this] { return !m_server->reports().isEmpty(); }));
+    QVERIFY(m_server->reports().last().body.contains(
+        QString(R"(<file name="data/mtl/%1" percentage="0" downloadstatus="2"/>)")
+            .arg(missing)
+            .toUtf8()));
 }
 
 QTEST_MAIN(TestSession)

@@ -38,6 +38,17 @@ public:
         result.output = m_outputs.value(program);
         return result;
     }
+    CommandResult runWatched(const QString &program, const QStringList &args,
+        const std::function<bool()> &whileRunning, int pollMs) override
+    {
+        if (!realPrograms.contains(program))
+            return CommandRunner::runWatched(program, args, whileRunning, pollMs);
+        {
+            QMutexLocker lock(&m_mutex);
+            m_calls.append({program, args, QByteArray()});
+        }
+        return ProcessRunner().runWatched(program, args, whileRunning, pollMs);
+    }
     bool startDetached(const QString &program, const QStringList &args) override
     {
         QMutexLocker lock(&m_mutex);
