@@ -1,8 +1,8 @@
 #include "builddata.h"
+#include "contentfolder.h"
 #include "notifylistener.h"
 #include "testenv.h"
 
-#include <QCryptographicHash>
 #include <QRegularExpression>
 
 #include <QDir>
@@ -30,31 +30,6 @@ quint16 freePort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-QString md5Name(const QByteArray &bytes, const QString &extension)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex())
-        + extension;
-}
-
-// A content folder whose schedule names one template list, which names the
-// given files (served) and the missing ones (not served). Returns all names.
-QStringList writeContent(const QString &dir, const QString &list, const QList<QByteArray> &files,
-    const QStringList &missing = {})
-{
-    writeFile(dir + "/day-play.xml", QString(R"(<Day><TPL p="%1"/></Day>)").arg(list).toUtf8());
-    QStringList names;
-    for (const QByteArray &bytes : files) {
-        names << md5Name(bytes, ".bin");
-        writeFile(dir + "/files/" + names.last(), bytes);
-    }
-    names += missing;
-    QString tl = "<TL>";
-    for (const QString &name : qAsConst(names))
-        tl += QString(R"(<T name="%1" path="data/mtl"/>)").arg(name);
-    writeFile(dir + "/tpl/" + list, (tl + "</TL>").toUtf8());
-    return names;
 }
 
 // The real service and the real simulator as processes, a stand-in player.

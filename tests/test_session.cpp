@@ -1,5 +1,6 @@
 #include "clock.h"
 #include "commandrunner.h"
+#include "contentfolder.h"
 #include "downloadthread.h"
 #include "fakerunner.h"
 #include "globals.h"
@@ -152,33 +153,6 @@ bool TestSession::switchTo(const QString &content, int maxPasses)
     const QByteArray schedule = m_server->daySchedule();
     return drive([&] { return readFile(data("day-play.xml")) == schedule; }, maxPasses);
 }
-
-namespace {
-QString md5Name(const QByteArray &bytes, const QString &extension)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex())
-        + extension;
-}
-
-// A content folder whose schedule names one template list, which names the
-// given files (served from files/) and the missing ones (not served).
-QStringList writeContent(const QString &dir, const QString &list, const QList<QByteArray> &files,
-    const QStringList &missing = {})
-{
-    writeFile(dir + "/day-play.xml", QString(R"(<Day><TPL p="%1"/></Day>)").arg(list).toUtf8());
-    QStringList names;
-    for (const QByteArray &bytes : files) {
-        names << md5Name(bytes, ".bin");
-        writeFile(dir + "/files/" + names.last(), bytes);
-    }
-    names += missing;
-    QString tl = "<TL>";
-    for (const QString &name : qAsConst(names))
-        tl += QString(R"(<T name="%1" path="data/mtl"/>)").arg(name);
-    writeFile(dir + "/tpl/" + list, (tl + "</TL>").toUtf8());
-    return names;
-}
-} // namespace
 
 int TestSession::sudoCalls() const
 {
