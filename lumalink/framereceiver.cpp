@@ -47,7 +47,7 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
     m_held.clear();
     m_holdDeadlineMs = 0;
     result.chunkSize = data.size();
-    if (data.size() > 4)
+    if (data.size() > 4 && !m_quiet)
         writeTcpLog(
             QStringLiteral("DEBUG"), QStringLiteral("Receive data length=%1").arg(data.size()));
 

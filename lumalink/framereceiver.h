@@ -24,6 +24,9 @@ public:
 
     Result feed(const QByteArray &chunk, qint64 nowMs);
 
+    // A quiet receiver does not log the size of each chunk (repeated answers).
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+
     bool holding() const { return m_holdDeadlineMs > 0; }
     qint64 holdDeadline() const { return m_holdDeadlineMs; }
     int heldSize() const { return m_held.size(); }
@@ -39,4 +42,5 @@ private:
 
     QByteArray m_held;
     qint64 m_holdDeadlineMs = 0;
+    bool m_quiet = false;
 };

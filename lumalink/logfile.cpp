@@ -15,8 +15,13 @@ QString LogFile::logDir()
 
 int LogFile::processTerminalLog(int command)
 {
+    return processTerminalLog(command, gTerminalId, gLogUrl);
+}
+
+int LogFile::processTerminalLog(int command, const QString &terminalId, const QString &logUrl)
+{
     const QString logs = logDir();
-    const QString archive = logs + QLatin1Char('/') + gTerminalId.get() + QStringLiteral(".zip");
+    const QString archive = logs + QLatin1Char('/') + terminalId + QStringLiteral(".zip");
     if (command == 202) {
         compressFile(logs, archive);
     } else if (command == 201) {
@@ -30,7 +35,7 @@ int LogFile::processTerminalLog(int command)
     }
     if (!QFile::exists(archive))
         return FAILED;
-    if (!uploadLogFile(archive))
+    if (!uploadLogFile(archive, logUrl))
         return FAILED;
     QFile::remove(archive);
     return UPLOADED;
@@ -38,7 +43,12 @@ int LogFile::processTerminalLog(int command)
 
 bool LogFile::uploadLogFile(const QString &archivePath)
 {
-    const QString url = gLogUrl.get() + QStringLiteral("/logfile/upload");
+    return uploadLogFile(archivePath, gLogUrl);
+}
+
+bool LogFile::uploadLogFile(const QString &archivePath, const QString &logUrl)
+{
+    const QString url = logUrl + QStringLiteral("/logfile/upload");
     const QString reply = HttpClient::postFile(url, QStringLiteral("uploadFile"), archivePath);
     const bool ok = HttpClient::succeedPostResult(reply);
     if (!ok)

@@ -10,9 +10,13 @@ public:
     enum Result { UPLOADED = 2, FAILED = 3 };
 
     static QString logDir();
-    // 201: today's logs, 202: the whole folder. UPLOADED or FAILED.
+    // 201: today's logs, 202: the whole folder. UPLOADED or FAILED. The
+    // archive is named after the terminal id and goes to logUrl (the process's
+    // settings when not given), so any thread may run it.
     static int processTerminalLog(int command);
+    static int processTerminalLog(int command, const QString &terminalId, const QString &logUrl);
     static bool uploadLogFile(const QString &archivePath);
+    static bool uploadLogFile(const QString &archivePath, const QString &logUrl);
     static bool copyTodayLogFile(const QString &fromDir, const QString &date, const QString &toDir);
     static void clearLogFileBefore(const QString &date);
     static void compressFile(const QString &source, const QString &archivePath);

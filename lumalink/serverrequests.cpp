@@ -83,8 +83,14 @@ void ServerRequests::handleRequest(
     case CMD_ALL_LOGS: {
         QList<QByteArray> params;
         getPackageParams(frame, params);
-        const int result = LogFile::processTerminalLog(command);
-        outcome.answers.append(answer(command, params.value(0), QByteArray::number(result)));
+        // Packing may take minutes: it runs off the session's thread with
+        // copies of what it needs.
+        const QString terminalId = m_settings.terminalId;
+        const QString logUrl = m_settings.logUrl;
+        outcome.deferred.append({command, params.value(0), [command, terminalId, logUrl] {
+                                     return QByteArray::number(
+                                         LogFile::processTerminalLog(command, terminalId, logUrl));
+                                 }});
         break;
     }
     case CMD_RESTART_PLAYER:

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 class ContentWalk;
 class PowerSchedule;
 class TerminalStatus;
@@ -14,9 +16,20 @@ struct ServiceSettings;
 class ServerRequests
 {
 public:
+    // A request whose work takes long (packing and uploading logs): work runs
+    // away from the session's thread and touches nothing of the session; its
+    // result is the payload of the answer to command, echoing echo.
+    struct Deferred
+    {
+        unsigned short command = 0;
+        QByteArray echo;
+        std::function<QByteArray()> work;
+    };
+
     struct Outcome
     {
         QList<QByteArray> answers; // frames for the send queue, in order
+        QList<Deferred> deferred; // answered when their work is done
         bool restartWalk = false; // fetch the day schedule again
         bool idleWait = false; // wait for the server before acting again
     };
@@ -27,6 +40,10 @@ public:
 
     Outcome handle(unsigned short protocol, unsigned short command, const QByteArray &frame);
 
+    // The answer frame to a request: terminal id, an empty field, the echo, the payload.
+    QByteArray answer(
+        unsigned short command, const QByteArray &echo, const QByteArray &payload) const;
+
     double volume() const { return m_volume; }
     int clearType() const { return m_clearType; }
     // Values loaded from the status file.
@@ -35,8 +52,6 @@ public:
 private:
     void handleRequest(unsigned short command, const QByteArray &frame, Outcome &outcome);
     void handleNotice(unsigned short command, const QByteArray &frame, Outcome &outcome);
-    QByteArray answer(
-        unsigned short command, const QByteArray &echo, const QByteArray &payload) const;
 
     ServiceSettings &m_settings;
     TerminalStatus &m_statusFile;

@@ -22,11 +22,13 @@ ServerSession::ServerSession(const QString &statusPath, QObject *parent)
     : QObject(parent)
     , m_settings(ServiceSettings::process())
     , m_statusFile(statusPath, m_settings)
+    , m_auth(m_settings, m_statusFile)
     , m_power(m_settings)
     , m_requests(m_settings, m_statusFile, m_walk, m_power)
     , m_timer(this)
     , m_pollTimer(this)
     , m_downloadTimer(this)
+    , m_offThread(this)
 {
     setUpTimers();
     loadSettings();
@@ -37,11 +39,13 @@ ServerSession::ServerSession(ServiceSettings &settings, const SessionSettings &s
     : QObject(parent)
     , m_settings(settings)
     , m_statusFile(statusPath, m_settings)
+    , m_auth(m_settings, m_statusFile)
     , m_power(m_settings)
     , m_requests(m_settings, m_statusFile, m_walk, m_power)
     , m_timer(this)
     , m_pollTimer(this)
     , m_downloadTimer(this)
+    , m_offThread(this)
 {
     setUpTimers();
     applySettings(stored);
@@ -210,7 +214,8 @@ void ServerSession::waitFor(WaitKind kind, qint64 ms, Resume resume)
 {
     m_wait = kind;
     m_resume = resume;
-    armAt(now() + ms);
+    // Nothing can arrive on a closed link: the wait ends at once.
+    armAt(kind == WaitKind::Data && !m_connected ? now() : now() + ms);
 }
 
 void ServerSession::endWait(WaitKind kind)
@@ -399,7 +404,8 @@ void ServerSession::sendRequest(const QByteArray &frame, qint64 waitMs, const QS
 {
     writeFrame(frame);
     waitFor(WaitKind::Data, waitMs, Resume::SleepAfterWait);
-    logTcp(QStringLiteral("DEBUG"), logLine);
+    if (!logLine.isEmpty())
+        logTcp(QStringLiteral("DEBUG"), logLine);
 }
 
 void ServerSession::sendCommand(int step)
@@ -427,9 +433,13 @@ void ServerSession::sendCommand(int step)
         break;
     case REQ_AUTH: {
         const QByteArray frame = BuildData::getAuthData(m_settings.terminalId, m_settings.mac);
+        // A request that repeats a refused one is summed up by the authorization.
         sendRequest(frame, 6000,
-            QStringLiteral("Request protocol=273, command=1, request authorization, length=%1")
-                .arg(frame.size()));
+            m_auth.repeatingRefusal()
+                ? QString()
+                : QStringLiteral("Request protocol=273, command=1, request authorization, "
+                                 "length=%1")
+                      .arg(frame.size()));
         break;
     }
     case REQ_CONFIG: {
@@ -496,6 +506,10 @@ void ServerSession::slot_disconnected()
     m_status = NOT_CONNECTED;
     m_connected = false;
     m_pendingWaitMs = 0;
+    // Answers belong to the connection that asked: the next one starts with
+    // its handshake, not with them.
+    m_sendQueue.clear();
+    ++m_linkGeneration;
     logTcp(QStringLiteral("INFO"),
         QStringLiteral("Tcp disconnected from %1:%2")
             .arg(m_settings.connIp.get(), m_settings.connPort.get()));
@@ -519,6 +533,7 @@ void ServerSession::slot_readData()
         return; // picked up when the running handler returns
     m_handling = true;
     m_lastTrafficMs = now();
+    m_receiver.setQuiet(m_auth.repeatingRefusal());
     const FrameReceiver::Result result = m_receiver.feed(m_transport->readAll(), now());
     if (result.heartbeatOnly) {
         m_pendingWaitMs = IDLE_WAIT_MS;
@@ -544,8 +559,9 @@ void ServerSession::handleFrame(const QByteArray &frame)
     }
     const unsigned short protocol = protocolOf(frame);
     const unsigned short command = commandOf(frame);
-    logTcp(QStringLiteral("DEBUG"),
-        QStringLiteral("Received protocol=%1, command=%2").arg(protocol).arg(command));
+    if (!(protocol == PROTO_SESSION && command == CMD_AUTH && m_auth.repeatingRefusal()))
+        logTcp(QStringLiteral("DEBUG"),
+            QStringLiteral("Received protocol=%1, command=%2").arg(protocol).arg(command));
 
     switch (protocol) {
     case PROTO_SESSION:
@@ -576,21 +592,8 @@ void ServerSession::handleFrame(const QByteArray &frame)
 void ServerSession::handleAuthResult(unsigned int status)
 {
     m_status = static_cast<int>(status);
-    if (status == ID_CONFLICT) {
-        // Keep the first twelve characters and make the rest new.
-        m_settings.terminalId = m_settings.terminalId.get().left(12)
-            + QStringLiteral("%1").arg(now() % 1000, 3, 10, QLatin1Char('0'));
-        m_nextActionMs = 0;
-        return;
-    }
-    if (status == EXCEED_AUTH_COUNT) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("AUTH"),
-            QStringLiteral("Exceed authorized amount of terminals"));
-        m_nextActionMs = 0;
-        return;
-    }
-    m_statusFile.writeTerminalStatus(m_settings.terminalId, m_status);
-    HttpClient::notifyPlayerAsync(QStringLiteral("STATUS"), QString::number(status));
+    m_auth.onResult(m_status, now());
+    // A conflict asks again with the new id; a refusal at the next pass.
     if (status == AUTHORIZED)
         m_step = REQ_CONFIG;
     m_nextActionMs = 0;
@@ -663,11 +666,41 @@ void ServerSession::applyWalkMove(const ContentWalk::Move &move)
 
 void ServerSession::applyRequestOutcome(const ServerRequests::Outcome &outcome)
 {
+    if (!m_connected) {
+        // The link dropped while the handler ran (the CPU sample waits 2 s):
+        // its answers have nowhere to go, and nothing is to be waited for.
+        if (!outcome.answers.isEmpty() || !outcome.deferred.isEmpty())
+            logTcp(QStringLiteral("INFO"),
+                QStringLiteral("Drop answers to a request: the link closed meanwhile"));
+        if (outcome.restartWalk)
+            restartContentWalk();
+        return;
+    }
     m_sendQueue += outcome.answers;
+    for (const ServerRequests::Deferred &request : outcome.deferred)
+        startDeferred(request);
     if (outcome.restartWalk)
         restartContentWalk();
     if (outcome.idleWait)
         m_pendingWaitMs = IDLE_WAIT_MS;
+}
+
+void ServerSession::startDeferred(const ServerRequests::Deferred &request)
+{
+    const quint64 link = m_linkGeneration;
+    const unsigned short command = request.command;
+    const QByteArray echo = request.echo;
+    m_offThread.run(request.work, [this, link, command, echo](const QByteArray &payload) {
+        if (link != m_linkGeneration || !m_connected) {
+            logTcp(QStringLiteral("INFO"),
+                QStringLiteral("Drop answer to request %1: its connection is gone").arg(command));
+            return;
+        }
+        m_sendQueue.append(m_requests.answer(command, echo, payload));
+        // Out with the next pass, not after the current wait for the server.
+        endWait(WaitKind::Data);
+        emit sigStateChanged();
+    });
 }
 
 void ServerSession::restartContentWalk()

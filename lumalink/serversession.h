@@ -1,7 +1,9 @@
 #pragma once
 
+#include "authorization.h"
 #include "contentwalk.h"
 #include "framereceiver.h"
+#include "offthreadwork.h"
 #include "powerschedule.h"
 #include "processdata.h"
 #include "serverrequests.h"
@@ -95,6 +97,8 @@ public:
     const QList<QString> &doneFiles() const { return m_walk.tracker().doneFiles; }
     QString currentDownload() const { return m_walk.tracker().currentDownload; }
     const QList<QByteArray> &sendQueue() const { return m_sendQueue; }
+    // Requests whose answer is still being worked out off this thread.
+    int answersInWork() const { return m_offThread.pending(); }
     const PowerSchedule &powerSchedule() const { return m_power; }
 
 public slots:
@@ -136,6 +140,7 @@ private:
     void handleServerTime(const QByteArray &frame);
     void applyWalkMove(const ContentWalk::Move &move);
     void applyRequestOutcome(const ServerRequests::Outcome &outcome);
+    void startDeferred(const ServerRequests::Deferred &request);
     void restartContentWalk();
     void loadSettings();
     void applySettings(const SessionSettings &stored);
@@ -143,6 +148,7 @@ private:
 
     ServiceSettings &m_settings;
     TerminalStatus m_statusFile;
+    Authorization m_auth;
     ContentWalk m_walk;
     PowerSchedule m_power;
     ServerRequests m_requests;
@@ -169,4 +175,8 @@ private:
     qint64 m_lastTrafficMs = 0;
     qint64 m_pendingWaitMs = 0;
     QList<QByteArray> m_sendQueue;
+    // Moves on with every lost connection: an answer worked out for an older
+    // connection is not sent on a newer one.
+    quint64 m_linkGeneration = 0;
+    OffThreadWork m_offThread;
 };

@@ -16,6 +16,11 @@
 #include "testenv.h"
 
 #include "miscfunc.h"
+#include "notifylistener.h"
+
+#include <QSemaphore>
+
+#include <atomic>
 
 #include <QtTest>
 
@@ -49,7 +54,7 @@ public:
     void close() override { disconnectFromServer(); }
     bool send(const QByteArray &bytes) override
     {
-        if (failSends)
+        if (failSends || !up)
             return false;
         sent << bytes;
         sentAt << Clock::nowMs();
@@ -113,6 +118,10 @@ private slots:
     void configWithoutUsablePortKeepsTheAddress_data();
     void configWithoutUsablePortKeepsTheAddress();
     void walkAsksAgainWhenAReplyCannotBeStored();
+    void linkLostDuringAHandlerIsNoticedAtOnce();
+    void logRequestsRunOffTheSessionThread();
+    void logAnswerForALostConnectionIsDropped();
+    void repeatedRefusalIsReportedOnce();
 
     void walkMoves();
     void walkRefusesBadFrames();
@@ -131,6 +140,8 @@ private:
     void logIn();
     // ... then configuration and time: ends with the schedule request sent.
     void reachSchedule();
+    // ... then an empty schedule: the content is complete, the loop waits.
+    void reachWaiting();
     QString data(const QString &relative) const { return m_env->dataRoot() + "/data/" + relative; }
 
     std::unique_ptr<TestEnv> m_env;
@@ -210,6 +221,14 @@ void TestSessionParts::reachSchedule()
     m_link->deliver(serverFrame(PROTO_SESSION, CMD_SERVER_TIME, {QByteArray(8, '\0')}));
     passUntilSent(5);
     QCOMPARE(m_link->sentKinds().last(), QString("257/5"));
+}
+
+void TestSessionParts::reachWaiting()
+{
+    reachSchedule();
+    m_link->deliver(serverFrame(PROTO_CONTENT, CMD_DAY_SCHEDULE, {"<Day/>"}));
+    QVERIFY(m_session->contentReady());
+    QCOMPARE(m_session->step(), int(ServerSession::WAITING));
 }
 
 void TestSessionParts::loopConnectsOnlyEveryThirtySeconds()
@@ -402,6 +421,141 @@ void TestSessionParts::walkAsksAgainWhenAReplyCannotBeStored()
     QCOMPARE(m_link->sentKinds().last(), QString("257/7"));
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(log.contains("Could not store template list a.l: asking again later"));
+}
+
+void TestSessionParts::linkLostDuringAHandlerIsNoticedAtOnce()
+{
+    reachWaiting();
+    const int connects = m_link->connects.size();
+    // The environment report samples the CPU for 2 s; the link drops meanwhile.
+    m_runner->setOutput("cat", "cpu  100 0 100 800 0 0 0 0 0 0\n");
+    QTimer::singleShot(300, m_link.get(), [this] { m_link->disconnectFromServer(); });
+    const qint64 t0 = Clock::nowMs();
+    m_link->deliver(serverFrame(PROTO_CONTROL, CMD_ENVIRONMENT, {"env-1"}));
+    QVERIFY(!m_link->up);
+    QCOMPARE(m_session->status(), int(ServerSession::NOT_CONNECTED));
+    // The answer had nowhere to go: it is not kept for the next connection.
+    QVERIFY(m_session->sendQueue().isEmpty());
+    for (int i = 0; i < 100 && m_link->connects.size() == connects; ++i)
+        pass();
+    QCOMPARE(m_link->connects.size(), connects + 1);
+    // Connected again a pass or two later, not after an 80 s wait.
+    QVERIFY2(Clock::nowMs() - t0 <= 2 * ServerSession::PASS_SLEEP_MS,
+        qPrintable(QString("%1 ms").arg(Clock::nowMs() - t0)));
+    QVERIFY(!m_link->sentKinds().contains("278/9"));
+}
+
+namespace {
+// Records commands like FakeRunner; zip waits for the test to let it go.
+class GatedZip : public FakeRunner
+{
+public:
+    QSemaphore gate;
+    QSemaphore entered;
+    std::atomic<QThread *> zipThread {nullptr};
+
+    CommandResult run(const QString &program, const QStringList &args, const QByteArray &input,
+        int startMs, int finishMs) override
+    {
+        if (program == "zip") {
+            zipThread = QThread::currentThread();
+            entered.release();
+            gate.tryAcquire(1, 10000);
+        }
+        return FakeRunner::run(program, args, input, startMs, finishMs);
+    }
+};
+} // namespace
+
+void TestSessionParts::logRequestsRunOffTheSessionThread()
+{
+    auto zip = std::make_shared<GatedZip>();
+    CommandRunner::install(zip);
+    reachWaiting();
+    m_link->deliver(serverFrame(PROTO_CONTROL, CMD_ALL_LOGS, {"log-1"}));
+    // Packing runs elsewhere; the session goes on meanwhile.
+    QVERIFY(zip->entered.tryAcquire(1, 5000));
+    QVERIFY(zip->zipThread.load() != QThread::currentThread());
+    QCOMPARE(m_session->answersInWork(), 1);
+    const int sent = m_link->sent.size();
+    m_link->deliver(BuildData::ACTIVE_HEARTBEAT);
+    m_link->deliver(serverFrame(PROTO_CONTROL, CMD_DOWNLOAD_REPORT, {"r-1"}));
+    passUntilSent(sent + 2);
+    QCOMPARE(m_link->sentKinds().mid(sent), (QStringList {"hb-answer", "278/17"}));
+
+    // Packed (no archive came out of the stand-in zip): the answer follows.
+    zip->gate.release();
+    QTRY_COMPARE(m_session->answersInWork(), 0);
+    passUntilSent(sent + 3);
+    QCOMPARE(m_link->sentKinds().last(), QString("278/202"));
+    QList<QByteArray> params;
+    getPackageParams(m_link->sent.last(), params);
+    QCOMPARE(params, (QList<QByteArray> {"001A2B3C4D5E100", "", "log-1", "3"}));
+}
+
+void TestSessionParts::logAnswerForALostConnectionIsDropped()
+{
+    auto zip = std::make_shared<GatedZip>();
+    CommandRunner::install(zip);
+    reachWaiting();
+    m_link->deliver(serverFrame(PROTO_CONTROL, CMD_TODAY_LOGS, {"log-2"}));
+    writeFile(m_env->dataRoot() + "/logs/lumalink." + MiscFunc::getDate() + ".0.log", "line\n");
+    m_link->disconnectFromServer();
+    // The next connection logs in again; then the packing ends.
+    for (int i = 0; i < 100 && m_link->connects.size() < 2; ++i)
+        pass();
+    m_link->accept();
+    m_link->deliver(SimWire::innerHandshake(Clock::nowMs(), 23081003));
+    const int sent = m_link->sent.size();
+    passUntilSent(sent + 2);
+    zip->gate.release();
+    QTRY_COMPARE(m_session->answersInWork(), 0);
+    QVERIFY(m_session->sendQueue().isEmpty());
+    for (int i = 0; i < 5; ++i)
+        pass();
+    QVERIFY(!m_link->sentKinds().contains("278/201"));
+}
+
+void TestSessionParts::repeatedRefusalIsReportedOnce()
+{
+    QStringList told;
+    NotifyListener player(true, NotifyListener::Order::AnswerThenAct);
+    QVERIFY(player.listen(12223));
+    player.setHandler([&](const QString &cmd, const QString &param) { told << cmd + " " + param; });
+    startSession();
+    pass();
+    m_link->accept();
+    m_link->deliver(SimWire::innerHandshake(Clock::nowMs(), 23081003));
+    passUntilSent(2);
+    const QByteArray refused
+        = serverFrame(PROTO_SESSION, CMD_AUTH, {QByteArray::fromHex("0000000005000000")});
+    m_link->deliver(refused);
+    QCOMPARE(StatusFile::read(data("status.json"))["status"].toInt(), 5);
+    // Something else changes the file meanwhile: a repeated refusal leaves it alone.
+    StatusFile::update(data("status.json"), [](QJsonObject &o) { o["status"] = 9; });
+    const qint64 firstAt = m_link->sentAt.last();
+    for (int i = 0; i < 150; ++i) {
+        passUntilSent(3 + i);
+        m_link->deliver(refused);
+    }
+    // Asked about once a second all along.
+    QCOMPARE(m_link->sentAt.last() - firstAt, 150 * ServerSession::PASS_SLEEP_MS);
+    QCOMPARE(StatusFile::read(data("status.json"))["status"].toInt(), 9);
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QCOMPARE(log.count("request authorization"), 1);
+    QCOMPARE(log.count("Received protocol=273, command=1\r\n"), 1);
+    QCOMPARE(log.count("Authorization refused "), 2);
+    QVERIFY(log.contains("[ AUTH ] - [ INFO ]  Authorization refused 60 more times in 60 s"));
+
+    // Accepted at last: written, told, and the repeats not yet logged summed up.
+    passUntilSent(153);
+    m_link->deliver(
+        serverFrame(PROTO_SESSION, CMD_AUTH, {QByteArray::fromHex("0000000004000000")}));
+    QCOMPARE(StatusFile::read(data("status.json"))["status"].toInt(), 4);
+    HttpClient::waitForNotices(10000);
+    QTRY_COMPARE(told, (QStringList {"STATUS 5", "STATUS 4"}));
+    const QString after = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QCOMPARE(after.count("Authorization refused "), 3);
 }
 
 void TestSessionParts::walkMoves()

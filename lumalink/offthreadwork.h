@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+// Runs slow work (packing and uploading logs) away from the owner's thread, so
+// that thread keeps reading frames and sending heartbeats meanwhile. Each
+// result comes back to the owner's thread as a queued call; the work itself
+// must touch nothing of the owner. Works run one after another, in order. Once
+// the owner is gone, results of work still running are dropped.
+class OffThreadWork : public QObject
+{
+    Q_OBJECT
+public:
+    using Work = std::function<QByteArray()>;
+    using Done = std::function<void(const QByteArray &)>;
+
+    explicit OffThreadWork(QObject *parent = nullptr);
+    ~OffThreadWork() override;
+
+    // done runs on this object's thread with what work returned.
+    void run(Work work, Done done);
+    // Works handed over whose result has not come back yet.
+    int pending() const { return m_pending; }
+
+    // Waits until no work runs (tests, shutdown); false on timeout.
+    static bool waitForIdle(int timeoutMs);
+
+private:
+    struct Link;
+    std::shared_ptr<Link> m_link;
+    int m_pending = 0;
+};
