@@ -114,7 +114,8 @@ void MainWindow::readStatus()
     ui->textPass->setText(gSudoPassword);
     ui->textTid->setText(gTerminalId);
     ui->textMac->setText(gMac);
-    if (gConnIp.isEmpty())
+    // Without a usable address the installer has to enter one.
+    if (gConnIp.isEmpty() || !TerminalStatus::isUsablePort(gConnPort))
         show();
     else
         hide();
@@ -127,10 +128,13 @@ void MainWindow::saveTerminalInfo()
 
 void MainWindow::on_pushButtonOk_clicked()
 {
-    gConnIp = ui->textIp->text();
-    gConnPort = ui->textPort->text();
-    gSudoPassword = ui->textPass->text();
-    if (!gConnIp.isEmpty() && !gConnPort.isEmpty()) {
+    // Checked before anything is taken: a port 0 would cut the terminal off.
+    const QString ip = ui->textIp->text();
+    const QString port = ui->textPort->text();
+    if (!ip.isEmpty() && TerminalStatus::isUsablePort(port)) {
+        gConnIp = ip;
+        gConnPort = port;
+        gSudoPassword = ui->textPass->text();
         saveTerminalInfo();
         if (m_sessionThread)
             m_sessionThread->resetThread(); // the next connect uses the new address

@@ -608,7 +608,7 @@ void ServerSession::handleConfig(const QByteArray &frame)
     }
     PROCESSDATA::processConfig(payload, m_serverConfig);
     const int port = m_serverConfig.serverPort;
-    if (!m_serverConfig.serverIp.isEmpty() && (port < 1 || port > 65535)) {
+    if (!m_serverConfig.serverIp.isEmpty() && !TerminalStatus::isUsablePort(port)) {
         // An address without a usable port would cut the terminal off from
         // every server: keep the one it has.
         MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),

@@ -24,6 +24,13 @@ QString TerminalStatus::deriveTerminalId(const QString &mac)
     return id;
 }
 
+bool TerminalStatus::isUsablePort(const QString &port)
+{
+    bool ok = false;
+    const int value = port.trimmed().toInt(&ok);
+    return ok && isUsablePort(value);
+}
+
 bool TerminalStatus::splitConnHost(const QString &value, QString &ip, QString &port)
 {
     const int colon = value.indexOf(QLatin1Char(':'));

@@ -29,6 +29,10 @@ public:
     // The terminal id follows from the MAC: its twelve digits, then the third,
     // second and first digit again (00-1A-2B-3C-4D-5E gives 001A2B3C4D5E100).
     static QString deriveTerminalId(const QString &mac);
+    // A port a server can listen on (1 to 65535); an address with any other
+    // port would leave the terminal without a server.
+    static bool isUsablePort(int port) { return port >= 1 && port <= 65535; }
+    static bool isUsablePort(const QString &port);
     // Splits host:port at the first ":" unless that ":" starts the text.
     static bool splitConnHost(const QString &value, QString &ip, QString &port);
 

@@ -29,6 +29,10 @@ private slots:
     void okWithEmptyPortWarnsAndSavesNothing();
     void okWithAddressSavesAndHides();
     void configuredTerminalStartsHidden();
+    void storedAddressWithoutUsablePortShowsTheForm_data();
+    void storedAddressWithoutUsablePortShowsTheForm();
+    void okWithUnusablePortWarnsAndKeepsTheAddress_data();
+    void okWithUnusablePortWarnsAndKeepsTheAddress();
     void sqlCommandIsStoredDecoded();
     void secondWindowIsNotPrimary();
 };
@@ -131,6 +135,53 @@ void TestServiceWindow::configuredTerminalStartsHidden()
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(
         log.contains(QString::fromUtf8("  [ Main ] - [ INFO ]  开启运行终端连接服务lumalink\r\n")));
+}
+
+void TestServiceWindow::storedAddressWithoutUsablePortShowsTheForm_data()
+{
+    QTest::addColumn<QString>("connHost");
+    QTest::newRow("port 0") << "127.0.0.1:0";
+    QTest::newRow("no port") << "127.0.0.1:";
+    QTest::newRow("too large") << "127.0.0.1:70000";
+    QTest::newRow("not a number") << "127.0.0.1:abc";
+}
+
+void TestServiceWindow::storedAddressWithoutUsablePortShowsTheForm()
+{
+    QFETCH(QString, connHost);
+    TestEnv env;
+    writeFile(env.dataRoot() + "/data/status.json",
+        QString(R"({"connHost":"%1","terminalId":"T","mac":"M","password":"p"})")
+            .arg(connHost)
+            .toUtf8());
+    MainWindow window;
+    QVERIFY(window.isVisible());
+}
+
+void TestServiceWindow::okWithUnusablePortWarnsAndKeepsTheAddress_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::newRow("0") << "0";
+    QTest::newRow("too large") << "70000";
+}
+
+void TestServiceWindow::okWithUnusablePortWarnsAndKeepsTheAddress()
+{
+    QFETCH(QString, port);
+    TestEnv env;
+    writeFile(env.dataRoot() + "/data/status.json",
+        R"({"connHost":"127.0.0.1:9","terminalId":"T","mac":"M","password":"p"})");
+    MainWindow window;
+    const QByteArray before = readFile(StatusFile::defaultPath());
+    child<QLineEdit>(window, "textIp")->setText("127.0.0.2");
+    child<QLineEdit>(window, "textPort")->setText(port);
+    QString title;
+    QString text;
+    answerNextMessageBox(&title, &text);
+    QTest::mouseClick(child<QPushButton>(window, "pushButtonOk"), Qt::LeftButton);
+    QCOMPARE(text, QString::fromUtf8("信发IP和端口不能为空!!!"));
+    QCOMPARE(readFile(StatusFile::defaultPath()), before);
+    QCOMPARE(gConnIp.get() + ":" + gConnPort.get(), QString("127.0.0.1:9"));
 }
 
 void TestServiceWindow::sqlCommandIsStoredDecoded()
