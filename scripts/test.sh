@@ -23,7 +23,7 @@ TEST_JOBS="${LUMA_TEST_JOBS:-2}"
 if [ "${LUMA_SKIP_SANITIZERS:-0}" != "1" ]; then
   echo "== sanitizer pass (AddressSanitizer + UndefinedBehaviorSanitizer)"
   configure_and_build "$ROOT/build-asan" -DLUMA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:suppressions=$ROOT/scripts/asan.supp"
   export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   (cd "$ROOT/build-asan" && ctest --output-on-failure -j "$TEST_JOBS")
