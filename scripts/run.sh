@@ -10,8 +10,9 @@
 # desktop the player plays full screen until Ctrl-C; without a display it runs
 # on a virtual screen (Xvfb), saves a screenshot of every template it shows and
 # ends by itself. Ctrl-C stops everything it started.
-#   LUMA_DEMO_SECONDS   keep playing this long after the tour (default 0; on a
-#                       desktop the demo plays until Ctrl-C)
+#   LUMA_DEMO_SECONDS   keep playing this long after the tour, then stop (without
+#                       a display the default is 0; on a desktop the demo plays
+#                       until Ctrl-C unless it is set)
 #   LUMA_DEMO_INSERT_AFTER  seconds from the start to the insert programme (100)
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -180,7 +181,7 @@ control() {
 
 FAKETIME_LIB=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n1 || true)
 connected=0 switched=0 player=0 shown=0 restarted=0 uploaded=0 insert_seen=0
-seen_templates=0 tour_done_at=0
+seen_templates=0 tour_done_at=0 RESULT=0
 declare -A shot_of
 deadline=$((START + INSERT_AFTER + INSERT_LENGTH + 240))
 
@@ -210,7 +211,9 @@ while :; do
     name=${changes[$shown]}
     shown=$((shown + 1))
     title=$(template_title "$name")
-    if [ "$restarted" -eq 0 ]; then
+    if [ "$tour_done_at" -gt 0 ]; then
+      : # after the tour the rotation goes on quietly
+    elif [ "$restarted" -eq 0 ]; then
       say "playing template $title · plays recorded by the service so far: $(plays)"
     else
       say "playing template $title"
@@ -260,20 +263,27 @@ while :; do
   if [ "$tour_done_at" -eq 0 ] && [ "$uploaded" -eq 1 ] && [ "$pending" -eq 0 ] && [ "$insert_seen" -eq 1 ]; then
     tour_done_at=$now
     if [ "$HEADLESS" -eq 1 ]; then
-      say "tour complete; keeping on for ${LUMA_DEMO_SECONDS:-0} s more"
+      say "tour complete${LUMA_DEMO_SECONDS:+; playing on for $LUMA_DEMO_SECONDS s}"
     else
-      say "tour complete; the player plays on until Ctrl-C"
+      if [ -n "${LUMA_DEMO_SECONDS:-}" ]; then
+        say "tour complete; playing on for $LUMA_DEMO_SECONDS s (Ctrl-C ends it sooner)"
+      else
+        say "tour complete; the player plays on until Ctrl-C"
+      fi
     fi
   fi
-  if [ "$tour_done_at" -gt 0 ] && [ "$HEADLESS" -eq 1 ] && [ "$now" -ge $((tour_done_at + ${LUMA_DEMO_SECONDS:-0})) ]; then
+  if [ "$tour_done_at" -gt 0 ] && { [ "$HEADLESS" -eq 1 ] || [ -n "${LUMA_DEMO_SECONDS:-}" ]; } &&
+    [ "$now" -ge $((tour_done_at + ${LUMA_DEMO_SECONDS:-0})) ]; then
     break
   fi
   if [ "$HEADLESS" -eq 1 ] && [ "$now" -ge "$deadline" ]; then
-    say "the tour did not complete in time; see the logs below"
+    say "the tour did not complete in time; see the logs named below"
+    RESULT=1
     break
   fi
   if ! kill -0 "$SERVICE_PID" 2>/dev/null; then
     say "the service stopped unexpectedly; see $DEMO_HOME/lumalink.out"
+    RESULT=1
     break
   fi
 done
@@ -282,3 +292,4 @@ echo "== screenshots: $SHOTS"
 ls "$SHOTS" | sed 's/^/   /'
 echo "== logs: $DATA/logs (service and player), $DEMO_HOME/simulator.log"
 echo "== privileged commands the service ran (stand-ins only): $(wc -l <"$LUMA_SHIM_LOG" 2>/dev/null || echo 0), in $LUMA_SHIM_LOG"
+exit "$RESULT"
