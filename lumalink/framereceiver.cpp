@@ -43,6 +43,9 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
         dropHeld();
 
     const bool continuing = holding();
+    // A tail of at most one word was not known to start a frame: it may be
+    // the first bytes of a heartbeat word that TCP split.
+    const bool heldWordOnly = continuing && m_held.size() <= 4;
     QByteArray data = continuing ? m_held + chunk : chunk;
     m_held.clear();
     m_holdDeadlineMs = 0;
@@ -52,7 +55,7 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
             QStringLiteral("DEBUG"), QStringLiteral("Receive data length=%1").arg(data.size()));
 
     int pos = 0;
-    if (!continuing) {
+    if (!continuing || heldWordOnly) {
         bool active = false;
         pos = skipHeartbeats(data, pos, active);
         if (pos == data.size() && pos > 0) {

@@ -173,6 +173,13 @@ void TestServerLink::receiveHeartbeats()
     QVERIFY(result.heartbeatOnly);
     QVERIFY(!result.activeHeartbeat);
 
+    // A heartbeat split in two is still one heartbeat, answered once whole.
+    result = receiver.feed(hex("0000"), 1000);
+    QVERIFY(!result.heartbeatOnly);
+    result = receiver.feed(hex("0000"), 1001);
+    QVERIFY(result.heartbeatOnly && result.activeHeartbeat);
+    QVERIFY(!receiver.holding());
+
     // A heartbeat before a frame is stripped; the answer goes out only for a
     // chunk of nothing but heartbeats.
     const QByteArray frame = BuildData::buildPackage(0, 276, 94, 1);
@@ -180,6 +187,20 @@ void TestServerLink::receiveHeartbeats()
     QVERIFY(!result.heartbeatOnly);
     QVERIFY(!result.activeHeartbeat);
     QCOMPARE(result.frames, QList<QByteArray> {frame});
+    QVERIFY(!receiver.holding());
+
+    // One byte at a time: every frame arrives, and the one heartbeat that
+    // came on its own between frames is the only one to answer.
+    const QByteArray stream = hex("ffffffff") + frame + hex("00000000") + frame + hex("ffffffff");
+    QList<QByteArray> frames;
+    int toAnswer = 0;
+    for (char c : stream) {
+        result = receiver.feed(QByteArray(1, c), 2000);
+        frames += result.frames;
+        toAnswer += result.activeHeartbeat ? 1 : 0;
+    }
+    QCOMPARE(frames, (QList<QByteArray> {frame, frame}));
+    QCOMPARE(toAnswer, 1);
     QVERIFY(!receiver.holding());
 }
 
@@ -202,6 +223,11 @@ void TestServerLink::receiveHeartbeatTails_data()
         << QList<QByteArray> {answer + active + a} << QList<QByteArray> {a};
     QTest::newRow("heartbeat after a held frame")
         << QList<QByteArray> {a.left(9), a.mid(9) + active, b} << QList<QByteArray> {a, b};
+    // TCP may split a heartbeat word anywhere, like any other bytes.
+    QTest::newRow("answer split after a frame")
+        << QList<QByteArray> {a + answer.left(2), answer.mid(2) + b} << QList<QByteArray> {a, b};
+    QTest::newRow("heartbeat split before a frame")
+        << QList<QByteArray> {active.left(1), active.mid(1) + a} << QList<QByteArray> {a};
 }
 
 void TestServerLink::receiveHeartbeatTails()
