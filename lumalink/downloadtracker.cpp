@@ -154,12 +154,16 @@ void DownloadTracker::getDownloadXml(QByteArray &out, const QString &diskInfo)
 
     const int lf = diskInfo.indexOf(QLatin1Char('\n'));
     QString total = (lf < 0 ? diskInfo : diskInfo.left(lf)).toUpper();
-    double used = (lf < 0 ? QString() : diskInfo.mid(lf + 1)).toDouble();
+    const QString usedText = (lf < 0 ? QString() : diskInfo.mid(lf + 1)).trimmed();
+    double used = usedText.toDouble();
     if (total.isEmpty())
         total = QStringLiteral("1");
     if (total.endsWith(QLatin1Char('G')))
         total = QString::number(total.chopped(1).toDouble() * 1000000000.0, 'f', 0);
-    if (used > 1)
+    // GetDiskInfo writes a whole percentage: "1" is 1 % used, not a full
+    // disk. A value with a fractional part up to 1 is a share.
+    const bool wholePercent = !usedText.contains(QLatin1Char('.')) && used >= 1;
+    if (used > 1 || wholePercent)
         used /= 100.0;
     const double available = static_cast<double>(total.toULongLong()) * (1.0 - used);
     xml += QStringLiteral("<space sdcardSize=\"0\" sdcardAvailSize=\"0\" systemSize=\"%1\" "

@@ -341,6 +341,13 @@ void TestDownload::reportDiskFigures()
     QByteArray xml;
     tracker.getDownloadXml(xml, "\n");
     QVERIFY(xml.contains("systemSize=\"1\" systemAvailSize=\"1\""));
+    // The disk probe writes whole percentages; 1 % used is not a full disk.
+    tracker.getDownloadXml(xml, "1000\n1");
+    QVERIFY(xml.contains("systemSize=\"1000\" systemAvailSize=\"990\""));
+    tracker.getDownloadXml(xml, "1000\n1.0");
+    QVERIFY(xml.contains("systemSize=\"1000\" systemAvailSize=\"0\""));
+    tracker.getDownloadXml(xml, "8796093022208\n0");
+    QVERIFY(xml.contains("systemSize=\"8796093022208\" systemAvailSize=\"8796093022208\""));
     tracker.getDownloadXml(xml); // this machine's disk
     QVERIFY(xml.contains("systemSize=\""));
 }
