@@ -65,6 +65,10 @@ void MediaForm::initParam(
 void MediaForm::setZoneCtrl(
     const CONVERTXMLDATA::ZONE_CTRL &zone, PlayLogUtil *playLog, int playType)
 {
+    // New contents for a zone already playing (a new playbill with the same
+    // template, or a reload): the play they cut short is recorded first.
+    if (m_playLog)
+        saveLastPlayDetail();
     m_cycle.setZoneCtrl(zone, playType);
     m_playLog = playLog;
     if (m_cycle.isEmpty())

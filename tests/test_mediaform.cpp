@@ -31,6 +31,7 @@ private slots:
     void stopRecordsCompletedPlays();
     void pdfPagesWrap();
     void pdfAndPictureTakeTurns();
+    void newContentsRecordTheCutPlay();
     void unshownMaterialsAreNotRecorded_data();
     void unshownMaterialsAreNotRecorded();
     void localPageShows();
@@ -270,6 +271,27 @@ void TestMediaForm::pdfAndPictureTakeTurns()
     }
     QCOMPARE(
         playedNames(), QStringList({"doc.pdf", "a.png", "doc.pdf", "a.png", "doc.pdf", "a.png"}));
+}
+
+void TestMediaForm::newContentsRecordTheCutPlay()
+{
+    // A new playbill keeps the template and changes the zone's contents while
+    // a.png is on screen, a second before its end: that play counts (as any
+    // play cut within two seconds of its end) before b.png starts.
+    auto form = makeZone({mtl("a.png", 5)});
+    form->checkPlayZoneMtls();
+    advance(4000);
+    form->checkPlayZoneMtls();
+    QVERIFY(playedNames().isEmpty());
+    ZONE_CTRL next;
+    next.name = "z1";
+    next.mtls = {mtl("b.png", 5)};
+    form->setZoneCtrl(next, m_log.get(), 0);
+    QCOMPARE(playedNames(), QStringList {"a.png"});
+    form->checkPlayZoneMtls();
+    advance(5000);
+    form->checkPlayZoneMtls();
+    QCOMPARE(playedNames(), QStringList({"a.png", "b.png"}));
 }
 
 void TestMediaForm::unshownMaterialsAreNotRecorded_data()
