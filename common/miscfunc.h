@@ -66,7 +66,9 @@ public:
     static QString getHostName();
     static QString getLocalIp();
     static QByteArray getLocalIpBytes();
+    // "<total bytes>\n<used percent>" of the disk that holds the home folder.
     static QString GetDiskInfo();
+    static QString diskInfoText(qint64 totalBytes, qint64 freeBytes);
     static bool getCpuUsage(double &prevTotal, double &prevBusy, double &usage);
     static double getCpuUsage();
     // Parses the first line of /proc/stat; exposed for tests.

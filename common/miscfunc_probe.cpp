@@ -65,10 +65,15 @@ QString MiscFunc::GetDiskInfo()
 {
     QStorageInfo storage(QDir::homePath());
     storage.refresh();
-    const double total = static_cast<double>(storage.bytesTotal());
-    const double free = static_cast<double>(storage.bytesFree());
+    return diskInfoText(storage.bytesTotal(), storage.bytesFree());
+}
+
+QString MiscFunc::diskInfoText(qint64 totalBytes, qint64 freeBytes)
+{
+    const double total = static_cast<double>(totalBytes);
+    const double free = static_cast<double>(freeBytes);
     const double used = total > 0 ? (1.0 - free / total) * 100.0 : 0.0;
-    return QStringLiteral("%1\n%2").arg(storage.bytesTotal()).arg(qRound(used));
+    return QStringLiteral("%1\n%2").arg(totalBytes).arg(qRound(used));
 }
 
 bool MiscFunc::parseCpuLine(const QString &line, double &total, double &busy)

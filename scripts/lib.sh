@@ -20,9 +20,81 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# What the arm64 cross build adds (scripts/build-arm64.sh): the cross
+# compiler, the arm64 side of every library the programs link or load, and
+# qemu-user to run the arm64 programs here.
+ARM64_PACKAGES=(
+  crossbuild-essential-arm64 qemu-user-static binfmt-support
+  qtbase5-dev:arm64 libqt5sql5-sqlite:arm64
+  qtmultimedia5-dev:arm64 libqt5multimediawidgets5:arm64 libqt5multimedia5-plugins:arm64
+  libqt5webkit5-dev:arm64 libpoppler-qt5-dev:arm64
+  gstreamer1.0-plugins-base:arm64 gstreamer1.0-plugins-good:arm64 gstreamer1.0-libav:arm64
+  fonts-wqy-zenhei
+)
+
 install_packages() {
+  install_package_list "${PACKAGES[@]}"
+}
+
+install_arm64_packages() {
+  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    echo "== adding the arm64 architecture to dpkg"
+    as_root dpkg --add-architecture arm64
+  fi
+  install_package_list "${ARM64_PACKAGES[@]}"
+}
+
+# The tests start the arm64 programs (service, player, simulator) themselves:
+# the kernel must hand arm64 executables to qemu (binfmt_misc).
+enable_qemu_binfmt() {
+  local entry=/proc/sys/fs/binfmt_misc/qemu-aarch64
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || true
+  fi
+  if ! grep -qx enabled "$entry" 2>/dev/null; then
+    as_root update-binfmts --enable qemu-aarch64 || true
+  fi
+  if ! grep -qx enabled "$entry" 2>/dev/null; then
+    echo "!! arm64 programs cannot be started here: binfmt_misc has no enabled qemu-aarch64 entry" >&2
+    exit 1
+  fi
+}
+
+# require_aarch64 <file>: fails unless the file is an arm64 executable.
+require_aarch64() {
+  if ! readelf -h "$1" 2>/dev/null | grep -q 'Machine:.*AArch64'; then
+    echo "!! $1 is not an arm64 executable" >&2
+    exit 1
+  fi
+}
+
+# check_package_machine <deb> <machine>: every ELF file the package holds is
+# built for the machine readelf names (AArch64, Advanced Micro Devices X86-64).
+check_package_machine() {
+  local deb="$1" machine="$2" tmp file count=0
+  tmp=$(mktemp -d)
+  dpkg-deb -x "$deb" "$tmp"
+  while IFS= read -r -d '' file; do
+    if head -c 4 "$file" | grep -q $'\x7fELF'; then
+      if ! readelf -h "$file" | grep -q "Machine:.*$machine"; then
+        echo "!! ${file#"$tmp"} in $deb is not built for $machine" >&2
+        rm -rf "$tmp"
+        exit 1
+      fi
+      echo "   ${file#"$tmp"}: $machine"
+      count=$((count + 1))
+    fi
+  done < <(find "$tmp" -type f -print0)
+  rm -rf "$tmp"
+  if [ "$count" -eq 0 ]; then
+    echo "!! $deb holds no program" >&2
+    exit 1
+  fi
+}
+
+install_package_list() {
   local missing=()
-  for pkg in "${PACKAGES[@]}"; do
+  for pkg in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$pkg")
     fi

@@ -4,6 +4,9 @@
 # LUMA_SKIP_SANITIZERS=1 skips the second pass. Tests run LUMA_TEST_JOBS at a
 # time (default 2); those that share a fixed local port carry a CTest resource
 # lock, so they never overlap.
+# LUMA_ARM64=1 then also cross-builds for arm64, runs the arm64 tests under
+# qemu-user and makes the arm64 package (scripts/build-arm64.sh; slow, so not
+# part of the default run).
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 install_packages
@@ -27,4 +30,9 @@ if [ "${LUMA_SKIP_SANITIZERS:-0}" != "1" ]; then
   export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   (cd "$ROOT/build-asan" && ctest --output-on-failure -j "$TEST_JOBS")
+fi
+
+if [ "${LUMA_ARM64:-0}" = "1" ]; then
+  echo "== arm64: cross build, tests under qemu-user, package"
+  "$ROOT/scripts/build-arm64.sh"
 fi

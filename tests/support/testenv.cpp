@@ -117,6 +117,23 @@ void stopProcess(QProcess &process)
     }
 }
 
+namespace {
+// Under qemu-user (an arm64 build tested on x86_64) the kernel starts the
+// emulator for the program, with the program's path, as it was given, as
+// the emulator's first argument.
+bool emulatedProgramIs(const QString &proc, const QString &wanted)
+{
+    if (!QFileInfo(proc + QStringLiteral("/exe")).symLinkTarget().contains(QLatin1String("qemu")))
+        return false;
+    const QList<QByteArray> args = readFile(proc + QStringLiteral("/cmdline")).split('\0');
+    if (args.size() < 2)
+        return false;
+    const QDir cwd(QFileInfo(proc + QStringLiteral("/cwd")).symLinkTarget());
+    return QFileInfo(cwd.absoluteFilePath(QString::fromLocal8Bit(args.at(1)))).canonicalFilePath()
+        == wanted;
+}
+} // namespace
+
 QList<qint64> processesOf(const QString &exeFile, const QString &home)
 {
     const QString wanted = QFileInfo(exeFile).canonicalFilePath();
@@ -129,7 +146,8 @@ QList<qint64> processesOf(const QString &exeFile, const QString &home)
         if (!isPid)
             continue;
         const QString proc = QStringLiteral("/proc/") + entry;
-        if (QFileInfo(proc + QStringLiteral("/exe")).symLinkTarget() != wanted)
+        if (QFileInfo(proc + QStringLiteral("/exe")).symLinkTarget() != wanted
+            && !emulatedProgramIs(proc, wanted))
             continue;
         if (readFile(proc + QStringLiteral("/environ")).split('\0').contains(homeEntry))
             pids << pid;
