@@ -48,7 +48,7 @@ check_package_machine "$deb" AArch64
 if [ "${LUMA_ARM64_TESTS:-1}" != "0" ]; then
   echo "== arm64 tests under qemu-user"
   export QT_QPA_PLATFORM=offscreen
-  (cd "$ARM_BUILD_DIR" && ctest --output-on-failure -j "${LUMA_TEST_JOBS:-2}" --timeout 900)
+  (cd "$ARM_BUILD_DIR" && ctest --output-on-failure -j "${LUMA_TEST_JOBS:-2}")
 fi
 
 if [ "${LUMA_ARM64_BENCH:-0}" = "1" ]; then

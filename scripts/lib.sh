@@ -29,7 +29,7 @@ ARM64_PACKAGES=(
   qtmultimedia5-dev:arm64 libqt5multimediawidgets5:arm64 libqt5multimedia5-plugins:arm64
   libqt5webkit5-dev:arm64 libpoppler-qt5-dev:arm64
   gstreamer1.0-plugins-base:arm64 gstreamer1.0-plugins-good:arm64 gstreamer1.0-libav:arm64
-  fonts-wqy-zenhei
+  libfaketime:arm64 # the end-to-end test's next-day service
 )
 
 install_packages() {

@@ -126,14 +126,19 @@ void TestEndToEnd::startService(bool nextDay)
         // lives a day ahead, the player and the simulator keep today.
         const QStringList libs = QDir(QStringLiteral("/usr/lib"))
                                      .entryList({QStringLiteral("*-linux-gnu*")}, QDir::Dirs);
-        QString lib;
-        for (const QString &dir : libs) {
-            const QString path = QStringLiteral("/usr/lib/%1/faketime/libfaketimeMT.so.1").arg(dir);
-            if (QFile::exists(path))
-                lib = path;
-        }
-        QVERIFY2(!lib.isEmpty(), "libfaketime is missing (Debian package faketime)");
-        environment.insert(QStringLiteral("LD_PRELOAD"), lib);
+        bool found = false;
+        for (const QString &dir : libs)
+            found = found
+                || QFile::exists(
+                    QStringLiteral("/usr/lib/%1/faketime/libfaketimeMT.so.1").arg(dir));
+        QVERIFY2(found, "libfaketime is missing (Debian package faketime)");
+        // "$LIB" lets the loader take the library of the service's own
+        // architecture (an arm64 build runs here under qemu-user), and what
+        // is preloaded already stays.
+        const QString faketime = QStringLiteral("/usr/$LIB/faketime/libfaketimeMT.so.1");
+        const QString preload = environment.value(QStringLiteral("LD_PRELOAD"));
+        environment.insert(QStringLiteral("LD_PRELOAD"),
+            preload.isEmpty() ? faketime : preload + QLatin1Char(':') + faketime);
         environment.insert(QStringLiteral("FAKETIME"), QStringLiteral("+1d"));
         environment.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
         // A sanitizer runtime insists on being loaded first.
