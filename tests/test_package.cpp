@@ -2,6 +2,7 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSqlDatabase>
@@ -57,9 +58,12 @@ void TestPackage::initTestCase()
 {
     QVERIFY(m_out.isValid() && m_root.isValid());
     int code = -1;
+    QElapsedTimer packing;
+    packing.start();
     const QString log = run(QStringLiteral(LUMA_CPACK_COMMAND),
         {"-G", "DEB", "--config", QStringLiteral(LUMA_CPACK_CONFIG), "-B", m_out.path()}, &code);
     QVERIFY2(code == 0, qPrintable(log));
+    qInfo("package made in %lld ms", packing.elapsed());
     const QStringList debs = QDir(m_out.path()).entryList({"*.deb"}, QDir::Files);
     QCOMPARE(debs.size(), 1);
     m_deb = m_out.path() + QLatin1Char('/') + debs.first();
@@ -212,6 +216,14 @@ void TestPackage::installedProgramsPlay()
     service.start(installed("lumalink"), QStringList());
     QVERIFY(service.waitForStarted(5000));
     auto stopAll = qScopeGuard([&] {
+        if (QTest::currentTestFailed()) {
+            // What the service said, for a failure seen only on another machine.
+            qInfo("service %s", service.state() == QProcess::Running ? "running" : "ended");
+            const QDir logs(root + "/logs");
+            for (const QString &name : logs.entryList(QDir::Files))
+                qInfo().noquote() << "==" << name << "\n"
+                                  << QString::fromUtf8(readFile(logs.filePath(name)).right(4000));
+        }
         stopProcess(service);
         for (qint64 pid : processesOf(installed("lumaview"), env.home()))
             stopPid(pid);
