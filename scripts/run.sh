@@ -179,7 +179,10 @@ control() {
   exec 3>&- 2>/dev/null || true
 }
 
-FAKETIME_LIB=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n1 || true)
+# The time shift of the host's own architecture: an arm64 build installs
+# arm64's libfaketime beside it (scripts/build-arm64.sh).
+FAKETIME_LIB="/usr/lib/$(gcc -print-multiarch 2>/dev/null || true)/faketime/libfaketimeMT.so.1"
+[ -e "$FAKETIME_LIB" ] || FAKETIME_LIB=""
 connected=0 switched=0 player=0 shown=0 restarted=0 uploaded=0 insert_seen=0
 seen_templates=0 tour_done_at=0 RESULT=0
 declare -A shot_of
