@@ -10,6 +10,7 @@
 // first material; (b) while still pictures are shown for N seconds: CPU time
 // of the whole process and wake-ups (context switches) per second, per thread.
 
+#include "benchsupport.h"
 #include "mainwindow.h"
 #include "mediaform.h"
 #include "miscfunc.h"
@@ -31,8 +32,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-
-#include <sys/resource.h>
 
 namespace {
 
@@ -164,14 +163,6 @@ double median(QList<double> values)
     std::sort(values.begin(), values.end());
     const int n = values.size();
     return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
-}
-
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec
-        + usage.ru_stime.tv_usec / 1e6;
 }
 
 struct ThreadSample

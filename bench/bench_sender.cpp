@@ -6,6 +6,7 @@
 // with nothing listening on the service port, then the time one pass takes to
 // deliver the whole backlog to a stand-in service once it is back.
 
+#include "benchsupport.h"
 #include "notifylistener.h"
 #include "playlogutil.h"
 #include "sendthread.h"
@@ -19,17 +20,7 @@
 
 #include <cstdio>
 
-#include <sys/resource.h>
-
 namespace {
-
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec
-        + usage.ru_stime.tv_usec / 1e6;
-}
 
 bool servicePortAnswers()
 {

@@ -10,6 +10,7 @@
 // ticks per second, and the mean CPU time of one tick (move and repaint).
 
 #include "TimerThread.h"
+#include "benchsupport.h"
 #include "mediaform.h"
 #include "miscfunc.h"
 
@@ -21,20 +22,10 @@
 
 #include <cstdio>
 
-#include <sys/resource.h>
-
 using CONVERTXMLDATA::ZONE_CTRL;
 using CONVERTXMLDATA::ZONE_MTL;
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec
-        + usage.ru_stime.tv_usec / 1e6;
-}
 
 void idle(int ms)
 {

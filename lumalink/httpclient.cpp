@@ -4,6 +4,7 @@
 #include "miscfunc.h"
 #include "notifyclient.h"
 #include "notifyprotocol.h"
+#include "offthreadwork.h"
 #include "version.h"
 
 #include <QCryptographicHash>
@@ -27,12 +28,7 @@ std::atomic<int> s_downloadTimeoutSec {60};
 QThreadPool &noticePool()
 {
     // One thread keeps the notices in order.
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(1);
-        p->setExpiryTimeout(30000);
-        return p;
-    }();
+    static QThreadPool *pool = makeSerialPool();
     return *pool;
 }
 

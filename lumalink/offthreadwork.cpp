@@ -4,17 +4,19 @@
 #include <QMutex>
 #include <QThreadPool>
 
+QThreadPool *makeSerialPool()
+{
+    auto *pool = new QThreadPool;
+    pool->setMaxThreadCount(1);
+    pool->setExpiryTimeout(30000);
+    return pool;
+}
+
 namespace {
 QThreadPool &workPool()
 {
     // One thread: log requests share their archive, so they must not overlap.
-    // Never destroyed, so a packer still running at exit does not hold it up.
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(1);
-        p->setExpiryTimeout(30000);
-        return p;
-    }();
+    static QThreadPool *pool = makeSerialPool();
     return *pool;
 }
 } // namespace

@@ -6,6 +6,13 @@
 #include <functional>
 #include <memory>
 
+class QThreadPool;
+
+// A pool that runs its tasks one after another on one thread, for work that
+// must keep its order. Kept for the whole run (never destroyed), so a task
+// still running at exit does not hold the program up.
+QThreadPool *makeSerialPool();
+
 // Runs slow work (packing and uploading logs) away from the owner's thread, so
 // that thread keeps reading frames and sending heartbeats meanwhile. Each
 // result comes back to the owner's thread as a queued call; the work itself
