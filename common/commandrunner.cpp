@@ -1,10 +1,11 @@
 #include "commandrunner.h"
 
-#include <QMutex>
 #include <QProcess>
 
+#include <mutex>
+
 namespace {
-QMutex s_mutex;
+std::mutex s_mutex;
 std::shared_ptr<CommandRunner> &current()
 {
     static std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessRunner>();
@@ -14,13 +15,13 @@ std::shared_ptr<CommandRunner> &current()
 
 std::shared_ptr<CommandRunner> CommandRunner::instance()
 {
-    QMutexLocker lock(&s_mutex);
+    std::lock_guard<std::mutex> lock(s_mutex);
     return current();
 }
 
 std::shared_ptr<CommandRunner> CommandRunner::install(std::shared_ptr<CommandRunner> runner)
 {
-    QMutexLocker lock(&s_mutex);
+    std::lock_guard<std::mutex> lock(s_mutex);
     auto previous = current();
     current() = runner ? std::move(runner) : std::make_shared<ProcessRunner>();
     return previous;

@@ -8,15 +8,16 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QNetworkInterface>
 #include <QThread>
 #include <QTimer>
 
+#include <mutex>
+
 namespace {
-QMutex &logMutex()
+std::mutex &logMutex()
 {
-    static QMutex mutex;
+    static std::mutex mutex;
     return mutex;
 }
 
@@ -29,13 +30,13 @@ QString &programNameRef()
 
 void MiscFunc::setProgramName(const QString &name)
 {
-    QMutexLocker lock(&logMutex());
+    std::lock_guard<std::mutex> lock(logMutex());
     programNameRef() = name;
 }
 
 QString MiscFunc::programName()
 {
-    QMutexLocker lock(&logMutex());
+    std::lock_guard<std::mutex> lock(logMutex());
     return programNameRef();
 }
 
@@ -59,7 +60,7 @@ void MiscFunc::writeLog(const QString &level, const QString &module, const QStri
     const QString path = logFilePath(getDate());
     const QString line = QStringLiteral("%1  [ %2 ] - [ %3 ]  %4\r\n")
                              .arg(getTime(), module, level.toUpper(), message);
-    QMutexLocker lock(&logMutex());
+    std::lock_guard<std::mutex> lock(logMutex());
     QFile file(path);
     // A missing logs folder loses the line; it is not created here.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))

@@ -4,13 +4,14 @@
 
 #include <QFile>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QSaveFile>
 
+#include <mutex>
+
 namespace {
-QMutex &writeMutex()
+std::mutex &writeMutex()
 {
-    static QMutex mutex;
+    static std::mutex mutex;
     return mutex;
 }
 
@@ -49,7 +50,7 @@ QJsonObject StatusFile::read(const QString &path)
 
 bool StatusFile::update(const QString &path, const std::function<void(QJsonObject &)> &change)
 {
-    QMutexLocker lock(&writeMutex());
+    std::lock_guard<std::mutex> lock(writeMutex());
     if (!QFile::exists(path))
         return false;
     QJsonObject object = read(path);
@@ -59,7 +60,7 @@ bool StatusFile::update(const QString &path, const std::function<void(QJsonObjec
 
 bool StatusFile::create(const QString &path, const QJsonObject &object)
 {
-    QMutexLocker lock(&writeMutex());
+    std::lock_guard<std::mutex> lock(writeMutex());
     return writeWhole(path, object);
 }
 

@@ -14,7 +14,8 @@ DownloadThread::DownloadThread(QObject *parent)
 DownloadThread::~DownloadThread()
 {
     stop();
-    wait();
+    if (wait())
+        m_runEnd.join();
 }
 
 void DownloadThread::setDownloader(std::function<bool(const QString &)> downloader)
@@ -24,7 +25,7 @@ void DownloadThread::setDownloader(std::function<bool(const QString &)> download
 
 void DownloadThread::setRetryPauses(int firstMs, int lastMs)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_firstPauseMs = firstMs;
     m_lastPauseMs = lastMs;
 }
@@ -39,54 +40,59 @@ int DownloadThread::retryPauseMs(int failures, int firstMs, int lastMs)
 
 void DownloadThread::newDownload(const QString &url)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_queue.append(url);
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 bool DownloadThread::allDownloaded() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_queue.isEmpty();
 }
 
 void DownloadThread::stop()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_stop = true;
     m_cancel = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void DownloadThread::cancelAll()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_queue.clear();
     ++m_generation;
     m_cancel = true;
     m_failures = 0;
     m_retryAt = QDeadlineTimer();
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void DownloadThread::retryNow()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_failures = 0;
     m_retryAt = QDeadlineTimer();
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void DownloadThread::run()
 {
-    QMutexLocker lock(&m_mutex);
+    const RunEnd::Scope end(m_runEnd);
+    std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {
         if (m_queue.isEmpty()) {
-            m_wake.wait(&m_mutex);
+            m_wake.wait(lock);
             continue;
         }
         if (!m_retryAt.hasExpired()) {
-            m_wake.wait(&m_mutex, m_retryAt);
+            const qint64 remainingMs = m_retryAt.remainingTime();
+            if (remainingMs < 0)
+                m_wake.wait(lock);
+            else
+                m_wake.wait_for(lock, std::chrono::milliseconds(remainingMs));
             continue;
         }
         const QString url = m_queue.first();
@@ -100,7 +106,7 @@ void DownloadThread::run()
         if (refused)
             MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
                 QStringLiteral("Skip download without a plain file name: ") + url);
-        lock.relock();
+        lock.lock();
         if (generation != m_generation)
             continue; // handed over before a cancel: its outcome changes nothing
         if (done) {
@@ -108,7 +114,7 @@ void DownloadThread::run()
             m_failures = 0;
             lock.unlock();
             emit sigDownloaded(url);
-            lock.relock();
+            lock.lock();
             continue;
         }
         const int pause = retryPauseMs(++m_failures, m_firstPauseMs, m_lastPauseMs);
@@ -117,6 +123,6 @@ void DownloadThread::run()
         MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
             QStringLiteral("Try %1 again in %2 s").arg(url).arg(pause / 1000.0));
         emit sigRetryLater(url, pause);
-        lock.relock();
+        lock.lock();
     }
 }

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "runend.h"
+
 #include <QDeadlineTimer>
-#include <QMutex>
 #include <QStringList>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 // Fetches the URLs handed to it, one at a time and in order, with
 // HttpClient::downloadFile. A finished file is announced at once, so the next
@@ -55,8 +57,9 @@ protected:
     void run() override;
 
 private:
-    mutable QMutex m_mutex;
-    QWaitCondition m_wake;
+    RunEnd m_runEnd; // marked last by run()
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
     QStringList m_queue;
     bool m_stop = false;
     quint64 m_generation = 0; // moves on with every cancelAll()

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
+
+#include <mutex>
 
 // A process-wide setting written on the GUI thread and read by the worker
 // threads; every read and write is a whole value under its own lock.
@@ -16,20 +17,20 @@ public:
 
     SharedString &operator=(const QString &value)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_value = value;
         return *this;
     }
     QString get() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         return m_value;
     }
     operator QString() const { return get(); }
     bool isEmpty() const { return get().isEmpty(); }
 
 private:
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QString m_value;
 };
 

@@ -2,11 +2,12 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QSemaphore>
 #include <QThread>
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 // Runs work that must happen on the GUI thread (desktop size, screen grab) and
 // returns its result to a worker thread. The worker waits at most timeoutMs,
@@ -22,18 +23,25 @@ bool callOnGuiThread(const std::function<T()> &work, T &result, int timeoutMs = 
     }
     struct Shared
     {
-        QSemaphore done;
+        std::mutex mutex;
+        std::condition_variable ready;
+        bool done = false;
         T value {};
     };
     auto shared = std::make_shared<Shared>();
     QMetaObject::invokeMethod(
         app,
         [shared, work] {
-            shared->value = work();
-            shared->done.release();
+            T value = work();
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            shared->value = std::move(value);
+            shared->done = true;
+            shared->ready.notify_all();
         },
         Qt::QueuedConnection);
-    if (!shared->done.tryAcquire(1, timeoutMs))
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    if (!shared->ready.wait_for(
+            lock, std::chrono::milliseconds(timeoutMs), [&shared] { return shared->done; }))
         return false;
     result = shared->value;
     return true;

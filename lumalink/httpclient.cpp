@@ -15,7 +15,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
@@ -25,10 +24,10 @@
 namespace {
 std::atomic<int> s_downloadTimeoutSec {60};
 
-QThreadPool &noticePool()
+SerialPool &noticePool()
 {
     // One thread keeps the notices in order.
-    static QThreadPool *pool = makeSerialPool();
+    static SerialPool *pool = new SerialPool;
     return *pool;
 }
 

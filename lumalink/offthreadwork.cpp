@@ -1,22 +1,47 @@
 #include "offthreadwork.h"
 
 #include <QMetaObject>
-#include <QMutex>
 #include <QThreadPool>
 
-QThreadPool *makeSerialPool()
+#include <mutex>
+
+namespace {
+// Shared by every pool: a task acquires it before it reads anything of its
+// own closure, which a member reached through the closure could not give.
+std::atomic<quint64> s_handedOver {0};
+} // namespace
+
+SerialPool::SerialPool()
+    : m_pool(new QThreadPool)
 {
-    auto *pool = new QThreadPool;
-    pool->setMaxThreadCount(1);
-    pool->setExpiryTimeout(30000);
-    return pool;
+    m_pool->setMaxThreadCount(1);
+    m_pool->setExpiryTimeout(30000);
+}
+
+void SerialPool::start(std::function<void()> task)
+{
+    std::function<void()> wrapped = [this, task = std::move(task)] {
+        s_handedOver.load(std::memory_order_acquire);
+        task();
+        m_finished.fetch_add(1, std::memory_order_release);
+    };
+    // Released after the task is built, so the pool thread sees it whole.
+    s_handedOver.fetch_add(1, std::memory_order_release);
+    m_pool->start(std::move(wrapped));
+}
+
+bool SerialPool::waitForDone(int timeoutMs)
+{
+    const bool done = m_pool->waitForDone(timeoutMs);
+    m_finished.load(std::memory_order_acquire);
+    return done;
 }
 
 namespace {
-QThreadPool &workPool()
+SerialPool &workPool()
 {
     // One thread: log requests share their archive, so they must not overlap.
-    static QThreadPool *pool = makeSerialPool();
+    static SerialPool *pool = new SerialPool;
     return *pool;
 }
 } // namespace
@@ -25,7 +50,7 @@ QThreadPool &workPool()
 // under the lock, so a work never posts to an object being destroyed.
 struct OffThreadWork::Link
 {
-    QMutex mutex;
+    std::mutex mutex;
     OffThreadWork *owner = nullptr;
 };
 
@@ -38,7 +63,7 @@ OffThreadWork::OffThreadWork(QObject *parent)
 
 OffThreadWork::~OffThreadWork()
 {
-    QMutexLocker lock(&m_link->mutex);
+    std::lock_guard<std::mutex> lock(m_link->mutex);
     m_link->owner = nullptr;
 }
 
@@ -48,7 +73,7 @@ void OffThreadWork::run(Work work, Done done)
     std::shared_ptr<Link> link = m_link;
     workPool().start([link, work = std::move(work), done = std::move(done)] {
         const QByteArray result = work();
-        QMutexLocker lock(&link->mutex);
+        std::lock_guard<std::mutex> lock(link->mutex);
         if (!link->owner)
             return;
         // Posted to the owner's thread; dropped by Qt if the owner is

@@ -3,15 +3,33 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
 class QThreadPool;
 
-// A pool that runs its tasks one after another on one thread, for work that
-// must keep its order. Kept for the whole run (never destroyed), so a task
-// still running at exit does not hold the program up.
-QThreadPool *makeSerialPool();
+// Runs tasks one after another on one thread, for work that must keep its
+// order. Kept for the whole run (never destroyed), so a task still running at
+// exit does not hold the program up. What the caller wrote before start() is
+// visible to the task, and what finished tasks wrote is visible after
+// waitForDone(), through atomics of its own: the pool's internal locking
+// gives the same order, but a race checker cannot see inside Qt.
+class SerialPool
+{
+public:
+    SerialPool();
+    SerialPool(const SerialPool &) = delete;
+    SerialPool &operator=(const SerialPool &) = delete;
+
+    void start(std::function<void()> task);
+    // False when tasks still run after timeoutMs.
+    bool waitForDone(int timeoutMs);
+
+private:
+    QThreadPool *m_pool;
+    std::atomic<quint64> m_finished {0};
+};
 
 // Runs slow work (packing and uploading logs) away from the owner's thread, so
 // that thread keeps reading frames and sending heartbeats meanwhile. Each

@@ -10,7 +10,8 @@ SessionThread::SessionThread(QObject *parent)
 SessionThread::~SessionThread()
 {
     quitThread();
-    wait();
+    if (wait())
+        m_runEnd.join();
 }
 
 void SessionThread::setFileRecorder(std::function<void(const QString &)> recorder)
@@ -20,24 +21,25 @@ void SessionThread::setFileRecorder(std::function<void(const QString &)> recorde
 
 void SessionThread::run()
 {
+    const RunEnd::Scope end(m_runEnd);
     ServerSession session(ServiceSettings::process(), m_stored);
     session.setFileRecorder(m_recordFile);
     session.setDownloadThread(m_downloadThread);
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopRequested)
             return;
         m_session = &session;
     }
     session.start();
     exec();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_session = nullptr;
 }
 
 void SessionThread::quitThread()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_stopRequested = true;
     if (m_session)
         QMetaObject::invokeMethod(m_session, &ServerSession::quitThread, Qt::QueuedConnection);
@@ -46,7 +48,7 @@ void SessionThread::quitThread()
 
 void SessionThread::resetThread()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_session)
         QMetaObject::invokeMethod(m_session, &ServerSession::resetThread, Qt::QueuedConnection);
 }

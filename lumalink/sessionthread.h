@@ -1,12 +1,13 @@
 #pragma once
 
+#include "runend.h"
 #include "serversession.h"
 
-#include <QMutex>
 #include <QThread>
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 // The thread of the server session. The session object is created inside
 // run() and lives on this thread with its socket and timers; calls from other
@@ -35,7 +36,8 @@ protected:
     void run() override;
 
 private:
-    QMutex m_mutex;
+    RunEnd m_runEnd; // marked last by run()
+    std::mutex m_mutex;
     ServerSession *m_session = nullptr;
     std::atomic<bool> m_stopRequested {false};
     std::function<void(const QString &)> m_recordFile;

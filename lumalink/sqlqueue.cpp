@@ -20,7 +20,7 @@ QString SqlQueue::defaultJournalPath()
 
 int SqlQueue::open(qint64 appliedSeq)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     QList<Entry> records;
     const bool writable = m_journal.open(records);
     m_opened = true;
@@ -51,7 +51,7 @@ void SqlQueue::ensureOpen()
 SqlQueue::Result SqlQueue::add(const QString &statement)
 {
     const QString sql = NotifyProtocol::decodeStatement(statement);
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     ensureOpen();
     if (m_queue.size() >= MAX_SQL_QUEUE) {
         lock.unlock();
@@ -73,7 +73,7 @@ SqlQueue::Result SqlQueue::add(const QString &statement)
 
 bool SqlQueue::addInternal(const QString &statement)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     ensureOpen();
     if (append(statement))
         return true;
@@ -94,13 +94,13 @@ bool SqlQueue::append(const QString &sql)
 
 QList<SqlQueue::Entry> SqlQueue::peek(int max) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_queue.mid(0, max);
 }
 
 void SqlQueue::markApplied(qint64 seq)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     int done = 0;
     while (done < m_queue.size() && m_queue.at(done).seq <= seq)
         ++done;
@@ -113,24 +113,24 @@ void SqlQueue::markApplied(qint64 seq)
 
 void SqlQueue::sync()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_journal.sync();
 }
 
 int SqlQueue::size() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_queue.size();
 }
 
 int SqlQueue::peakSize() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_peak;
 }
 
 void SqlQueue::setWakeHandler(std::function<void()> handler)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_wake = std::move(handler);
 }

@@ -3,10 +3,10 @@
 #include "sqljournal.h"
 
 #include <QList>
-#include <QMutex>
 #include <QString>
 
 #include <functional>
+#include <mutex>
 
 // Statements for the statistics database, handed over by the local listener
 // (GUI thread) and by the file recorder (session thread) and taken by the
@@ -56,7 +56,7 @@ private:
     bool append(const QString &sql);
     void ensureOpen();
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     SqlJournal m_journal;
     QList<Entry> m_queue;
     bool m_opened = false;

@@ -200,12 +200,13 @@ void StatThread::stop()
 {
     m_stop = true;
     wake();
-    if (isRunning() && QThread::currentThread() != this)
-        wait();
+    if (QThread::currentThread() != this && wait())
+        m_runEnd.join();
 }
 
 void StatThread::run()
 {
+    const RunEnd::Scope end(m_runEnd);
     // A connection opened by another thread is not used here.
     m_db.close();
     ensureDatabase();

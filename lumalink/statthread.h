@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runend.h"
 #include "sqlqueue.h"
 #include "statdatabase.h"
 #include "upkeepschedule.h"
@@ -81,6 +82,7 @@ private:
     StatDatabase m_db;
     UpkeepSchedule m_schedule;
     std::atomic<bool> m_stop {false};
+    RunEnd m_runEnd; // marked last by run()
     std::atomic<int> m_passSleepMs {PASS_SLEEP_MS};
     std::mutex m_wakeMutex;
     std::condition_variable m_wakeCondition;

@@ -1,49 +1,50 @@
 #include "TimerThread.h"
 
-#include <QDeadlineTimer>
+#include <QtGlobal>
 
 TimerThread::TimerThread() = default;
 
 TimerThread::~TimerThread()
 {
     quitThread();
-    wait();
+    if (wait())
+        m_runEnd.join();
 }
 
 void TimerThread::setInterval(int ms)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (ms == m_interval)
         return;
     m_interval = ms;
     m_intervalChanged = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 int TimerThread::interval() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_interval;
 }
 
 void TimerThread::quitThread()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_quit = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void TimerThread::run()
 {
-    QMutexLocker lock(&m_mutex);
+    const RunEnd::Scope end(m_runEnd);
+    std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {
         m_intervalChanged = false;
         lock.unlock();
         emit sigTimeout();
-        lock.relock();
-        const QDeadlineTimer deadline(qMax(m_interval, 0), Qt::PreciseTimer);
+        lock.lock();
         // Spurious wake-ups go back to sleep until the same deadline.
-        while (!m_quit && !m_intervalChanged && !deadline.hasExpired())
-            m_wake.wait(&m_mutex, deadline);
+        m_wake.wait_for(lock, std::chrono::milliseconds(qMax(m_interval, 0)),
+            [this] { return m_quit || m_intervalChanged; });
     }
 }

@@ -1,8 +1,11 @@
 #pragma once
 
-#include <QMutex>
+#include "runend.h"
+
 #include <QThread>
-#include <QWaitCondition>
+
+#include <condition_variable>
+#include <mutex>
 
 // Emits sigTimeout() at once and then after every interval until told to quit.
 // The sleep is interruptible: quitThread() ends it at once, and the destructor
@@ -28,8 +31,9 @@ protected:
     void run() override;
 
 private:
-    mutable QMutex m_mutex;
-    QWaitCondition m_wake;
+    RunEnd m_runEnd; // marked last by run()
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
     bool m_quit = false;
     bool m_intervalChanged = false;
     int m_interval = 1000;

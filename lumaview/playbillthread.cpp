@@ -15,7 +15,7 @@ PlaybillThread::~PlaybillThread()
 {
     quitThread();
     if (QThread::currentThread() != this && wait())
-        m_runEnded.load(std::memory_order_acquire); // everything run() did is now visible
+        m_runEnd.join(); // everything run() did is now visible
 }
 
 void PlaybillThread::init(PlayLogUtil *playLog)
@@ -60,6 +60,7 @@ qint64 PlaybillThread::step()
 
 void PlaybillThread::run()
 {
+    const RunEnd::Scope end(m_runEnd);
     while (!m_scheduler.quitRequested()) {
         const qint64 next = m_scheduler.step();
         ++m_passes;
@@ -73,7 +74,6 @@ void PlaybillThread::run()
         }
         m_wakePending = false;
     }
-    m_runEnded.store(true, std::memory_order_release);
 }
 
 void PlaybillThread::wake()

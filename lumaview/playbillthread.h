@@ -1,6 +1,7 @@
 #pragma once
 
 #include "playbillscheduler.h"
+#include "runend.h"
 #include "xmldata.h"
 
 #include <QJsonObject>
@@ -72,5 +73,5 @@ private:
     std::condition_variable m_wakeCondition;
     bool m_wakePending = false; // guarded by m_mutex
     std::atomic<int> m_passes {0};
-    std::atomic<bool> m_runEnded {false}; // published last by run()
+    RunEnd m_runEnd; // marked last by run()
 };

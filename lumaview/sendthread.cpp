@@ -47,10 +47,10 @@ void SendThread::stop()
         if (m_loop)
             QMetaObject::invokeMethod(m_loop, "quit", Qt::QueuedConnection);
     }
-    if (isRunning() && QThread::currentThread() != this) {
+    if (QThread::currentThread() != this) {
         quit();
-        wait();
-        m_runEnded.load(std::memory_order_acquire); // everything run() did is now visible
+        if (wait())
+            m_runEnd.join(); // everything run() did is now visible
     }
 }
 
@@ -58,6 +58,7 @@ void SendThread::run()
 {
     // One manager for every request of the thread: making one costs more than
     // a request to the service itself.
+    const RunEnd::Scope end(m_runEnd);
     QNetworkAccessManager manager;
     manager.setProxy(QNetworkProxy::NoProxy);
     m_runManager = &manager;
@@ -73,7 +74,6 @@ void SendThread::run()
         ++m_passes;
     }
     m_runManager = nullptr;
-    m_runEnded.store(true, std::memory_order_release);
 }
 
 void SendThread::checkMessageFile()

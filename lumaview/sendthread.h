@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runend.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QThread>
@@ -68,7 +70,7 @@ private:
     std::atomic<int> m_periodMs {6000};
     std::atomic<int> m_postTimeoutMs {5000};
     std::atomic<int> m_passes {0};
-    std::atomic<bool> m_runEnded {false}; // published last by run()
+    RunEnd m_runEnd; // marked last by run()
 
     std::mutex m_mutex; // guards the wait and m_loop
     std::condition_variable m_wake;

@@ -11,10 +11,11 @@
 #include <QDir>
 #include <QDomDocument>
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+
+#include <mutex>
 
 // Stands in for wget: "-O path ... url" writes the bytes served for url's last
 // piece into path, or fails like wget when nothing is served.
@@ -389,10 +390,13 @@ void TestDownload::handOverOneFileAtATime()
 
     // The transfer of a ends: it moves to the done list, then b is handed over.
     thread.setDownloader([](const QString &) { return true; });
-    QSignalSpy spy(&thread, &DownloadThread::sigDownloaded);
+    QObject receiver; // of this thread: the announcements are queued to it
+    QStringList announced;
+    connect(&thread, &DownloadThread::sigDownloaded, &receiver,
+        [&announced](const QString &url) { announced << url; });
     thread.start();
-    QVERIFY(spy.wait(5000));
-    QCOMPARE(spy.first().first().toString(), QString("http://H:80/data/mtl/a"));
+    QTRY_VERIFY_WITH_TIMEOUT(!announced.isEmpty(), 5000);
+    QCOMPARE(announced.first(), QString("http://H:80/data/mtl/a"));
     QCOMPARE(tracker.step(thread, "H", 80), Step::Completed);
     QCOMPARE(tracker.doneFiles, QList<QString> {"data/mtl/a"});
     QCOMPARE(readFile(m_env->dataRoot() + "/data/day-play.xml"), QByteArray("old"));
@@ -420,23 +424,24 @@ void TestDownload::downloadThreadRetriesAndAnnounces()
 {
     DownloadThread thread;
     thread.setRetryPauses(20, 40);
-    QMutex mutex;
+    std::mutex mutex;
     QStringList attempts;
     thread.setDownloader([&](const QString &url) {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         attempts << url;
         return attempts.count(url) >= 3; // fails twice, then arrives
     });
-    QSignalSpy spy(&thread, &DownloadThread::sigDownloaded);
+    QObject receiver; // of this thread: the announcements are queued to it
+    QStringList announced;
+    connect(&thread, &DownloadThread::sigDownloaded, &receiver,
+        [&announced](const QString &url) { announced << url; });
     thread.start();
     thread.newDownload("http://h/a");
     thread.newDownload("http://h/data/mtl/"); // refused for good, never fetched
     thread.newDownload("http://h/b");
-    QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 15000);
-    QCOMPARE(spy.at(0).first().toString(), QString("http://h/a"));
-    QCOMPARE(spy.at(1).first().toString(), QString("http://h/data/mtl/"));
-    QCOMPARE(spy.at(2).first().toString(), QString("http://h/b"));
-    QMutexLocker lock(&mutex);
+    QTRY_COMPARE_WITH_TIMEOUT(announced.size(), 3, 15000);
+    QCOMPARE(announced, (QStringList {"http://h/a", "http://h/data/mtl/", "http://h/b"}));
+    std::lock_guard<std::mutex> lock(mutex);
     QCOMPARE(attempts,
         (QStringList {
             "http://h/a", "http://h/a", "http://h/a", "http://h/b", "http://h/b", "http://h/b"}));
@@ -457,12 +462,12 @@ void TestDownload::downloadThreadPausesLongerAfterEachFailure()
 {
     DownloadThread thread;
     thread.setRetryPauses(40, 320);
-    QMutex mutex;
+    std::mutex mutex;
     QList<qint64> attempts; // ms since the start
     QElapsedTimer clock;
     clock.start();
     thread.setDownloader([&](const QString &url) {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         attempts << clock.elapsed();
         return !url.endsWith("/gone");
     });
@@ -481,7 +486,7 @@ void TestDownload::downloadThreadPausesLongerAfterEachFailure()
     QTRY_VERIFY_WITH_TIMEOUT(pauses.size() >= 6, 10000);
     QCOMPARE(pauses.mid(0, 6), (QList<int> {40, 80, 160, 320, 320, 320}));
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         // Never asked again before its pause is over.
         for (int i = 1; i < 6; ++i)
             QVERIFY2(attempts[i] - attempts[i - 1] >= pauses[i - 1] - 5,
@@ -513,7 +518,7 @@ namespace {
 // file arrives at once.
 struct StallingTransfer
 {
-    QMutex mutex;
+    std::mutex mutex;
     bool released = false;
     QStringList fetched;
     QStringList cancelled;
@@ -522,31 +527,31 @@ struct StallingTransfer
     {
         const QString name = url.mid(url.lastIndexOf('/') + 1);
         {
-            QMutexLocker lock(&mutex);
+            std::lock_guard<std::mutex> lock(mutex);
             fetched << name;
         }
         if (name != "a")
             return true;
         while (!thread.cancelRequested()) {
             {
-                QMutexLocker lock(&mutex);
+                std::lock_guard<std::mutex> lock(mutex);
                 if (released)
                     return true;
             }
             QThread::msleep(5);
         }
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         cancelled << name;
         return false;
     }
     QStringList fetchedNames()
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return fetched;
     }
     QStringList cancelledNames()
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return cancelled;
     }
 };
@@ -599,7 +604,7 @@ void TestDownload::restartForgetsTheFileInFlight()
     tracker.downloadFiles = batch;
     if (batch.value(0) == "data/mtl/a") {
         QCOMPARE(tracker.step(thread, "H", 80), DownloadTracker::Step::HandedOver);
-        QMutexLocker lock(&transfer.mutex);
+        std::lock_guard<std::mutex> lock(transfer.mutex);
         transfer.released = true;
     }
     QVERIFY(stepUntilSwitched(tracker, thread));

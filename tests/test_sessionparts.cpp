@@ -17,10 +17,12 @@
 
 #include "miscfunc.h"
 #include "notifylistener.h"
+#include "offthreadwork.h"
 
 #include <QSemaphore>
 
 #include <atomic>
+#include <vector>
 
 #include <QtTest>
 
@@ -120,6 +122,7 @@ private slots:
     void walkAsksAgainWhenAReplyCannotBeStored();
     void linkLostDuringAHandlerIsNoticedAtOnce();
     void logRequestsRunOffTheSessionThread();
+    void serialPoolKeepsOrderAndHandsDataOver();
     void logAnswerForALostConnectionIsDropped();
     void repeatedRefusalIsReportedOnce();
 
@@ -443,6 +446,32 @@ void TestSessionParts::linkLostDuringAHandlerIsNoticedAtOnce()
     QVERIFY2(Clock::nowMs() - t0 <= 2 * ServerSession::PASS_SLEEP_MS,
         qPrintable(QString("%1 ms").arg(Clock::nowMs() - t0)));
     QVERIFY(!m_link->sentKinds().contains("278/9"));
+}
+
+void TestSessionParts::serialPoolKeepsOrderAndHandsDataOver()
+{
+    // Plain data, no lock of its own: what the caller wrote before start() is
+    // what the task reads, and what the tasks wrote is what the caller reads
+    // after waitForDone(). (The ThreadSanitizer pass checks the hand-over.)
+    SerialPool pool;
+    std::vector<int> order;
+    std::vector<Qt::HANDLE> threads;
+    QString text = "written before";
+    QString seen;
+    for (int i = 0; i < 50; ++i) {
+        pool.start([&order, &threads, i] {
+            order.push_back(i);
+            threads.push_back(QThread::currentThreadId());
+        });
+    }
+    pool.start([&text, &seen] { seen = text; });
+    QVERIFY(pool.waitForDone(10000));
+    QCOMPARE(seen, QString("written before"));
+    QCOMPARE(int(order.size()), 50);
+    for (int i = 0; i < 50; ++i)
+        QCOMPARE(order[i], i);
+    for (Qt::HANDLE thread : threads)
+        QVERIFY(thread != QThread::currentThreadId());
 }
 
 namespace {

@@ -4,8 +4,9 @@
 
 #include <QList>
 #include <QMap>
-#include <QMutex>
 #include <QSet>
+
+#include <mutex>
 
 // Records every command instead of running it; canned output per program.
 // Programs named in realPrograms (harmless ones such as wget or zip) run for real.
@@ -25,12 +26,12 @@ public:
         int startMs, int finishMs) override
     {
         {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_calls.append({program, args, input});
         }
         if (realPrograms.contains(program))
             return ProcessRunner().run(program, args, input, startMs, finishMs);
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         CommandResult result;
         result.started = true;
         result.finished = true;
@@ -44,30 +45,30 @@ public:
         if (!realPrograms.contains(program))
             return CommandRunner::runWatched(program, args, whileRunning, pollMs);
         {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_calls.append({program, args, QByteArray()});
         }
         return ProcessRunner().runWatched(program, args, whileRunning, pollMs);
     }
     bool startDetached(const QString &program, const QStringList &args) override
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.append({program, args, QByteArray()});
         return true;
     }
     void setOutput(const QString &program, const QByteArray &output)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_outputs.insert(program, output);
     }
     QList<Call> calls() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
     }
 
 private:
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QList<Call> m_calls;
     QMap<QString, QByteArray> m_outputs;
 };
