@@ -18,6 +18,11 @@ SerialPool::SerialPool()
     m_pool->setExpiryTimeout(30000);
 }
 
+SerialPool::~SerialPool()
+{
+    m_pool->waitForDone(); // its tasks count on m_finished
+}
+
 void SerialPool::start(std::function<void()> task)
 {
     std::function<void()> wrapped = [this, task = std::move(task)] {

@@ -10,8 +10,9 @@
 class QThreadPool;
 
 // Runs tasks one after another on one thread, for work that must keep its
-// order. Kept for the whole run (never destroyed), so a task still running at
-// exit does not hold the program up. What the caller wrote before start() is
+// order. The service keeps its pools for the whole run (never destroyed), so a
+// task still running at exit does not hold the program up; a pool that is
+// destroyed waits for its tasks first. What the caller wrote before start() is
 // visible to the task, and what finished tasks wrote is visible after
 // waitForDone(), through atomics of its own: the pool's internal locking
 // gives the same order, but a race checker cannot see inside Qt.
@@ -19,6 +20,7 @@ class SerialPool
 {
 public:
     SerialPool();
+    ~SerialPool();
     SerialPool(const SerialPool &) = delete;
     SerialPool &operator=(const SerialPool &) = delete;
 
@@ -27,7 +29,7 @@ public:
     bool waitForDone(int timeoutMs);
 
 private:
-    QThreadPool *m_pool;
+    std::unique_ptr<QThreadPool> m_pool;
     std::atomic<quint64> m_finished {0};
 };
 
