@@ -6,13 +6,8 @@
 #include <QLabel>
 
 ClockView::ClockView(ZoneContext &zone)
-    : ZoneView(zone)
+    : LabelView(zone)
 { }
-
-ClockView::~ClockView()
-{
-    delete m_textLabel;
-}
 
 void ClockView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
 {
@@ -53,15 +48,4 @@ void ClockView::runningControl()
     const QString text = ClockFormat::clockText(m_clockTimeZone, m_clockFormat);
     if (text != m_textLabel->text())
         m_textLabel->setText(text);
-}
-
-void ClockView::setActive(bool active)
-{
-    if (m_textLabel)
-        m_textLabel->setVisible(active);
-}
-
-bool ClockView::holdsZonePosition() const
-{
-    return m_textLabel && m_textLabel->isVisible();
 }

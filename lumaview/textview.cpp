@@ -6,13 +6,8 @@
 #include <QLabel>
 
 TextView::TextView(ZoneContext &zone)
-    : ZoneView(zone)
+    : LabelView(zone)
 { }
-
-TextView::~TextView()
-{
-    delete m_textLabel;
-}
 
 void TextView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
 {
@@ -83,15 +78,4 @@ void TextView::runningControl()
             TextLayout::nextScrollY(
                 m_textLabel->y(), m_scrollStep, m_textLabel->height(), zone.height()));
     }
-}
-
-void TextView::setActive(bool active)
-{
-    if (m_textLabel)
-        m_textLabel->setVisible(active);
-}
-
-bool TextView::holdsZonePosition() const
-{
-    return m_textLabel && m_textLabel->isVisible();
 }

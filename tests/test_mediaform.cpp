@@ -3,6 +3,7 @@
 #include "playlogutil.h"
 #include "testenv.h"
 #include "webpageview.h"
+#include "zonefixture.h"
 #include "zonemtl.h"
 
 #include <QDir>
@@ -20,7 +21,7 @@ using CONVERTXMLDATA::ZONE_CTRL;
 using CONVERTXMLDATA::ZONE_MTL;
 
 // A zone window offscreen: what it shows, and the play records it writes.
-class TestMediaForm : public QObject
+class TestMediaForm : public ZoneFixture
 {
     Q_OBJECT
 private slots:
@@ -41,45 +42,20 @@ private slots:
     void textZoneAsksToBePutBack();
 
 private:
-    QStringList messageLines() const;
     QStringList playedNames() const;
     QStringList logLines() const;
-    void advance(qint64 ms);
     void writePdf(const QString &name, const QList<QColor> &pages);
-    QString mtlDir() const { return m_env->dataRoot() + "/data/mtl/"; }
     std::unique_ptr<MediaForm> makeZone(const QList<ZONE_MTL> &mtls, QSize size = QSize(400, 300));
-
-    std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<PlayLogUtil> m_log;
-    qint64 m_now = 0;
 };
 
 void TestMediaForm::init()
 {
-    m_env = std::make_unique<TestEnv>();
-    QDir().mkpath(mtlDir());
-    QDir().mkpath(m_env->dataRoot() + "/logs");
-    for (const char *name : {"a.png", "b.png"}) {
-        QImage image(64, 48, QImage::Format_RGB32);
-        image.fill(name[0] == 'a' ? Qt::red : Qt::blue);
-        image.save(mtlDir() + name);
-    }
-    m_log = std::make_unique<PlayLogUtil>();
-    m_now = QDateTime(QDate(2026, 12, 8), QTime(12, 0, 30)).toMSecsSinceEpoch();
-    Clock::setFixedMs(m_now);
+    setUpZone();
 }
 
 void TestMediaForm::cleanup()
 {
-    Clock::reset();
-    m_log.reset();
-    m_env.reset();
-}
-
-QStringList TestMediaForm::messageLines() const
-{
-    return QString::fromUtf8(readFile(m_env->dataRoot() + "/data/storageMsg.txt"))
-        .split("\r\n", Qt::SkipEmptyParts);
+    tearDownZone();
 }
 
 // Names of the plays recorded, in order.
@@ -101,12 +77,6 @@ QStringList TestMediaForm::logLines() const
     for (const QString &file : logs.entryList(QDir::Files))
         lines += QString::fromUtf8(readFile(logs.filePath(file))).split("\r\n", Qt::SkipEmptyParts);
     return lines;
-}
-
-void TestMediaForm::advance(qint64 ms)
-{
-    m_now += ms;
-    Clock::setFixedMs(m_now);
 }
 
 // A PDF whose pages are filled with these colours.

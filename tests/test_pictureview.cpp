@@ -4,6 +4,7 @@
 #include "pictureview.h"
 #include "playlogutil.h"
 #include "testenv.h"
+#include "zonefixture.h"
 
 #include <QDir>
 #include <QLabel>
@@ -15,7 +16,7 @@ using CONVERTXMLDATA::ZONE_MTL;
 
 // Pictures brought into a zone by their transition effects, on a clock the
 // test moves tick by tick.
-class TestPictureView : public QObject
+class TestPictureView : public ZoneFixture
 {
     Q_OBJECT
 private slots:
@@ -32,8 +33,6 @@ private slots:
     void recordsUnchangedByTransitions();
 
 private:
-    QStringList messageLines() const;
-    QString mtlDir() const { return m_env->dataRoot() + "/data/mtl/"; }
     std::unique_ptr<MediaForm> makeZone(const QList<ZONE_MTL> &mtls);
     void advance(MediaForm &form, qint64 ms);
     static PictureView *pictures(const MediaForm &form)
@@ -44,10 +43,6 @@ private:
     {
         return label->pixmap(Qt::ReturnByValue).toImage().pixel(1, 1);
     }
-
-    std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<PlayLogUtil> m_log;
-    qint64 m_now = 0;
 };
 
 static ZONE_MTL pic(const QString &name, int len, int ttype, int etimes = 1)
@@ -67,29 +62,12 @@ static const QRgb BLUE = QColor(Qt::blue).rgb();
 
 void TestPictureView::init()
 {
-    m_env = std::make_unique<TestEnv>();
-    QDir().mkpath(mtlDir());
-    for (const char *name : {"a.png", "b.png"}) {
-        QImage image(64, 48, QImage::Format_RGB32);
-        image.fill(name[0] == 'a' ? Qt::red : Qt::blue);
-        image.save(mtlDir() + name);
-    }
-    m_log = std::make_unique<PlayLogUtil>();
-    m_now = QDateTime(QDate(2026, 12, 8), QTime(12, 0, 30)).toMSecsSinceEpoch();
-    Clock::setFixedMs(m_now);
+    setUpZone();
 }
 
 void TestPictureView::cleanup()
 {
-    Clock::reset();
-    m_log.reset();
-    m_env.reset();
-}
-
-QStringList TestPictureView::messageLines() const
-{
-    return QString::fromUtf8(readFile(m_env->dataRoot() + "/data/storageMsg.txt"))
-        .split("\r\n", Qt::SkipEmptyParts);
+    tearDownZone();
 }
 
 std::unique_ptr<MediaForm> TestPictureView::makeZone(const QList<ZONE_MTL> &mtls)
@@ -108,8 +86,7 @@ std::unique_ptr<MediaForm> TestPictureView::makeZone(const QList<ZONE_MTL> &mtls
 // Moves the clock and runs the tick that the zone's timer would run then.
 void TestPictureView::advance(MediaForm &form, qint64 ms)
 {
-    m_now += ms;
-    Clock::setFixedMs(m_now);
+    ZoneFixture::advance(ms);
     form.checkPlayZoneMtls();
 }
 
