@@ -9,6 +9,13 @@ namespace {
 // Shared by every pool: a task acquires it before it reads anything of its
 // own closure, which a member reached through the closure could not give.
 std::atomic<quint64> s_handedOver {0};
+
+SerialPool &workPool()
+{
+    // One thread: log requests share their archive, so they must not overlap.
+    static SerialPool *pool = new SerialPool;
+    return *pool;
+}
 } // namespace
 
 SerialPool::SerialPool()
@@ -41,15 +48,6 @@ bool SerialPool::waitForDone(int timeoutMs)
     m_finished.load(std::memory_order_acquire);
     return done;
 }
-
-namespace {
-SerialPool &workPool()
-{
-    // One thread: log requests share their archive, so they must not overlap.
-    static SerialPool *pool = new SerialPool;
-    return *pool;
-}
-} // namespace
 
 // Shared by the owner and its running works: the owner clears it when it goes,
 // under the lock, so a work never posts to an object being destroyed.

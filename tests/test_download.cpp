@@ -100,6 +100,21 @@ static QByteArray companion(const QByteArray &bytes)
         + MiscFunc::getLowerArray(static_cast<unsigned long long>(bytes.size()));
 }
 
+namespace {
+// The URLs a download thread announces, collected on the test's own thread:
+// the signal comes from the download thread and is queued to this object.
+class Announced : public QObject
+{
+public:
+    explicit Announced(DownloadThread &thread)
+    {
+        connect(&thread, &DownloadThread::sigDownloaded, this,
+            [this](const QString &url) { urls << url; });
+    }
+    QStringList urls;
+};
+} // namespace
+
 void TestDownload::init()
 {
     m_env = std::make_unique<TestEnv>();
@@ -390,13 +405,10 @@ void TestDownload::handOverOneFileAtATime()
 
     // The transfer of a ends: it moves to the done list, then b is handed over.
     thread.setDownloader([](const QString &) { return true; });
-    QObject receiver; // of this thread: the announcements are queued to it
-    QStringList announced;
-    connect(&thread, &DownloadThread::sigDownloaded, &receiver,
-        [&announced](const QString &url) { announced << url; });
+    const Announced announced(thread);
     thread.start();
-    QTRY_VERIFY_WITH_TIMEOUT(!announced.isEmpty(), 5000);
-    QCOMPARE(announced.first(), QString("http://H:80/data/mtl/a"));
+    QTRY_VERIFY_WITH_TIMEOUT(!announced.urls.isEmpty(), 5000);
+    QCOMPARE(announced.urls.first(), QString("http://H:80/data/mtl/a"));
     QCOMPARE(tracker.step(thread, "H", 80), Step::Completed);
     QCOMPARE(tracker.doneFiles, QList<QString> {"data/mtl/a"});
     QCOMPARE(readFile(m_env->dataRoot() + "/data/day-play.xml"), QByteArray("old"));
@@ -431,16 +443,13 @@ void TestDownload::downloadThreadRetriesAndAnnounces()
         attempts << url;
         return attempts.count(url) >= 3; // fails twice, then arrives
     });
-    QObject receiver; // of this thread: the announcements are queued to it
-    QStringList announced;
-    connect(&thread, &DownloadThread::sigDownloaded, &receiver,
-        [&announced](const QString &url) { announced << url; });
+    const Announced announced(thread);
     thread.start();
     thread.newDownload("http://h/a");
     thread.newDownload("http://h/data/mtl/"); // refused for good, never fetched
     thread.newDownload("http://h/b");
-    QTRY_COMPARE_WITH_TIMEOUT(announced.size(), 3, 15000);
-    QCOMPARE(announced, (QStringList {"http://h/a", "http://h/data/mtl/", "http://h/b"}));
+    QTRY_COMPARE_WITH_TIMEOUT(announced.urls.size(), 3, 15000);
+    QCOMPARE(announced.urls, (QStringList {"http://h/a", "http://h/data/mtl/", "http://h/b"}));
     std::lock_guard<std::mutex> lock(mutex);
     QCOMPARE(attempts,
         (QStringList {
