@@ -157,9 +157,12 @@ int MiscFunc::getOffsetSec(const QString &s)
 
 QString MiscFunc::getZoneTime(const QString &zone, const QString &format)
 {
+    // Qt 5 names days and months in the desktop's language; a terminal shows
+    // the same text on every machine, so the names come from the C locale.
+    const QLocale fixed = QLocale::c();
     const auto it = zoneMap().constFind(zone);
     if (it == zoneMap().constEnd())
-        return Clock::now().toString(format);
+        return fixed.toString(Clock::now(), format);
     const QDateTime shifted = Clock::now().toUTC().addSecs(getOffsetSec(it.value()));
-    return shifted.toString(format);
+    return fixed.toString(shifted, format);
 }
