@@ -21,7 +21,7 @@ void WeatherView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     // A text before may have painted the zone in its own ground colour; the
     // panel's colours are chosen for the zone's plain light ground.
     zone->setStyleSheet(QString());
-    m_panel->move((zone->width() - m_panel->width()) / 2, (zone->height() - m_panel->height()) / 2);
+    m_panel->fitInto(zone->size());
 }
 
 void WeatherView::setActive(bool active)

@@ -5,6 +5,7 @@
 #include "weatherclient.h"
 #include "weatherlook.h"
 
+#include <QLabel>
 #include <QTimer>
 
 // The icons are resources of the player library; a static library's resources
@@ -24,6 +25,11 @@ WeatherWidget::WeatherWidget(QWidget *parent)
 {
     registerIcons();
     m_form->setupUi(this);
+    m_designedSize = size();
+    m_iconResource = QStringLiteral(":/images/133.png"); // the form's own
+    for (QLabel *label : {m_form->labelCity, m_form->labelTemp, m_form->labelPic,
+             m_form->labelStatus, m_form->labelWind})
+        m_designed.append({label, label->geometry(), label->font().pointSizeF()});
     setWindowFlags(windowFlags() | Qt::CustomizeWindowHint | Qt::FramelessWindowHint);
     hide();
     m_tickTimer = new QTimer(this);
@@ -94,9 +100,7 @@ void WeatherWidget::showWeatherData(const CONVERTXMLDATA::WEATHER_DATA &weather)
     m_form->labelTemp->setText(weather.temperature);
     m_form->labelStatus->setText(weather.title);
     m_form->labelWind->setText(weather.wind);
-    m_form->labelPic->setStyleSheet(
-        QStringLiteral("background-image:url(%1);background-repeat:no-repeat")
-            .arg(WeatherLook::iconResource(weather.code, Clock::now().time().hour())));
+    setIcon(WeatherLook::iconResource(weather.code, Clock::now().time().hour()));
     getWeatherPaint(weather.code, weather.temperature);
 }
 
@@ -106,6 +110,39 @@ void WeatherWidget::getWeatherPaint(int code, const QString &temperature)
     const WeatherLook::Temperature shown = WeatherLook::temperature(temperature);
     m_form->labelTemp->setStyleSheet(QStringLiteral("color:") + shown.color);
     m_form->labelTemp->setText(shown.text);
+}
+
+void WeatherWidget::setIcon(const QString &resource)
+{
+    m_iconResource = resource;
+    // As designed the icon is drawn at its own size; a scaled-down panel
+    // stretches it over its smaller place instead of cutting it.
+    m_form->labelPic->setStyleSheet(m_scale < 1.0
+            ? QStringLiteral("border-image:url(%1)").arg(resource)
+            : QStringLiteral("background-image:url(%1);background-repeat:no-repeat").arg(resource));
+}
+
+void WeatherWidget::fitInto(const QSize &zone)
+{
+    const double room = qMin(double(zone.width() - 2 * MARGIN) / m_designedSize.width(),
+        double(zone.height() - 2 * MARGIN) / m_designedSize.height());
+    // A zone too small for any panel still gets a tiny one, not a negative size.
+    const double scale = qBound(0.05, room, 1.0);
+    auto scaled = [scale](int v) { return int(v * scale + 0.5); };
+    if (scale != m_scale) {
+        m_scale = scale;
+        resize(scaled(m_designedSize.width()), scaled(m_designedSize.height()));
+        for (const DesignedLabel &d : qAsConst(m_designed)) {
+            d.label->setGeometry(scaled(d.geometry.x()), scaled(d.geometry.y()),
+                scaled(d.geometry.width()), scaled(d.geometry.height()));
+            QFont font = d.label->font();
+            font.setPointSizeF(qMax(1.0, d.pointSize * scale));
+            d.label->setFont(font);
+        }
+        if (!m_iconResource.isEmpty())
+            setIcon(m_iconResource);
+    }
+    move((zone.width() - width()) / 2, (zone.height() - height()) / 2);
 }
 
 QString WeatherWidget::getWeatherStatusTitle(int code)

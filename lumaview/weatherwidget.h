@@ -4,11 +4,14 @@
 #include "weatherdata.h"
 #include "xmldata.h"
 
+#include <QList>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
 
+class QLabel;
 class QTimer;
 class Ui_WeatherWidget;
 class WeatherClient;
@@ -38,6 +41,13 @@ public:
     void getWeatherPaint(int code, const QString &temperature);
     static QString getWeatherStatusTitle(int code);
 
+    // Places the panel centred in a zone of this size, at least MARGIN pixels
+    // from every edge: as designed where it fits, scaled down as a whole
+    // (labels, fonts and icon) where the zone is smaller.
+    void fitInto(const QSize &zone);
+    double scale() const { return m_scale; }
+    static constexpr int MARGIN = 8;
+
     const WeatherCycle &cycle() const { return m_cycle; }
     WeatherClient *client() const { return m_client; }
     QString server() const { return m_server; }
@@ -45,6 +55,19 @@ public:
 
 private:
     void onAnswer(const QString &city, bool ok, const CONVERTXMLDATA::WEATHER_DATA &weather);
+    void setIcon(const QString &resource);
+
+    // Each label's place and font size as designed, for scaling.
+    struct DesignedLabel
+    {
+        QLabel *label;
+        QRect geometry;
+        qreal pointSize;
+    };
+    QList<DesignedLabel> m_designed;
+    QSize m_designedSize;
+    double m_scale = 1.0;
+    QString m_iconResource;
 
     std::unique_ptr<Ui_WeatherWidget> m_form;
     QTimer *m_tickTimer = nullptr;

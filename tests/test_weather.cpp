@@ -173,6 +173,8 @@ private slots:
     void oneRequestPerCityAtATime();
     void panelDeletedWhileRequestInFlight();
     void zoneShowsPanelCentred();
+    void panelTextsStayInsideZone_data();
+    void panelTextsStayInsideZone();
     void zoneDeletedWhileRequestInFlight();
 
 private:
@@ -663,10 +665,11 @@ void TestWeather::panelDeletedWhileRequestInFlight()
 }
 
 // A zone whose list holds a weather material, pointed at the server.
-static std::unique_ptr<MediaForm> weatherZone(const QString &host, const QList<ZONE_MTL> &mtls)
+static std::unique_ptr<MediaForm> weatherZone(
+    const QString &host, const QList<ZONE_MTL> &mtls, QSize size = QSize(800, 300))
 {
     auto zone = std::make_unique<MediaForm>(nullptr);
-    zone->initParam(host, 0.5, 0, 0, 800, 300);
+    zone->initParam(host, 0.5, 0, 0, size.width(), size.height());
     zone->setGeometry(zone->zoneRect());
     zone->show();
     CONVERTXMLDATA::ZONE_CTRL ctrl;
@@ -719,6 +722,62 @@ void TestWeather::zoneShowsPanelCentred()
     panel->checkWeather(); // the kept answer, without asking again
     QCOMPARE(label(*panel, "labelCity")->text(), QString("北京"));
     QCOMPARE(server.asked, QStringList {"北京"});
+}
+
+void TestWeather::panelTextsStayInsideZone_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("scaled");
+    // The demo's weather zone (640 x 560 of a 1920 x 1080 design) on its
+    // 1280 x 720 screen and on a 1920 x 1080 one, and zones smaller than the
+    // panel in either direction.
+    QTest::newRow("demo 1280x720") << QSize(427, 373) << true;
+    QTest::newRow("demo 1920x1080") << QSize(640, 560) << false;
+    QTest::newRow("narrow") << QSize(250, 300) << true;
+    QTest::newRow("low") << QSize(700, 60) << true;
+}
+
+void TestWeather::panelTextsStayInsideZone()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, scaled);
+    auto zone = weatherZone(QString(), {weatherMtl({"乌鲁木齐"}, 60, 3600)}, size);
+    zone->checkPlayZoneMtls();
+    auto *view = static_cast<WeatherView *>(zone->view(CONVERTXMLDATA::MtlKind::Weather));
+    QVERIFY(view && view->panel());
+    WeatherWidget *panel = view->panel();
+    panel->hide();
+    const QImage empty = zone->grab().toImage();
+    panel->show();
+    panel->showWeatherData({"乌鲁木齐", "20/10℃", 101, "多云", "东北风3级"});
+
+    QCOMPARE(panel->scale() < 1.0, scaled);
+    if (!scaled)
+        QCOMPARE(panel->size(), QSize(472, 86));
+    const int m = WeatherWidget::MARGIN;
+    QVERIFY(QRect(QPoint(0, 0), size).adjusted(m, m, -m, -m).contains(panel->geometry()));
+    // Every text fits its label at the panel's scale.
+    for (QLabel *text : panel->findChildren<QLabel *>()) {
+        if (!text->text().isEmpty())
+            QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <= text->width(),
+                qPrintable(text->objectName()));
+    }
+    // By pixels: something was drawn, and nothing within the margin of the
+    // zone's edges changed.
+    const QImage shown = zone->grab().toImage();
+    QCOMPARE(shown.size(), empty.size());
+    QRect drawn;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (shown.pixel(x, y) != empty.pixel(x, y))
+                drawn |= QRect(x, y, 1, 1);
+    QVERIFY(drawn.width() > panel->width() / 2);
+    QVERIFY2(QRect(QPoint(0, 0), size).adjusted(m, m, -m, -m).contains(drawn),
+        qPrintable(QStringLiteral("drawn %1,%2 %3x%4")
+                       .arg(drawn.x())
+                       .arg(drawn.y())
+                       .arg(drawn.width())
+                       .arg(drawn.height())));
 }
 
 void TestWeather::zoneDeletedWhileRequestInFlight()
