@@ -1,5 +1,6 @@
 #include "xmldata.h"
 
+#include "clock.h"
 #include "miscfunc.h"
 
 #include <QDomDocument>
@@ -50,6 +51,17 @@ int intAttr(const QDomElement &e, const QString &name, int whenAbsent)
 double doubleAttr(const QDomElement &e, const QString &name)
 {
     return e.attribute(name).toDouble();
+}
+
+// An insert programme of an earlier date whose window runs into today.
+bool windowReachesToday(const DAY_TPL &entry)
+{
+    const QString format = QStringLiteral("yyyy-MM-dd");
+    const QDate day = QDate::fromString(entry.s, format);
+    if (!day.isValid() || day.toString(format) != entry.s)
+        return false;
+    const qint64 days = day.daysTo(Clock::now().date());
+    return days > 0 && entry.e >= days * 86400;
 }
 
 // Children of an element that are elements, in document order.
@@ -115,9 +127,12 @@ void xml_dayPlay(const QString &path, DAY_PLAY &play)
             play.tpl = entry;
             continue;
         }
-        // An insert programme counts only on its own date. Without an explicit
-        // window it starts at its instant and lasts as long as its longest zone.
-        if (entry.s != MiscFunc::getDate())
+        // An insert programme counts on its own date, and after midnight only
+        // while a window that runs past it (e beyond 86399) lasts: a playbill
+        // read again then keeps the window on screen, as the scheduler does.
+        // Without an explicit window it starts at its instant and lasts as
+        // long as its longest zone.
+        if (entry.s != MiscFunc::getDate() && !windowReachesToday(entry))
             continue;
         if (entry.b == 0 && entry.e == 0) {
             entry.b = MiscFunc::getSecFromZero(start);

@@ -171,6 +171,12 @@ void TestXmlData::dayPlayInsertWindow_data()
         << 28800;
     QTest::newRow("yesterday ignored")
         << QStringLiteral("2024-03-14") << QString() << twoZones << false << 0 << 0;
+    QTest::newRow("yesterday, window running past midnight")
+        << QStringLiteral("2024-03-14") << QStringLiteral("b=\"86380\" e=\"86460\"") << twoZones
+        << true << 86380 << 86460;
+    QTest::newRow("yesterday, window ended at midnight")
+        << QStringLiteral("2024-03-14") << QStringLiteral("b=\"86000\" e=\"86399\"") << twoZones
+        << false << 0 << 0;
     QTest::newRow("tomorrow ignored")
         << QStringLiteral("2024-03-16") << QString() << twoZones << false << 0 << 0;
     QTest::newRow("date must match exactly")
