@@ -13,7 +13,17 @@
 #   LUMA_DEMO_SECONDS   keep playing this long after the tour, then stop (without
 #                       a display the default is 0; on a desktop the demo plays
 #                       until Ctrl-C unless it is set)
-#   LUMA_DEMO_INSERT_AFTER  seconds from the start to the insert programme (100)
+#   LUMA_DEMO_INSERT_AFTER  seconds from the demo's start to the insert programme (100)
+#   LUMA_DEMO_STEP_LIMIT    seconds the demo waits for each next step of the tour
+#                           before it gives up and names the step (180)
+#   LUMA_DEMO_HOME          the demo home (build/demo-home)
+#   LUMA_DEMO_SKIP_BUILD=1  use the build as it is (the tests run the demo so)
+#   LUMA_DEMO_STARTED_AGO   seconds the script pretends it was started earlier,
+#                           as if installing and building had taken that long
+# Every time the demo names or waits on counts from the moment the demo itself
+# starts, after installing and building. Run under a time shift (libfaketime's
+# LD_PRELOAD and a relative FAKETIME such as "+3600"), the demo and every
+# program it starts share the shifted clock.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 SIM_PORT="${LUMA_SIM_PORT:-9300}"
@@ -21,21 +31,35 @@ HTTP_PORT="${LUMA_SIM_HTTP_PORT:-9301}"
 CONTROL_PORT="${LUMA_SIM_CONTROL_PORT:-9310}"
 INSERT_AFTER="${LUMA_DEMO_INSERT_AFTER:-100}"
 INSERT_LENGTH=60
-DEMO_HOME="$BUILD_DIR/demo-home"
+STEP_LIMIT="${LUMA_DEMO_STEP_LIMIT:-180}"
+DEMO_HOME="${LUMA_DEMO_HOME:-$BUILD_DIR/demo-home}"
 DATA="$DEMO_HOME/.local/share/lumaview"
 SHOTS="$DEMO_HOME/screenshots"
 # Time is read with bash's own clock: `date` is one of the stand-ins in PATH.
-START=$EPOCHSECONDS
-
-say() { printf '[%4ds] %s\n' "$((EPOCHSECONDS - START))" "$*"; }
+SCRIPT_START=$((EPOCHSECONDS - ${LUMA_DEMO_STARTED_AGO:-0}))
 
 install_packages
-mkdir -p "$BUILD_DIR"
-echo "== building (log: $BUILD_DIR/build.log)"
-if ! configure_and_build "$BUILD_DIR" >"$BUILD_DIR/build.log" 2>&1; then
-  tail -n 40 "$BUILD_DIR/build.log"
-  echo "== the build failed"
-  exit 1
+if [ "${LUMA_DEMO_SKIP_BUILD:-0}" != "1" ]; then
+  mkdir -p "$BUILD_DIR"
+  echo "== building (log: $BUILD_DIR/build.log)"
+  if ! configure_and_build "$BUILD_DIR" >"$BUILD_DIR/build.log" 2>&1; then
+    tail -n 40 "$BUILD_DIR/build.log"
+    echo "== the build failed"
+    exit 1
+  fi
+fi
+echo "== ready after $((EPOCHSECONDS - SCRIPT_START)) s of installing and building; the demo starts"
+
+# The demo's own clock starts here: stamps, step limits and the insert window
+# count from now, however long the packages and the build took.
+START=$EPOCHSECONDS
+say() { printf '[%4ds] %s\n' "$((EPOCHSECONDS - START))" "$*"; }
+
+# bash's clock is never shifted by libfaketime; the programs' clock is. The
+# difference is read once from a program that is (perl is always there).
+CLOCK_OFFSET=0
+if [[ "${LD_PRELOAD:-}" == *faketime* ]] && [ -n "${FAKETIME:-}" ]; then
+  CLOCK_OFFSET=$(($(perl -e 'print time') - EPOCHSECONDS))
 fi
 if [ ! -f "$BUILD_DIR/demo-content/day-play.xml" ]; then
   echo "== no demo content in $BUILD_DIR/demo-content (target demo_content)"
@@ -51,28 +75,38 @@ for port in 12222 12223 "$SIM_PORT" "$HTTP_PORT" "$CONTROL_PORT"; do
 done
 
 # --- a fresh demo home -------------------------------------------------------
+# A home named by LUMA_DEMO_HOME is emptied only when this demo made it (it
+# carries a mark).
+if [ -n "${LUMA_DEMO_HOME:-}" ] && [ -d "$DEMO_HOME" ] && [ -n "$(ls -A "$DEMO_HOME")" ] && [ ! -e "$DEMO_HOME/.luma-demo-home" ]; then
+  echo "== $DEMO_HOME holds files the demo did not make; choose another LUMA_DEMO_HOME"
+  exit 1
+fi
 rm -rf "$DEMO_HOME"
 mkdir -p "$DATA/data" "$SHOTS" "$DEMO_HOME/app"
+touch "$DEMO_HOME/.luma-demo-home"
 export HOME="$DEMO_HOME"
 export PATH="$(shim_path):$PATH"
 export LUMA_SHIM_LOG="$DEMO_HOME/privileged-calls.log"
-unset LD_PRELOAD FAKETIME
 
 # The installed layout: the service runs in the folder that holds the player,
 # and its watchdog starts the player from there.
 ln -s "$BUILD_DIR/lumalink/lumalink" "$DEMO_HOME/app/lumalink"
 ln -s "$BUILD_DIR/lumaview/lumaview" "$DEMO_HOME/app/lumaview"
 
-# The insert programme's window is set now, a little after the start.
+# The insert programme's window is set now, a little after the start, in
+# seconds since the midnight that starts today's playbill. Near midnight the
+# window simply runs on past 86399 into the next day (the player counts on
+# from the playbill's date), so a demo started at 23:58 still shows it.
 CONTENT="$DEMO_HOME/content"
 cp -r "$BUILD_DIR/demo-content" "$CONTENT"
-printf -v clock '%(%H %M %S)T' -1
-read -r hh mm ss <<<"$clock"
+printf -v clock '%(%Y-%m-%d %H %M %S)T' "$((EPOCHSECONDS + CLOCK_OFFSET))"
+read -r today hh mm ss <<<"$clock"
 now_secs=$((10#$hh * 3600 + 10#$mm * 60 + 10#$ss))
 insert_begin=$((now_secs + INSERT_AFTER))
 insert_end=$((insert_begin + INSERT_LENGTH))
-if [ "$insert_end" -gt 86399 ]; then insert_end=86399; fi
-sed -i -e "s/@INSERT_BEGIN@/$insert_begin/" -e "s/@INSERT_END@/$insert_end/" "$CONTENT/day-play.xml"
+INSERT_AT=$((START + INSERT_AFTER))
+sed -i -e "s/@INSERT_BEGIN@/$insert_begin/" -e "s/@INSERT_END@/$insert_end/" \
+  -e "s/@TODAY@/$today/g" "$CONTENT/day-play.xml"
 
 # --- stopping: every process by its pid --------------------------------------
 SIM_PID="" SERVICE_PID="" XVFB_PID=""
@@ -115,16 +149,31 @@ trap 'echo; cleanup; exit 130' INT TERM
 
 # --- a screen ------------------------------------------------------------------
 HEADLESS=0
+# give_up <what did not happen>: ends the demo with a message naming it.
+give_up() {
+  say "$1"
+  exit 1
+}
 if [ -z "${DISPLAY:-}" ]; then
   HEADLESS=1
-  command -v Xvfb >/dev/null || { echo "== no display and no Xvfb"; exit 1; }
+  command -v Xvfb >/dev/null || give_up "no display and no Xvfb to make one"
+  display=""
   for n in $(seq 97 140); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
   done
+  [ -n "$display" ] || give_up "no free display number from :97 to :140 for the virtual screen (each has a lock in /tmp/.X*-lock); remove stale locks or set DISPLAY"
   Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >"$DEMO_HOME/xvfb.log" 2>&1 &
   XVFB_PID=$!
-  for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  for _ in $(seq 1 200); do
+    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -e "/tmp/.X11-unix/X${display#:}" ] && kill -0 "$XVFB_PID" 2>/dev/null ||
+    give_up "the virtual screen (Xvfb $display) did not start within 20 s; see $DEMO_HOME/xvfb.log"
   export DISPLAY="$display"
+  # The programs draw on that screen, whatever platform the caller chose.
+  export QT_QPA_PLATFORM=xcb
   say "no display: playing on the virtual screen $DISPLAY (1280x720)"
 fi
 
@@ -133,7 +182,13 @@ fi
   --control-port "$CONTROL_PORT" --no-stdin --content "$CONTENT" \
   --log "$DEMO_HOME/simulator.log" 2>"$DEMO_HOME/simulator.err" &
 SIM_PID=$!
-for _ in $(seq 1 50); do port_taken "$SIM_PORT" && break; sleep 0.1; done
+for _ in $(seq 1 200); do
+  port_taken "$SIM_PORT" && break
+  kill -0 "$SIM_PID" 2>/dev/null || break
+  sleep 0.1
+done
+port_taken "$SIM_PORT" && kill -0 "$SIM_PID" 2>/dev/null ||
+  give_up "the simulator did not start listening on 127.0.0.1:$SIM_PORT within 20 s; see $DEMO_HOME/simulator.err"
 say "simulator on 127.0.0.1:$SIM_PORT (HTTP $HTTP_PORT, control $CONTROL_PORT), content $CONTENT"
 
 # What an installer types into the configuration window on first start.
@@ -141,11 +196,11 @@ cat >"$DATA/data/status.json" <<JSON
 { "connHost": "127.0.0.1:$SIM_PORT", "password": "demo-password" }
 JSON
 
-start_service() { # [faketime offset]
+start_service() { # [faketime offset in seconds from the real clock]
   (
     cd "$DEMO_HOME/app"
     if [ -n "${1:-}" ]; then
-      export LD_PRELOAD="$FAKETIME_LIB" FAKETIME="$1" FAKETIME_DONT_FAKE_MONOTONIC=1
+      export LD_PRELOAD="$FAKETIME_LIB" FAKETIME="+$1" FAKETIME_DONT_FAKE_MONOTONIC=1
     fi
     exec ./lumalink >>"$DEMO_HOME/lumalink.out" 2>&1
   ) &
@@ -186,7 +241,33 @@ FAKETIME_LIB="/usr/lib/$(gcc -print-multiarch 2>/dev/null || true)/faketime/libf
 connected=0 switched=0 player=0 shown=0 restarted=0 uploaded=0 insert_seen=0
 seen_templates=0 tour_done_at=0 RESULT=0
 declare -A shot_of
-deadline=$((START + INSERT_AFTER + INSERT_LENGTH + 240))
+# The tour goes by events: each next step gets STEP_LIMIT seconds from the
+# step before it (the insert programme from its own start time).
+last_step=$START
+step() { # a step of the tour happened: say it, and the next one gets its time
+  last_step=$EPOCHSECONDS
+  say "$@"
+}
+waiting_for() { # the next step of the tour, and when it is due at the latest
+  local from=$last_step
+  if [ "$connected" -eq 0 ]; then
+    echo "the service to log in to the simulator"
+  elif [ "$switched" -eq 0 ]; then
+    echo "the downloads and the new playbill"
+  elif [ "$player" -eq 0 ]; then
+    echo "the service's watchdog to start the player"
+  elif [ "$shown" -eq 0 ]; then
+    echo "the player to show its first template"
+  elif [ "$insert_seen" -eq 0 ]; then
+    [ "$INSERT_AT" -gt "$from" ] && from=$INSERT_AT
+    echo "the insert programme, due at [$((INSERT_AT - START))s]"
+  elif [ "$uploaded" -eq 0 ]; then
+    echo "the statistics upload of the restarted service"
+  else
+    echo "the screenshots"
+  fi
+  echo "$((from + STEP_LIMIT))"
+}
 
 while :; do
   sleep 1
@@ -196,16 +277,16 @@ while :; do
   if [ "$connected" -eq 0 ] && grep -q '"status": *4' "$DATA/data/status.json" 2>/dev/null; then
     connected=1
     terminal=$(grep -o '"terminalId": *"[^"]*"' "$DATA/data/status.json" | cut -d'"' -f4)
-    say "connected to the simulator and authorized as terminal $terminal"
+    step "connected to the simulator and authorized as terminal $terminal"
   fi
   if [ "$switched" -eq 0 ] && [ -f "$DATA/data/day-play.xml" ]; then
     switched=1
     files=$(grep -c 'Downloaded file:' <<<"$log" || true)
-    say "$files files downloaded and verified (MD5), new playbill switched in, player told to reload"
+    step "$files files downloaded and verified (MD5), new playbill switched in, player told to reload"
   fi
   if [ "$player" -eq 0 ] && [ -n "$(player_pids)" ]; then
     player=1
-    say "the service's watchdog started the player (pid $(player_pids | head -n1))"
+    step "the service's watchdog started the player (pid $(player_pids | head -n1))"
   fi
 
   # Each template change the player logs: name it and photograph it once.
@@ -217,9 +298,9 @@ while :; do
     if [ "$tour_done_at" -gt 0 ]; then
       : # after the tour the rotation goes on quietly
     elif [ "$restarted" -eq 0 ]; then
-      say "playing template $title · plays recorded by the service so far: $(plays)"
+      step "playing template $title · plays recorded by the service so far: $(plays)"
     else
-      say "playing template $title"
+      step "playing template $title"
     fi
     [[ "$title" == Insert* ]] && insert_seen=1
     if [ -z "${shot_of[$name]:-}" ]; then
@@ -234,7 +315,7 @@ while :; do
     file="$SHOTS/$(printf '%02d' "$seen_templates")-$(template_title "$name" | cut -d' ' -f1 | tr 'A-Z' 'a-z').png"
     if screenshot "$file"; then
       shot_of[$name]="$file"
-      say "  screenshot: $file"
+      step "  screenshot: $file"
     else
       shot_of[$name]="failed"
       say "  (no screenshot could be taken)"
@@ -249,8 +330,8 @@ while :; do
     if [ -n "$FAKETIME_LIB" ]; then
       say "plays recorded by the service: $(plays); restarting the service as on the next day (faketime +1 day)"
       stop_pid "$SERVICE_PID"
-      start_service "+1d"
-      say "lumalink started again (pid $SERVICE_PID); it adds up and uploads the plays a minute after its start"
+      start_service "$((CLOCK_OFFSET + 86400))"
+      step "lumalink started again (pid $SERVICE_PID); it adds up and uploads the plays a minute after its start"
     else
       say "(faketime is not installed: the plays are uploaded on the next day, not in this demo)"
       uploaded=1
@@ -258,7 +339,7 @@ while :; do
   fi
   if [ "$uploaded" -eq 0 ] && grep -q 'HTTP statistics:' "$DEMO_HOME/simulator.log" 2>/dev/null; then
     uploaded=1
-    say "statistics uploaded: $(grep 'HTTP statistics:' "$DEMO_HOME/simulator.log" | tail -n1 | sed 's/.*HTTP statistics: //')"
+    step "statistics uploaded: $(grep 'HTTP statistics:' "$DEMO_HOME/simulator.log" | tail -n1 | sed 's/.*HTTP statistics: //')"
   fi
 
   pending=0
@@ -279,10 +360,13 @@ while :; do
     [ "$now" -ge $((tour_done_at + ${LUMA_DEMO_SECONDS:-0})) ]; then
     break
   fi
-  if [ "$HEADLESS" -eq 1 ] && [ "$now" -ge "$deadline" ]; then
-    say "the tour did not complete in time; see the logs named below"
-    RESULT=1
-    break
+  if [ "$tour_done_at" -eq 0 ] && { [ "$HEADLESS" -eq 1 ] || [ -n "${LUMA_DEMO_SECONDS:-}" ]; }; then
+    { read -r what; read -r due; } < <(waiting_for)
+    if [ "$now" -ge "$due" ]; then
+      say "the tour did not complete: waited $((now - last_step)) s for $what; see the logs named below"
+      RESULT=1
+      break
+    fi
   fi
   if ! kill -0 "$SERVICE_PID" 2>/dev/null; then
     say "the service stopped unexpectedly; see $DEMO_HOME/lumalink.out"
