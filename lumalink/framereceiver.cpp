@@ -27,12 +27,18 @@ void FrameReceiver::dropHeld()
 {
     m_held.clear();
     m_holdDeadlineMs = 0;
+    m_frameStartMs = 0;
 }
 
 bool FrameReceiver::isInnerHandshake(const QByteArray &frame)
 {
     return frame.size() >= BuildData::HANDSHAKE_SIZE && MiscFunc::getLowerInt(frame, 0) == 16
         && static_cast<unsigned char>(frame.at(4)) == 0xAE;
+}
+
+qint64 FrameReceiver::frameLimitMs(unsigned int length)
+{
+    return FRAME_BASE_MS + qint64(length) * 1000 / MIN_FRAME_BYTES_PER_S;
 }
 
 FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
@@ -46,9 +52,13 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
     // A tail of at most one word was not known to start a frame: it may be
     // the first bytes of a heartbeat word that TCP split.
     const bool heldWordOnly = continuing && m_held.size() <= 4;
-    QByteArray data = continuing ? m_held + chunk : chunk;
-    m_held.clear();
-    m_holdDeadlineMs = 0;
+    // The new bytes join the held ones in place, so a large frame arriving in
+    // many small pieces is copied once, not once per piece.
+    if (continuing)
+        m_held.append(chunk);
+    else
+        m_held = chunk;
+    const QByteArray &data = m_held;
     result.chunkSize = data.size();
     if (data.size() > 4 && !m_quiet)
         writeTcpLog(
@@ -61,16 +71,17 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
         if (pos == data.size() && pos > 0) {
             result.heartbeatOnly = true;
             result.activeHeartbeat = active;
+            dropHeld();
             return result;
         }
     }
 
+    bool holdTail = false;
     while (pos < data.size()) {
         const int left = data.size() - pos;
         if (left <= 4) {
             // Too short to tell what frame this is: keep it for the next chunk.
-            m_held = data.mid(pos);
-            m_holdDeadlineMs = nowMs + HOLD_MS;
+            holdTail = true;
             break;
         }
         const unsigned int length = MiscFunc::getLowerInt(data, pos);
@@ -88,8 +99,7 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
             break;
         }
         if (static_cast<unsigned int>(left) < length) {
-            m_held = data.mid(pos);
-            m_holdDeadlineMs = nowMs + HOLD_MS;
+            holdTail = true;
             break;
         }
         result.frames.append(data.mid(pos, static_cast<int>(length)));
@@ -99,5 +109,22 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
         bool active = false;
         pos = skipHeartbeats(data, pos, active);
     }
+
+    if (!holdTail) {
+        dropHeld();
+        return result;
+    }
+    // The incomplete frame is held for HOLD_MS after each piece, but never
+    // longer than its size allows since its first bytes came: a peer that
+    // drips a frame byte by byte does not hold the session's memory for ever.
+    const bool sameFrame = continuing && pos == 0;
+    if (pos > 0)
+        m_held.remove(0, pos);
+    if (!sameFrame)
+        m_frameStartMs = nowMs;
+    const unsigned int length = m_held.size() > 4 ? MiscFunc::getLowerInt(m_held, 0) : 0;
+    m_holdDeadlineMs = qMin(nowMs + HOLD_MS, m_frameStartMs + frameLimitMs(length));
+    if (m_holdDeadlineMs <= 0)
+        m_holdDeadlineMs = 1; // 0 means nothing held
     return result;
 }

@@ -6,12 +6,18 @@
 // Cuts the byte stream from the signage server into frames. TCP delivers
 // frames back to back and splits them anywhere, so every complete frame of a
 // chunk is returned in order, and an incomplete tail is held for at most
-// HOLD_MS until the rest arrives.
+// HOLD_MS after each piece until the rest arrives (and no longer than the
+// frame's own time limit).
 class FrameReceiver
 {
 public:
     static constexpr qint64 HOLD_MS = 4000;
     static constexpr unsigned int MAX_FRAME_BYTES = 64u * 1024u * 1024u;
+    // However steadily its pieces come, a frame must be whole within
+    // FRAME_BASE_MS plus one second per MIN_FRAME_BYTES_PER_S of its length.
+    static constexpr qint64 FRAME_BASE_MS = 60000;
+    static constexpr qint64 MIN_FRAME_BYTES_PER_S = 64 * 1024;
+    static qint64 frameLimitMs(unsigned int length);
 
     struct Result
     {
@@ -42,5 +48,6 @@ private:
 
     QByteArray m_held;
     qint64 m_holdDeadlineMs = 0;
+    qint64 m_frameStartMs = 0; // when the first bytes of the held frame came
     bool m_quiet = false;
 };

@@ -280,6 +280,21 @@ void TestServerLink::receiveRemainderAfterHold()
     receiver.feed(frame.left(10), 20000);
     receiver.dropHeld();
     QCOMPARE(receiver.feed(frame, 20001).frames, QList<QByteArray> {frame});
+
+    // A frame dripped a byte every 3 s keeps its hold only until its own
+    // limit; then the rest is not taken for it.
+    qint64 now = 30000;
+    int fed = 0;
+    while (fed < 60 && now < 30000 + FrameReceiver::frameLimitMs(frame.size())) {
+        receiver.feed(frame.mid(fed++, 1), now);
+        QVERIFY(receiver.holding());
+        now += 3000;
+    }
+    QVERIFY(fed < 60);
+    QVERIFY(receiver.holdDeadline() <= 30000 + FrameReceiver::frameLimitMs(frame.size()));
+    QVERIFY(receiver.feed(QByteArray(), now).frames.isEmpty());
+    QVERIFY(!receiver.holding());
+    QCOMPARE(receiver.feed(frame, now + 1).frames, QList<QByteArray> {frame});
 }
 
 void TestServerLink::receiveSeveralFrames()
