@@ -19,7 +19,14 @@ public:
     // Names the daily log file ("lumalink" or "lumaview"); set once in main().
     static void setProgramName(const QString &name);
     static QString programName();
+    // One line in the program's log of the day. The message is made safe for
+    // one line (logSafe); the same line again within LOG_REPEAT_WINDOW_MS is
+    // counted rather than written; a day's log stops at LOG_DAY_MAX_BYTES.
     static void writeLog(const QString &level, const QString &module, const QString &message);
+    static QString logSafe(const QString &message);
+    static constexpr int LOG_MESSAGE_MAX_CHARS = 4000;
+    static constexpr qint64 LOG_REPEAT_WINDOW_MS = 60000;
+    static constexpr qint64 LOG_DAY_MAX_BYTES = 32 * 1024 * 1024;
     static QString logFilePath(const QString &date);
 
     // Root of everything the programs keep: ~/.local/share/lumaview

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QRegularExpression>
@@ -24,6 +25,7 @@ private slots:
     void logLineFormat();
     void logConcurrentWritersKeepWholeLines();
     void logWithoutFolderLosesLine();
+    void logLinesStaySafeAndBounded();
     void datesFollowTheClock();
     void strToJson_data();
     void strToJson();
@@ -74,6 +76,48 @@ void TestMiscFunc::logLineFormat()
     MiscFunc::setProgramName("lumalink");
 }
 
+void TestMiscFunc::logLinesStaySafeAndBounded()
+{
+    TestEnv env;
+    QDir().mkpath(env.dataRoot() + "/logs");
+    Clock::setFixedMs(QDateTime(QDate(2026, 12, 7), QTime(9, 0)).toMSecsSinceEpoch());
+    const QString path = MiscFunc::logFilePath(MiscFunc::getDate());
+    const auto lines = [&] {
+        QList<QByteArray> all = readFile(path).split('\n');
+        all.removeLast();
+        return all;
+    };
+    // Server text cannot start a line of its own or grow a line without end.
+    MiscFunc::writeLog("WARN", "TCP", "name\r\nSQL|DROP\x01");
+    MiscFunc::writeLog("WARN", "TCP", QString(10000, 'x'));
+    QCOMPARE(lines().size(), 2);
+    QVERIFY(lines().at(0).endsWith("name\\r\\nSQL|DROP\\x01\r"));
+    QVERIFY(lines().at(1).size() < 4200);
+    QVERIFY(lines().at(1).contains("(6000 more characters)"));
+
+    // The same line again within a minute is counted, then summed up.
+    for (int i = 0; i < 5; ++i)
+        MiscFunc::writeLog("INFO", "Main", "again");
+    MiscFunc::writeLog("INFO", "Main", "other");
+    Clock::advanceMs(MiscFunc::LOG_REPEAT_WINDOW_MS);
+    MiscFunc::writeLog("INFO", "Main", "other");
+    QList<QByteArray> got = lines().mid(2);
+    QCOMPARE(got.size(), 4);
+    QVERIFY(got.at(0).endsWith("again\r"));
+    QVERIFY(got.at(1).endsWith("(the line before came 4 more times)\r"));
+    QVERIFY(got.at(2).endsWith("other\r"));
+    QVERIFY(got.at(3).endsWith("other\r"));
+
+    // A full day's log takes one last line, then nothing.
+    QFile file(path);
+    QVERIFY(file.resize(MiscFunc::LOG_DAY_MAX_BYTES - 10));
+    MiscFunc::writeLog("INFO", "Main", "one");
+    MiscFunc::writeLog("INFO", "Main", "two");
+    QVERIFY(readFile(path).endsWith("further lines are dropped\r\n"));
+    QVERIFY(QFileInfo(path).size() < MiscFunc::LOG_DAY_MAX_BYTES + 200);
+    Clock::reset();
+}
+
 void TestMiscFunc::logConcurrentWritersKeepWholeLines()
 {
     TestEnv env;
@@ -81,7 +125,8 @@ void TestMiscFunc::logConcurrentWritersKeepWholeLines()
     auto writer = [](char tag) {
         return QThread::create([tag] {
             for (int i = 0; i < 200; ++i)
-                MiscFunc::writeLog("DEBUG", "T", QString(100, QLatin1Char(tag)));
+                MiscFunc::writeLog(
+                    "DEBUG", "T", QString(100, QLatin1Char(tag)) + QString::number(i));
         });
     };
     QThread *a = writer('a');
@@ -96,7 +141,7 @@ void TestMiscFunc::logConcurrentWritersKeepWholeLines()
     const QList<QByteArray> lines = bytes.split('\n');
     QCOMPARE(lines.size(), 401); // 400 lines and the empty rest after the last LF
     const QRegularExpression line("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  \\[ T \\] - \\[ "
-                                  "DEBUG \\]  (a{100}|b{100})\r$");
+                                  "DEBUG \\]  (a{100}|b{100})\\d+\r$");
     for (int i = 0; i < 400; ++i)
         QVERIFY2(line.match(QString::fromUtf8(lines.at(i))).hasMatch(), lines.at(i).constData());
 }
