@@ -3,6 +3,24 @@
 #include "miscfunc.h"
 #include "processdata.h"
 #include "serverprotocol.h"
+#include "xmlguard.h"
+
+#include <QDomDocument>
+
+namespace {
+// Only a document that can be read is stored: one that the XML reader refuses
+// or that does not parse would be read, and fail, at every pass of the player.
+bool refused(const QByteArray &body, XmlGuard::Encoding encoding, const QString &what)
+{
+    QDomDocument doc;
+    QString why;
+    if (XmlGuard::parse(body, encoding, doc, &why))
+        return false;
+    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+        QStringLiteral("Refuse %1, not stored: %2").arg(what, why));
+    return true;
+}
+} // namespace
 
 void ContentWalk::setFileRecorder(std::function<void(const QString &)> recorder)
 {
@@ -41,6 +59,13 @@ ContentWalk::Move ContentWalk::onSchedule(const QByteArray &frame)
     QByteArray payload;
     if (!ServerProtocol::verifiedPayload(frame, payload))
         return Move {WAITING};
+    if (refused(payload, XmlGuard::Encoding::Declared, QStringLiteral("the day schedule"))) {
+        // The playbill in place plays on; the server's next change starts a new walk.
+        Move move {WAITING};
+        move.contentReady = true;
+        move.idleWait = true;
+        return move;
+    }
     if (!PROCESSDATA::writeDaySchedule(payload, true))
         return notStored(REQ_SCHEDULE, QStringLiteral("the day schedule"));
     m_tracker.restart();
@@ -66,10 +91,14 @@ ContentWalk::Move ContentWalk::onTemplateList(const QByteArray &frame)
     if (!ServerProtocol::verifiedPayload(frame, payload) || m_tplIds.isEmpty())
         return Move {WAITING};
     const QByteArray id = m_tplIds.first();
-    if (!PROCESSDATA::writeTpl(id, payload))
-        return notStored(REQ_TPL, QStringLiteral("template list ") + QString::fromLatin1(id));
-    record(QString::fromLatin1(id));
-    PROCESSDATA::getTpFile(payload, m_tracker.downloadFiles);
+    const QString what = QStringLiteral("template list ") + QString::fromLatin1(id);
+    // A refused list is passed over like one that names nothing.
+    if (!refused(payload, XmlGuard::Encoding::Declared, what)) {
+        if (!PROCESSDATA::writeTpl(id, payload))
+            return notStored(REQ_TPL, what);
+        record(QString::fromLatin1(id));
+        PROCESSDATA::getTpFile(payload, m_tracker.downloadFiles);
+    }
     m_tplIds.removeFirst();
     return Move {m_tplIds.isEmpty() ? REQ_ZONE : REQ_TPL};
 }
@@ -80,12 +109,16 @@ ContentWalk::Move ContentWalk::onZone(const QByteArray &frame)
     if (!ServerProtocol::verifiedPayload(frame, payload) || m_zoneIds.isEmpty())
         return Move {WAITING};
     const QByteArray id = m_zoneIds.first();
-    if (!PROCESSDATA::writeZone(id, payload))
-        return notStored(REQ_ZONE, QStringLiteral("zone ") + QString::fromLatin1(id));
-    record(QString::fromLatin1(id));
-    QByteArray stored;
-    if (PROCESSDATA::readZoneXml(id, stored))
-        PROCESSDATA::getZoneMaterialFile(stored, m_tracker.downloadFiles);
+    const QString what = QStringLiteral("zone ") + QString::fromLatin1(id);
+    // Checked as it is stored and read: UTF-8, whatever it declares.
+    if (!refused(PROCESSDATA::zoneAsStored(payload), XmlGuard::Encoding::Utf8, what)) {
+        if (!PROCESSDATA::writeZone(id, payload))
+            return notStored(REQ_ZONE, what);
+        record(QString::fromLatin1(id));
+        QByteArray stored;
+        if (PROCESSDATA::readZoneXml(id, stored))
+            PROCESSDATA::getZoneMaterialFile(stored, m_tracker.downloadFiles);
+    }
     m_zoneIds.removeFirst();
     Move move {m_zoneIds.isEmpty() ? REQ_FILE : REQ_ZONE};
     move.walkDone = move.step == REQ_FILE;

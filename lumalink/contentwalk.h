@@ -37,7 +37,10 @@ public:
     // Records a stored template list or zone id, or a downloaded file's URL.
     void setFileRecorder(std::function<void(const QString &)> recorder);
 
-    // Replies to 257/5, 257/6 and 257/7, whole frames.
+    // Replies to 257/5, 257/6 and 257/7, whole frames. A document that the XML
+    // reader refuses or that does not parse is logged and not stored: a
+    // schedule ends the walk with the playbill in place, a list or zone is
+    // passed over.
     Move onSchedule(const QByteArray &frame);
     Move onTemplateList(const QByteArray &frame);
     Move onZone(const QByteArray &frame);

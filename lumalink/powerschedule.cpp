@@ -5,6 +5,7 @@
 #include "commandrunner.h"
 #include "globals.h"
 #include "miscfunc.h"
+#include "xmlguard.h"
 
 #include <QDomDocument>
 #include <QFile>
@@ -49,6 +50,60 @@ bool replaceFile(const QString &path, const QByteArray &bytes)
     file.write(bytes);
     return file.commit();
 }
+
+using ParsedEntries = QList<std::tuple<int, int, QString>>;
+
+// Children of root R whose tag passes accept, as (s, r, t), at most
+// MAX_POWER_ENTRIES of them; false when the document has another root.
+template<typename Accept>
+bool entriesOf(const QDomDocument &doc, Accept accept, ParsedEntries &out)
+{
+    const QDomElement root = doc.documentElement();
+    if (root.tagName() != QLatin1String("R"))
+        return false;
+    for (QDomElement child = root.firstChildElement();
+         !child.isNull() && out.size() < XmlLimits::MAX_POWER_ENTRIES;
+         child = child.nextSiblingElement()) {
+        if (!accept(child.tagName()))
+            continue;
+        out.append({child.attribute(QStringLiteral("s")).toInt(),
+            child.attribute(QStringLiteral("r")).toInt(), child.attribute(QStringLiteral("t"))});
+    }
+    return true;
+}
+
+// A schedule from the server takes exactly A and D.
+bool serverEntry(const QString &tag)
+{
+    return tag == QLatin1String("A") || tag == QLatin1String("D");
+}
+
+// The entries of a schedule from the server; false, with the reason, when
+// the reader refuses it, it does not parse or its root is not R.
+bool parseServerSchedule(const QByteArray &xml, ParsedEntries &out, QString *why = nullptr)
+{
+    QDomDocument doc;
+    if (!XmlGuard::parse(xml, XmlGuard::Encoding::Declared, doc, why))
+        return false;
+    if (entriesOf(doc, serverEntry, out))
+        return true;
+    if (why)
+        *why = QStringLiteral("its root is not R");
+    return false;
+}
+
+// Only a schedule that can be read is stored: a bad one would be read again
+// at every start.
+bool refuseToStore(const QByteArray &xml)
+{
+    ParsedEntries entries;
+    QString why;
+    if (parseServerSchedule(xml, entries, &why))
+        return false;
+    logPower(QStringLiteral("WARN"),
+        QStringLiteral("Power schedule from the server not stored: ") + why);
+    return true;
+}
 } // namespace
 
 namespace PROCESSDATA {
@@ -86,7 +141,10 @@ QByteArray shutdownScheduleText(const QByteArray &frame)
 
 bool scheduleShutdown(const QByteArray &frame)
 {
-    return replaceFile(PowerSchedule::defaultFilePath(), shutdownScheduleText(frame));
+    const QByteArray text = shutdownScheduleText(frame);
+    if (refuseToStore(text))
+        return false;
+    return replaceFile(PowerSchedule::defaultFilePath(), text);
 }
 
 } // namespace PROCESSDATA
@@ -111,29 +169,6 @@ PowerSchedule::Entry PowerSchedule::makeEntry(int onOff, int repeat, const QStri
     return entry;
 }
 
-namespace {
-// Children of root R whose tag passes accept, as (s, r, t); false when the
-// text is not such a document.
-template<typename Accept>
-bool parseSchedule(const QByteArray &xml, Accept accept, QList<std::tuple<int, int, QString>> &out)
-{
-    QDomDocument doc;
-    if (!doc.setContent(xml))
-        return false;
-    const QDomElement root = doc.documentElement();
-    if (root.tagName() != QLatin1String("R"))
-        return false;
-    for (QDomElement child = root.firstChildElement(); !child.isNull();
-         child = child.nextSiblingElement()) {
-        if (!accept(child.tagName()))
-            continue;
-        out.append({child.attribute(QStringLiteral("s")).toInt(),
-            child.attribute(QStringLiteral("r")).toInt(), child.attribute(QStringLiteral("t"))});
-    }
-    return true;
-}
-} // namespace
-
 void PowerSchedule::readPowerOnOff()
 {
     readPowerOnOff(m_list);
@@ -142,14 +177,16 @@ void PowerSchedule::readPowerOnOff()
 void PowerSchedule::readPowerOnOff(QList<Entry> &list)
 {
     list.clear();
-    QFile file(m_filePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // A stored file that cannot be read is set aside, so it never stops a start again.
+    QDomDocument doc;
+    if (!XmlGuard::parseFile(
+            m_filePath, XmlGuard::Encoding::Declared, doc, QStringLiteral("POWER")))
         return;
-    QList<std::tuple<int, int, QString>> parsed;
+    ParsedEntries parsed;
     // At start-up any tag ending in A or D counts (a reload from the server
     // takes exactly A and D).
-    parseSchedule(
-        file.readAll(),
+    entriesOf(
+        doc,
         [](const QString &tag) {
             return tag.endsWith(QLatin1Char('A')) || tag.endsWith(QLatin1Char('D'));
         },
@@ -160,13 +197,8 @@ void PowerSchedule::readPowerOnOff(QList<Entry> &list)
 
 bool PowerSchedule::modifyCrontab(const QByteArray &xml)
 {
-    QList<std::tuple<int, int, QString>> parsed;
-    if (!parseSchedule(
-            xml,
-            [](const QString &tag) {
-                return tag == QLatin1String("A") || tag == QLatin1String("D");
-            },
-            parsed))
+    ParsedEntries parsed;
+    if (!parseServerSchedule(xml, parsed))
         return false;
     m_list.clear();
     for (const auto &[onOff, repeat, time] : parsed)
@@ -176,6 +208,8 @@ bool PowerSchedule::modifyCrontab(const QByteArray &xml)
 
 bool PowerSchedule::writePowerOnOff(const QByteArray &xml)
 {
+    if (refuseToStore(xml))
+        return false;
     const bool stored = replaceFile(m_filePath, xml);
     if (!stored)
         logPower(QStringLiteral("WARN"), QStringLiteral("Cannot store ") + m_filePath);

@@ -30,7 +30,8 @@ void shutdown(const QString &password);
 void reboot(const QString &password);
 // The schedule a 278/2 frame carries as its sixth parameter (a trailing NUL dropped).
 QByteArray shutdownScheduleText(const QByteArray &frame);
-// Stores that schedule as poweronoff.xml.
+// Stores that schedule as poweronoff.xml; one that cannot be read (refused by
+// the XML reader, not well-formed, root other than R) is not stored.
 bool scheduleShutdown(const QByteArray &frame);
 } // namespace PROCESSDATA
 
@@ -55,13 +56,17 @@ public:
     QString filePath() const { return m_filePath; }
     const QList<Entry> &powerList() const { return m_list; }
 
-    // Loads the list from the file; a missing or unreadable file leaves it empty.
+    // Loads the list from the file; a missing or unreadable file leaves it
+    // empty. A file that is refused by the XML reader or does not parse is
+    // set aside as poweronoff.xml.bad.
     void readPowerOnOff();
     void readPowerOnOff(QList<Entry> &list);
-    // Stores a schedule from the server (276/280) and rebuilds the list from it.
+    // Stores a schedule from the server (276/280) and rebuilds the list from
+    // it. One that modifyCrontab would not take is neither stored nor used.
     bool writePowerOnOff(const QByteArray &xml);
-    // Rebuilds the list from XML text; text that does not parse, or has
-    // another root than R, leaves it unchanged.
+    // Rebuilds the list from XML text (at most XmlLimits::MAX_POWER_ENTRIES
+    // entries); text that the XML reader refuses, that does not parse, or
+    // that has another root than R leaves it unchanged.
     bool modifyCrontab(const QByteArray &xml);
 
     // The poll timer's step: a check when the last one is more than

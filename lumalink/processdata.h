@@ -48,13 +48,17 @@ QByteArray screenPrintXml(const QImage &grab);
 bool isSafeId(const QByteArray &id);
 QString dataDir();
 // The writers replace their file whole and return false when it could not be
-// written completely (the old file then stays as it was).
+// written completely (the old file then stays as it was). The readers take
+// nothing from a document the XML reader refuses (XmlGuard), and at most
+// XmlLimits::MAX_ZONE_MATERIALS materials from a zone.
 bool writeDaySchedule(const QByteArray &body, bool tmp);
 void getDayScheduleTpl(
     const QByteArray &body, QList<QByteArray> &tplIds, QList<QByteArray> &zoneIds);
 bool writeTpl(const QByteArray &tplId, const QByteArray &body);
 void getTpFile(const QByteArray &body, QList<QString> &files);
 bool writeZone(const QByteArray &zoneId, const QByteArray &body);
+// A zone as writeZone stores it: GBK from the server, stored as UTF-8.
+QByteArray zoneAsStored(const QByteArray &body);
 bool readZoneXml(const QByteArray &zoneId, QByteArray &content);
 void getZoneMaterialFile(const QByteArray &zoneXml, QList<QString> &files);
 

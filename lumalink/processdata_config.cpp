@@ -6,6 +6,7 @@
 #include "miscfunc.h"
 #include "processdata.h"
 #include "version.h"
+#include "xmlguard.h"
 
 #include <QBuffer>
 #include <QDomDocument>
@@ -62,8 +63,12 @@ void readHostPair(const QDomElement &element, QString &host, qint32 &port)
 void processConfig(const QByteArray &xml, SERVER_CONFIG &config)
 {
     QDomDocument doc;
-    if (!doc.setContent(xml))
+    QString why;
+    if (!XmlGuard::parse(xml, XmlGuard::Encoding::Declared, doc, &why)) {
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+            QStringLiteral("Configuration from the server not taken: ") + why);
         return;
+    }
     const QDomElement root = doc.documentElement();
     if (root.tagName() != QLatin1String("config"))
         return;

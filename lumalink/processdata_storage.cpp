@@ -1,5 +1,6 @@
 #include "miscfunc.h"
 #include "processdata.h"
+#include "xmlguard.h"
 
 #include <QDomDocument>
 #include <QFile>
@@ -22,20 +23,13 @@ bool writeWhole(const QString &path, const QByteArray &bytes)
     return file.commit();
 }
 
-// Root element of a document, or a null element when it does not parse or
-// its tag is not the expected one.
-QDomElement rootOf(const QByteArray &body, const QString &tag, QDomDocument &doc)
+// Root element of a document, or a null element when the XML reader refuses
+// it, it does not parse or its tag is not the expected one. Documents are
+// checked when they arrive, so a refusal here is not logged again.
+QDomElement rootOf(const QByteArray &body, const QString &tag, QDomDocument &doc,
+    XmlGuard::Encoding encoding = XmlGuard::Encoding::Declared)
 {
-    if (!doc.setContent(body))
-        return QDomElement();
-    const QDomElement root = doc.documentElement();
-    return root.tagName() == tag ? root : QDomElement();
-}
-
-// Stored zones hold UTF-8 whatever their declaration says: parse them as text.
-QDomElement utf8RootOf(const QByteArray &body, const QString &tag, QDomDocument &doc)
-{
-    if (!doc.setContent(QString::fromUtf8(body)))
+    if (!XmlGuard::parse(body, encoding, doc))
         return QDomElement();
     const QDomElement root = doc.documentElement();
     return root.tagName() == tag ? root : QDomElement();
@@ -104,11 +98,16 @@ bool writeZone(const QByteArray &zoneId, const QByteArray &body)
 {
     if (!isSafeId(zoneId))
         return false;
+    return writeWhole(
+        dataDir() + QStringLiteral("/zone/") + QString::fromLatin1(zoneId), zoneAsStored(body));
+}
+
+QByteArray zoneAsStored(const QByteArray &body)
+{
     // The server sends zones in GBK; the player reads UTF-8. The declaration
     // inside is left as sent.
     QTextCodec *gbk = QTextCodec::codecForName("GBK");
-    const QByteArray utf8 = gbk ? gbk->toUnicode(body).toUtf8() : body;
-    return writeWhole(dataDir() + QStringLiteral("/zone/") + QString::fromLatin1(zoneId), utf8);
+    return gbk ? gbk->toUnicode(body).toUtf8() : body;
 }
 
 bool readZoneXml(const QByteArray &zoneId, QByteArray &content)
@@ -128,11 +127,15 @@ bool readZoneXml(const QByteArray &zoneId, QByteArray &content)
 void getZoneMaterialFile(const QByteArray &zoneXml, QList<QString> &files)
 {
     QDomDocument doc;
-    const QDomElement root = utf8RootOf(zoneXml, QStringLiteral("PL"), doc);
-    for (QDomElement entry = root.firstChildElement(); !entry.isNull();
+    // Stored zones hold UTF-8 whatever their declaration says: parse them as text.
+    const QDomElement root = rootOf(zoneXml, QStringLiteral("PL"), doc, XmlGuard::Encoding::Utf8);
+    int materials = 0;
+    for (QDomElement entry = root.firstChildElement();
+         !entry.isNull() && materials < XmlLimits::MAX_ZONE_MATERIALS;
          entry = entry.nextSiblingElement()) {
         if (!entry.tagName().endsWith(QLatin1Char('P')))
             continue;
+        ++materials;
         const QString path = entry.attribute(QStringLiteral("path"));
         if (!path.startsWith(QLatin1String("data/")))
             continue;

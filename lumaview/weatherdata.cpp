@@ -1,5 +1,7 @@
 #include "weatherdata.h"
 
+#include "xmlguard.h"
+
 #include <QDomDocument>
 
 namespace CONVERTXMLDATA {
@@ -21,7 +23,7 @@ int intAttribute(const QDomElement &e, const QString &name)
 bool xml_weatherResponse(const QByteArray &bytes, WEATHER_RESP &resp)
 {
     QDomDocument doc;
-    if (!doc.setContent(bytes))
+    if (!XmlGuard::parse(bytes, XmlGuard::Encoding::Declared, doc))
         return false;
     const QDomElement root = doc.documentElement();
     if (root.tagName() != QLatin1String("weather"))

@@ -48,7 +48,8 @@ struct WEATHER_RESP
 };
 
 // Parses a reply; the XML parser detects its encoding (byte-order mark or
-// declaration). Only the first child element of each level is looked at, and
+// declaration). A reply the XML reader refuses (XmlGuard) counts as one that
+// cannot be parsed. Only the first child element of each level is looked at, and
 // only when it has the expected tag. A document that cannot be parsed, or
 // whose root is not "weather", leaves resp as it was. True only when the reply
 // holds a "day" element, that is when it is a weather report the panel can show.

@@ -2,35 +2,28 @@
 
 #include "clock.h"
 #include "miscfunc.h"
+#include "xmlguard.h"
 
 #include <QDomDocument>
 #include <QDomElement>
-#include <QFile>
 #include <QHash>
 
 namespace CONVERTXMLDATA {
 
 namespace {
 
-// How the bytes of a file become text.
-enum class Encoding {
-    Declared, // as its XML declaration says (UTF-8 without one)
-    Utf8, // UTF-8 whatever the declaration says
-};
+using XmlGuard::BadFile;
+using XmlGuard::Encoding;
 
 // Reads the whole file and returns its root element, or a null element when
-// the file cannot be read, does not parse or has another root.
-QDomElement loadRoot(
-    const QString &path, const QString &rootTag, QDomDocument &doc, Encoding encoding)
+// the file is missing, cannot be read, is refused by the XML reader, does not
+// parse or has another root. A file that exists but is refused or does not
+// parse is dealt with (and logged) once, as onBad says, so no rotation meets
+// it again.
+QDomElement loadRoot(const QString &path, const QString &rootTag, QDomDocument &doc,
+    Encoding encoding, BadFile onBad = BadFile::SetAside)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QDomElement();
-    const QByteArray bytes = file.readAll();
-    file.close();
-    const bool parsed = encoding == Encoding::Utf8 ? doc.setContent(QString::fromUtf8(bytes))
-                                                   : doc.setContent(bytes);
-    if (!parsed)
+    if (!XmlGuard::parseFile(path, encoding, doc, QStringLiteral("XmlData"), onBad))
         return QDomElement();
     const QDomElement root = doc.documentElement();
     if (root.tagName() != rootTag)
@@ -163,7 +156,10 @@ void xml_tpList(const QString &path, TP_LIST &list)
 void xml_tpFileContent(const QString &path, TP_CONTENT &content)
 {
     QDomDocument doc;
-    const QDomElement root = loadRoot(path, QStringLiteral("Template"), doc, Encoding::Declared);
+    // Templates are downloaded files the service keeps by their digest: a bad
+    // one stays where it is and is passed over until it changes.
+    const QDomElement root
+        = loadRoot(path, QStringLiteral("Template"), doc, Encoding::Declared, BadFile::Keep);
     if (root.isNull())
         return;
     content.Width = intAttr(root, QStringLiteral("Width"));
@@ -178,6 +174,8 @@ void xml_tpFileContent(const QString &path, TP_CONTENT &content)
             content.Background = child.text();
         } else if (child.tagName() == QLatin1String("Areas")) {
             forEachChildElement(child, [&](const QDomElement &a) {
+                if (content.areas.size() >= XmlLimits::MAX_TEMPLATE_AREAS)
+                    return;
                 TP_AREA area;
                 area.Title = a.attribute(QStringLiteral("Title"));
                 area.Zindex = intAttr(a, QStringLiteral("Zindex"));
@@ -221,7 +219,7 @@ void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone)
     zone.name = root.attribute(QStringLiteral("name"));
 
     forEachChildElement(root, [&](const QDomElement &p) {
-        if (p.tagName() != QLatin1String("P"))
+        if (p.tagName() != QLatin1String("P") || zone.mtls.size() >= XmlLimits::MAX_ZONE_MATERIALS)
             return;
         ZONE_MTL m;
         m.name = materialName(

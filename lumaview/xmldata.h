@@ -146,11 +146,17 @@ struct TP_ZONE_CTRL
     QList<ZONE_CTRL> zones;
 };
 
-// Parsers: each reads its file whole as UTF-8 text (a stored zone file may
-// declare GBK while holding UTF-8 bytes) and never throws or logs. A file
-// that cannot be read or parsed, or has the wrong root, changes nothing
-// further. xml_tpList, xml_tpFileContent and xml_zoneFileContent only append;
-// the caller passes fresh records.
+// Parsers: each reads its file whole through the guarded XML reader
+// (XmlGuard): a zone file as UTF-8 text (it may declare GBK while holding
+// UTF-8 bytes), the others as their declaration says. They never throw. A
+// file that is missing, cannot be read or parsed, is refused by the reader or
+// has the wrong root changes nothing further. A playbill, list or zone file
+// that exists but is refused or does not parse is set aside as <name>.bad
+// and logged once; a template is left in place (the service keeps it by its
+// digest) and passed over, logged once, until it changes. A template takes
+// at most XmlLimits::MAX_TEMPLATE_AREAS areas, a zone at most
+// XmlLimits::MAX_ZONE_MATERIALS materials. xml_tpList, xml_tpFileContent and
+// xml_zoneFileContent only append; the caller passes fresh records.
 void xml_dayPlay(const QString &path, DAY_PLAY &play);
 void xml_tpList(const QString &path, TP_LIST &list);
 void xml_tpFileContent(const QString &path, TP_CONTENT &content);

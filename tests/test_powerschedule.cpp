@@ -376,9 +376,9 @@ void TestPowerSchedule::serverScheduleReplacesTheFileWhole()
     QVERIFY(before.st_ino != after.st_ino);
     QVERIFY(QDir(QFileInfo(path).path()).entryList({"poweronoff.xml.*"}, QDir::Files).isEmpty());
 
-    // Stored as sent even when it does not parse; the list stays as it was.
-    QVERIFY(m_power->writePowerOnOff("<R"));
-    QCOMPARE(readFile(path), QByteArray("<R"));
+    // One that does not parse is not stored; the list stays as it was.
+    QVERIFY(!m_power->writePowerOnOff("<R"));
+    QCOMPARE(readFile(path), xml);
     QCOMPARE(m_power->powerList().size(), 2);
 }
 
