@@ -31,6 +31,12 @@ SerialPool &noticePool()
     return *pool;
 }
 
+HttpClient::NoticeSink &noticeSink()
+{
+    static HttpClient::NoticeSink sink;
+    return sink;
+}
+
 // Hashes a file while another program is still appending to it, so the digest
 // of a large download is ready almost as soon as the transfer ends.
 class GrowingFileHash
@@ -258,10 +264,19 @@ QString HttpClient::notifyPlayer(const QString &cmd, const QString &param)
 
 void HttpClient::notifyPlayerAsync(const QString &cmd, const QString &param)
 {
+    if (const NoticeSink &sink = noticeSink()) {
+        sink(cmd, param);
+        return;
+    }
     noticePool().start([cmd, param] { NotifyClient::notify(PLAYER_PORT, cmd, param); });
 }
 
 bool HttpClient::waitForNotices(int timeoutMs)
 {
     return noticePool().waitForDone(timeoutMs);
+}
+
+void HttpClient::setNoticeSink(NoticeSink sink)
+{
+    noticeSink() = std::move(sink);
 }

@@ -46,4 +46,9 @@ public:
     static void notifyPlayerAsync(const QString &cmd, const QString &param);
     // Waits until every queued notice has been sent (tests, shutdown).
     static bool waitForNotices(int timeoutMs);
+    // While a sink is set, notifyPlayerAsync hands its notices to it instead
+    // of the player (fuzzing, where no other program may be reached). Set it
+    // before the first notice; an empty sink sends them again.
+    using NoticeSink = std::function<void(const QString &cmd, const QString &param)>;
+    static void setNoticeSink(NoticeSink sink);
 };

@@ -43,8 +43,9 @@ public:
     // False when it is an "SQL" statement the service did not take; a line
     // without a type or content is dropped (true).
     bool processReadMessage(const QByteArray &line);
-    // Returns the reply body; empty when the service did not answer.
-    QString notifyService(const QString &cmd, const QString &param);
+    // Returns the reply body; empty when the service did not answer. A sender
+    // that must not reach the service (fuzzing) answers in its place.
+    virtual QString notifyService(const QString &cmd, const QString &param);
     // POST with a 5 s limit; the body of a successful reply, otherwise empty.
     QString post(const QString &url, const QString &contentType, const QByteArray &body);
 
