@@ -5,6 +5,13 @@
 
 #include <QJsonObject>
 
+#include <cmath>
+
+namespace {
+// 2^62 milliseconds: far beyond any clock, well inside a time stamp.
+constexpr double MAX_SYNC_TIME = 4611686018427387904.0;
+} // namespace
+
 TerminalStatus::TerminalStatus(const QString &path, ServiceSettings &settings)
     : m_path(path.isEmpty() ? StatusFile::defaultPath() : path)
     , m_settings(&settings)
@@ -110,7 +117,10 @@ SessionSettings TerminalStatus::checkStatus() const
     m_settings->sudoPassword = object.contains(QStringLiteral("password"))
         ? object.value(QStringLiteral("password")).toString()
         : QStringLiteral(DEFAULT_SUDO_PASSWORD);
-    settings.lastSyncMs = static_cast<qint64>(object.value(QStringLiteral("syncTime")).toDouble(0));
+    // A time no clock can give (beyond the range of a time stamp) counts as no sync.
+    const double syncTime = object.value(QStringLiteral("syncTime")).toDouble(0);
+    if (std::abs(syncTime) < MAX_SYNC_TIME)
+        settings.lastSyncMs = static_cast<qint64>(syncTime);
     return settings;
 }
 
