@@ -2,9 +2,15 @@
 
 #include <QSaveFile>
 
+#include <limits>
+
 #include <unistd.h>
 
 namespace {
+// Statements are numbered one by one from 1: a number beyond this cannot come
+// from counting, and taking it would leave no room for the next one.
+constexpr qint64 MAX_SEQ = std::numeric_limits<qint64>::max() / 2;
+
 QByteArray escape(const QString &sql)
 {
     const QByteArray bytes = sql.toUtf8();
@@ -56,6 +62,7 @@ bool SqlJournal::decode(const QByteArray &line, Record &record, bool &isBase)
     if (line.startsWith("#base ")) {
         record.seq = line.mid(6).trimmed().toLongLong(&ok);
         record.sql.clear();
+        ok = ok && record.seq <= MAX_SEQ;
         isBase = ok;
         return ok;
     }
@@ -63,7 +70,7 @@ bool SqlJournal::decode(const QByteArray &line, Record &record, bool &isBase)
     if (tab <= 0)
         return false;
     record.seq = line.left(tab).toLongLong(&ok);
-    if (!ok || record.seq <= 0)
+    if (!ok || record.seq <= 0 || record.seq > MAX_SEQ)
         return false;
     record.sql = unescape(line.mid(tab + 1));
     return true;

@@ -52,7 +52,8 @@ public:
     int recordCount() const { return m_records; }
 
     static QByteArray encode(const Record &record);
-    // False for a line that is not a record; a base line sets seq and leaves sql empty.
+    // False for a line that is not a record (a number too large to be counted
+    // on from makes none); a base line sets seq and leaves sql empty.
     static bool decode(const QByteArray &line, Record &record, bool &isBase);
 
 private:
