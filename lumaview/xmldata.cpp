@@ -8,6 +8,8 @@
 #include <QDomElement>
 #include <QHash>
 
+#include <limits>
+
 namespace CONVERTXMLDATA {
 
 namespace {
@@ -129,7 +131,9 @@ void xml_dayPlay(const QString &path, DAY_PLAY &play)
             continue;
         if (entry.b == 0 && entry.e == 0) {
             entry.b = MiscFunc::getSecFromZero(start);
-            entry.e = entry.b + longest;
+            // A zone of any length keeps the window open, never wraps it round.
+            entry.e = static_cast<int>(
+                qMin<qint64>(qint64(entry.b) + longest, std::numeric_limits<int>::max()));
         }
         play.itpl = entry;
     }
