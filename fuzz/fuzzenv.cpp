@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSet>
 #include <QTemporaryDir>
@@ -62,7 +63,12 @@ void init(bool gui)
         return;
     qputenv("TZ", "UTC");
     tzset();
-    s_home = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/luma-fuzz-XXXXXX"));
+    // In memory when the machine has a RAM folder: the programs sync what
+    // they write to the disk, which on a disk costs more than the run itself.
+    const QString parent = QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+        ? QStringLiteral("/dev/shm")
+        : QDir::tempPath();
+    s_home = new QTemporaryDir(parent + QStringLiteral("/luma-fuzz-XXXXXX"));
     if (!s_home->isValid())
         fail("a temporary HOME", __FILE__, __LINE__);
     std::atexit([] {
