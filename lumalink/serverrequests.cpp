@@ -39,6 +39,23 @@ ServerRequests::Outcome ServerRequests::handle(
     return outcome;
 }
 
+unsigned short ServerRequests::answerKind(unsigned short protocol, unsigned short command)
+{
+    if (protocol != PROTO_CONTROL)
+        return 0;
+    switch (command) {
+    case CMD_ENVIRONMENT:
+    case CMD_SCREENSHOT:
+    case CMD_DOWNLOAD_REPORT:
+        return command;
+    case CMD_TODAY_LOGS:
+    case CMD_ALL_LOGS:
+        return CMD_TODAY_LOGS; // one upload of the log folder at a time
+    default:
+        return 0;
+    }
+}
+
 QByteArray ServerRequests::answer(
     unsigned short command, const QByteArray &echo, const QByteArray &payload) const
 {
