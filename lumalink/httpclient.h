@@ -14,6 +14,17 @@ class HttpClient : public QObject
     Q_OBJECT
 public:
     static constexpr int REPLY_TIMEOUT_MS = 5000;
+    // The server's replies are short JSON texts; a longer one is a failure.
+    static constexpr qint64 MAX_REPLY_BYTES = 1024 * 1024;
+    // A download starts only while the disk keeps a reserve free (a tenth of
+    // its size, at most DISK_RESERVE_MAX_BYTES), and stops when it would take
+    // the disk below it.
+    static constexpr double DISK_RESERVE = 0.10;
+    static constexpr qint64 DISK_RESERVE_MAX_BYTES = Q_INT64_C(1024) * 1024 * 1024;
+    static qint64 diskReserve(qint64 totalBytes);
+    // True while the folder's disk keeps more than its reserve free (also
+    // when its size cannot be read).
+    static bool diskHasRoom(const QString &dir);
 
     // Reply body as UTF-8 up to the first NUL, or empty when the request failed
     // or no answer came within 5 s.
