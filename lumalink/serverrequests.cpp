@@ -9,6 +9,7 @@
 #include "processdata.h"
 #include "serverprotocol.h"
 #include "terminalstatus.h"
+#include "volume.h"
 
 using namespace ServerProtocol;
 
@@ -117,7 +118,8 @@ void ServerRequests::handleRequest(
     case CMD_SET_VOLUME_TOO: {
         QList<QByteArray> params;
         if (getPackageParams(frame, params) >= 4 && params.size() >= 4) {
-            const double volume = QString::fromLatin1(params.at(3)).trimmed().toDouble();
+            const double volume
+                = Volume::bounded(QString::fromLatin1(params.at(3)).trimmed().toDouble());
             m_volume = volume;
             m_statusFile.writeVolume(volume);
             HttpClient::notifyPlayerAsync(QStringLiteral("VOLUME"), QString::number(volume, 'g'));
