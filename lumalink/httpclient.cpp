@@ -231,8 +231,11 @@ bool HttpClient::companionUsable(const QString &path)
         [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
-bool HttpClient::downloadFile(const QString &url, const std::function<bool()> &cancelled)
+bool HttpClient::downloadFile(
+    const QString &url, const std::function<bool()> &cancelled, bool *wrongDigest)
 {
+    if (wrongDigest)
+        *wrongDigest = false;
     const QString name = localFileName(url);
     const QString module = QStringLiteral("DownloadFile");
     if (name.isEmpty()) {
@@ -319,6 +322,8 @@ bool HttpClient::downloadFile(const QString &url, const std::function<bool()> &c
     QFile::remove(target);
     MiscFunc::writeLog(QStringLiteral("INFO"), module,
         QStringLiteral("Downloaded file: ") + name + QStringLiteral(" with wrong md5: ") + md5);
+    if (wrongDigest)
+        *wrongDigest = true;
     return false;
 }
 

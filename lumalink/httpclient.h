@@ -38,8 +38,11 @@ public:
     // Fetches url into data/mtl with wget (and its ".md5" companion) and keeps it
     // only when its name contains the lower-case MD5 of its content. When
     // cancelled() turns true the transfer is stopped and false returned.
-    static bool downloadFile(
-        const QString &url, const std::function<bool()> &cancelled = std::function<bool()>());
+    // wrongDigest (when given) tells whether a false came from content that
+    // arrived whole but did not match its name.
+    static bool downloadFile(const QString &url,
+        const std::function<bool()> &cancelled = std::function<bool()>(),
+        bool *wrongDigest = nullptr);
     // The companion holds the file's digest: at least 32 hexadecimal digits.
     static bool companionUsable(const QString &path);
     // The local name a URL would get; empty when it cannot be a file name in
