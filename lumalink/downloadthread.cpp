@@ -7,7 +7,11 @@ DownloadThread::DownloadThread(QObject *parent)
     : QThread(parent)
 {
     m_download = [this](const QString &url) {
-        return HttpClient::downloadFile(url, [this] { return cancelRequested(); });
+        bool wrongDigest = false;
+        if (HttpClient::downloadFile(
+                url, [this] { return cancelRequested(); }, &wrongDigest))
+            return Outcome::Done;
+        return wrongDigest ? Outcome::WrongDigest : Outcome::Failed;
     };
 }
 
@@ -19,6 +23,13 @@ DownloadThread::~DownloadThread()
 }
 
 void DownloadThread::setDownloader(std::function<bool(const QString &)> downloader)
+{
+    m_download = [downloader = std::move(downloader)](const QString &url) {
+        return downloader(url) ? Outcome::Done : Outcome::Failed;
+    };
+}
+
+void DownloadThread::setDownloaderWithOutcome(std::function<Outcome(const QString &)> downloader)
 {
     m_download = std::move(downloader);
 }
@@ -66,6 +77,7 @@ void DownloadThread::cancelAll()
     ++m_generation;
     m_cancel = true;
     m_failures = 0;
+    m_digestFailures.clear();
     m_retryAt = QDeadlineTimer();
     m_wake.notify_all();
 }
@@ -102,14 +114,23 @@ void DownloadThread::run()
         // A URL that cannot name a local file is never fetched; it leaves the
         // queue so the rest of the playbill still arrives.
         const bool refused = HttpClient::localFileName(url).isEmpty();
-        const bool done = refused || m_download(url);
+        const Outcome outcome = refused ? Outcome::Done : m_download(url);
         if (refused)
             MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
                 QStringLiteral("Skip download without a plain file name: ") + url);
         lock.lock();
         if (generation != m_generation)
             continue; // handed over before a cancel: its outcome changes nothing
-        if (done) {
+        bool givenUp = false;
+        if (outcome == Outcome::WrongDigest && ++m_digestFailures[url] >= MAX_DIGEST_FAILURES) {
+            givenUp = true;
+            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
+                QStringLiteral("Give up %1: its content did not match its name %2 times; the "
+                               "playbill goes ahead without it")
+                    .arg(url)
+                    .arg(MAX_DIGEST_FAILURES));
+        }
+        if (outcome == Outcome::Done || givenUp) {
             m_queue.removeFirst();
             m_failures = 0;
             lock.unlock();

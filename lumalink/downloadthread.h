@@ -3,6 +3,7 @@
 #include "runend.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QStringList>
 #include <QThread>
 
@@ -39,8 +40,20 @@ public:
     // longer wanted.
     bool cancelRequested() const { return m_cancel.load(); }
 
+    // How one attempt ended.
+    enum class Outcome {
+        Done, // fetched and verified
+        Failed, // tried again after a pause
+        WrongDigest, // arrived whole but did not match its name
+    };
+    // A file whose content never matches its name is fetched at most this
+    // often per batch; then it is given up and the rest of the playbill
+    // goes ahead without it.
+    static constexpr int MAX_DIGEST_FAILURES = 3;
+
     // Replaces the transfer (tests and benchmarks); set before start().
     void setDownloader(std::function<bool(const QString &)> downloader);
+    void setDownloaderWithOutcome(std::function<Outcome(const QString &)> downloader);
     // Shorter pauses for tests; set before start().
     void setRetryPauses(int firstMs, int lastMs);
     // The pause after the given number of failures in a row.
@@ -48,7 +61,7 @@ public:
         int failures, int firstMs = FIRST_RETRY_PAUSE_MS, int lastMs = LAST_RETRY_PAUSE_MS);
 
 signals:
-    // A URL left the queue: fetched and verified, or refused for good.
+    // A URL left the queue: fetched and verified, or refused or given up for good.
     void sigDownloaded(const QString &url);
     // A URL failed; it is tried again after pauseMs.
     void sigRetryLater(const QString &url, int pauseMs);
@@ -68,5 +81,6 @@ private:
     std::atomic<bool> m_cancel {false};
     int m_firstPauseMs = FIRST_RETRY_PAUSE_MS;
     int m_lastPauseMs = LAST_RETRY_PAUSE_MS;
-    std::function<bool(const QString &)> m_download;
+    QHash<QString, int> m_digestFailures; // per URL, since the last cancelAll()
+    std::function<Outcome(const QString &)> m_download;
 };

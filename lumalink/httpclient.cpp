@@ -15,11 +15,13 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QStorageInfo>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <mutex>
 
 namespace {
 std::atomic<int> s_downloadTimeoutSec {60};
@@ -35,6 +37,41 @@ HttpClient::NoticeSink &noticeSink()
 {
     static HttpClient::NoticeSink sink;
     return sink;
+}
+
+// Notices not yet sent to the player. A notice of a command already waiting
+// takes the waiting one's place with its newer parameter (the player acts on
+// the latest volume or status, and one reload or exit does), so a flood of
+// requests from the server leaves at most one notice per command.
+struct PendingNotices
+{
+    static constexpr int MAX = 16;
+    std::mutex mutex;
+    QList<QPair<QString, QString>> waiting;
+    bool draining = false;
+};
+
+PendingNotices &pendingNotices()
+{
+    static PendingNotices *pending = new PendingNotices;
+    return *pending;
+}
+
+void drainNotices()
+{
+    PendingNotices &pending = pendingNotices();
+    for (;;) {
+        QPair<QString, QString> notice;
+        {
+            std::lock_guard<std::mutex> lock(pending.mutex);
+            if (pending.waiting.isEmpty()) {
+                pending.draining = false;
+                return;
+            }
+            notice = pending.waiting.takeFirst();
+        }
+        NotifyClient::notify(PLAYER_PORT, notice.first, notice.second);
+    }
 }
 
 // Hashes a file while another program is still appending to it, so the digest
@@ -91,6 +128,11 @@ QString waitForReply(QNetworkReply *reply, bool idleLimit)
     timer.setSingleShot(true);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // A reply that keeps coming past any answer the server gives is cut off.
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received) {
+        if (received > HttpClient::MAX_REPLY_BYTES)
+            reply->abort();
+    });
     if (idleLimit) {
         auto restart = [&timer] { timer.start(HttpClient::REPLY_TIMEOUT_MS); };
         QObject::connect(reply, &QNetworkReply::uploadProgress, &timer, restart);
@@ -170,6 +212,19 @@ void HttpClient::setDownloadTimeoutSec(int seconds)
     s_downloadTimeoutSec = seconds;
 }
 
+bool HttpClient::diskHasRoom(const QString &dir)
+{
+    const QStorageInfo disk(dir);
+    if (!disk.isValid() || disk.bytesTotal() <= 0)
+        return true;
+    return disk.bytesAvailable() > diskReserve(disk.bytesTotal());
+}
+
+qint64 HttpClient::diskReserve(qint64 totalBytes)
+{
+    return qMin(qint64(double(totalBytes) * DISK_RESERVE), DISK_RESERVE_MAX_BYTES);
+}
+
 bool HttpClient::companionUsable(const QString &path)
 {
     QFile file(path);
@@ -182,8 +237,11 @@ bool HttpClient::companionUsable(const QString &path)
         [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
-bool HttpClient::downloadFile(const QString &url, const std::function<bool()> &cancelled)
+bool HttpClient::downloadFile(
+    const QString &url, const std::function<bool()> &cancelled, bool *wrongDigest)
 {
+    if (wrongDigest)
+        *wrongDigest = false;
     const QString name = localFileName(url);
     const QString module = QStringLiteral("DownloadFile");
     if (name.isEmpty()) {
@@ -197,6 +255,12 @@ bool HttpClient::downloadFile(const QString &url, const std::function<bool()> &c
         return true;
     if (QFile::exists(target + QStringLiteral(".tmp")))
         QFile::remove(target + QStringLiteral(".tmp"));
+
+    if (!diskHasRoom(dir)) {
+        MiscFunc::writeLog(QStringLiteral("WARN"), module,
+            QStringLiteral("Refuse download of %1: the disk is nearly full").arg(name));
+        return false;
+    }
 
     auto runner = CommandRunner::instance();
     const auto wanted = [&cancelled] { return !cancelled || !cancelled(); };
@@ -215,14 +279,24 @@ bool HttpClient::downloadFile(const QString &url, const std::function<bool()> &c
     if (!wanted())
         return false;
     GrowingFileHash growing(target + QStringLiteral(".tmp"));
+    bool diskFull = false;
     const CommandResult result = runner->runWatched(QStringLiteral("wget"),
         {QStringLiteral("-nv"), QStringLiteral("-t"), QStringLiteral("10"), QStringLiteral("-T"),
             timeout, QStringLiteral("-O"), target + QStringLiteral(".tmp"),
             QStringLiteral("--no-check-certificate"), url},
-        [&growing, &wanted] {
+        [&growing, &wanted, &diskFull, &dir] {
             growing.catchUp();
-            return wanted();
+            // A transfer that grows until the disk is nearly full is stopped.
+            if (!diskHasRoom(dir))
+                diskFull = true;
+            return wanted() && !diskFull;
         });
+    if (diskFull) {
+        QFile::remove(target + QStringLiteral(".tmp"));
+        MiscFunc::writeLog(QStringLiteral("WARN"), module,
+            QStringLiteral("Download of %1 stopped: the disk is nearly full").arg(name));
+        return false;
+    }
     if (!wanted()) {
         // Stopped because the file is no longer wanted: not a failure of the server.
         QFile::remove(target + QStringLiteral(".tmp"));
@@ -254,6 +328,8 @@ bool HttpClient::downloadFile(const QString &url, const std::function<bool()> &c
     QFile::remove(target);
     MiscFunc::writeLog(QStringLiteral("INFO"), module,
         QStringLiteral("Downloaded file: ") + name + QStringLiteral(" with wrong md5: ") + md5);
+    if (wrongDigest)
+        *wrongDigest = true;
     return false;
 }
 
@@ -268,7 +344,25 @@ void HttpClient::notifyPlayerAsync(const QString &cmd, const QString &param)
         sink(cmd, param);
         return;
     }
-    noticePool().start([cmd, param] { NotifyClient::notify(PLAYER_PORT, cmd, param); });
+    PendingNotices &pending = pendingNotices();
+    std::lock_guard<std::mutex> lock(pending.mutex);
+    auto same = std::find_if(pending.waiting.begin(), pending.waiting.end(),
+        [&cmd](const QPair<QString, QString> &notice) { return notice.first == cmd; });
+    if (same != pending.waiting.end()) {
+        same->second = param;
+    } else if (pending.waiting.size() >= PendingNotices::MAX) {
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("HTTP"),
+            QStringLiteral("Drop notice %1 to the player: %2 notices wait")
+                .arg(cmd)
+                .arg(pending.waiting.size()));
+        return;
+    } else {
+        pending.waiting.append(qMakePair(cmd, param));
+    }
+    if (!pending.draining) {
+        pending.draining = true;
+        noticePool().start(drainNotices);
+    }
 }
 
 bool HttpClient::waitForNotices(int timeoutMs)

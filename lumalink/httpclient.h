@@ -14,6 +14,17 @@ class HttpClient : public QObject
     Q_OBJECT
 public:
     static constexpr int REPLY_TIMEOUT_MS = 5000;
+    // The server's replies are short JSON texts; a longer one is a failure.
+    static constexpr qint64 MAX_REPLY_BYTES = 1024 * 1024;
+    // A download starts only while the disk keeps a reserve free (a tenth of
+    // its size, at most DISK_RESERVE_MAX_BYTES), and stops when it would take
+    // the disk below it.
+    static constexpr double DISK_RESERVE = 0.10;
+    static constexpr qint64 DISK_RESERVE_MAX_BYTES = Q_INT64_C(1024) * 1024 * 1024;
+    static qint64 diskReserve(qint64 totalBytes);
+    // True while the folder's disk keeps more than its reserve free (also
+    // when its size cannot be read).
+    static bool diskHasRoom(const QString &dir);
 
     // Reply body as UTF-8 up to the first NUL, or empty when the request failed
     // or no answer came within 5 s.
@@ -27,8 +38,11 @@ public:
     // Fetches url into data/mtl with wget (and its ".md5" companion) and keeps it
     // only when its name contains the lower-case MD5 of its content. When
     // cancelled() turns true the transfer is stopped and false returned.
-    static bool downloadFile(
-        const QString &url, const std::function<bool()> &cancelled = std::function<bool()>());
+    // wrongDigest (when given) tells whether a false came from content that
+    // arrived whole but did not match its name.
+    static bool downloadFile(const QString &url,
+        const std::function<bool()> &cancelled = std::function<bool()>(),
+        bool *wrongDigest = nullptr);
     // The companion holds the file's digest: at least 32 hexadecimal digits.
     static bool companionUsable(const QString &path);
     // The local name a URL would get; empty when it cannot be a file name in

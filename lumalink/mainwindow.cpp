@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "clock.h"
 #include "downloadthread.h"
 #include "globals.h"
 #include "miscfunc.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QIntValidator>
 #include <QMessageBox>
+#include <QTimer>
 
 static void initResources()
 {
@@ -22,6 +24,7 @@ static void initResources()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , m_startGuard(MiscFunc::dataPath(QStringLiteral("data")))
 {
     initResources();
     ui->setupUi(this);
@@ -30,6 +33,10 @@ MainWindow::MainWindow(QWidget *parent)
         return; // a service already runs: leave before touching any file
 
     checkDirAndFile();
+    // Before any thread reads what the server sent: a service that keeps
+    // dying at start sets that aside.
+    m_startGuard.begin(Clock::nowMs());
+    QTimer::singleShot(StartGuard::STABLE_MS, this, [this] { m_startGuard.markStable(); });
     setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
     readStatus();
 
@@ -56,6 +63,8 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    if (m_primary)
+        m_startGuard.markStable(); // an orderly end is no crash
     if (m_sessionThread) {
         m_sessionThread->quitThread();
         m_sessionThread->wait();

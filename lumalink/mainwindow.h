@@ -1,5 +1,6 @@
 #pragma once
 
+#include "startguard.h"
 #include "terminalstatus.h"
 
 #include <QMainWindow>
@@ -47,4 +48,5 @@ private:
     DownloadThread *m_downloadThread = nullptr;
     SessionThread *m_sessionThread = nullptr;
     bool m_primary = false;
+    StartGuard m_startGuard;
 };

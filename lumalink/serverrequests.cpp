@@ -9,6 +9,7 @@
 #include "processdata.h"
 #include "serverprotocol.h"
 #include "terminalstatus.h"
+#include "volume.h"
 
 using namespace ServerProtocol;
 
@@ -37,6 +38,23 @@ ServerRequests::Outcome ServerRequests::handle(
         handleNotice(command, frame, outcome);
     }
     return outcome;
+}
+
+unsigned short ServerRequests::answerKind(unsigned short protocol, unsigned short command)
+{
+    if (protocol != PROTO_CONTROL)
+        return 0;
+    switch (command) {
+    case CMD_ENVIRONMENT:
+    case CMD_SCREENSHOT:
+    case CMD_DOWNLOAD_REPORT:
+        return command;
+    case CMD_TODAY_LOGS:
+    case CMD_ALL_LOGS:
+        return CMD_TODAY_LOGS; // one upload of the log folder at a time
+    default:
+        return 0;
+    }
 }
 
 QByteArray ServerRequests::answer(
@@ -100,7 +118,8 @@ void ServerRequests::handleRequest(
     case CMD_SET_VOLUME_TOO: {
         QList<QByteArray> params;
         if (getPackageParams(frame, params) >= 4 && params.size() >= 4) {
-            const double volume = QString::fromLatin1(params.at(3)).trimmed().toDouble();
+            const double volume
+                = Volume::bounded(QString::fromLatin1(params.at(3)).trimmed().toDouble());
             m_volume = volume;
             m_statusFile.writeVolume(volume);
             HttpClient::notifyPlayerAsync(QStringLiteral("VOLUME"), QString::number(volume, 'g'));

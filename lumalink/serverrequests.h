@@ -40,6 +40,10 @@ public:
 
     Outcome handle(unsigned short protocol, unsigned short command, const QByteArray &frame);
 
+    // Requests whose answer a repeated request would only make again share a
+    // kind (the command; both log requests share one); every other request is 0.
+    static unsigned short answerKind(unsigned short protocol, unsigned short command);
+
     // The answer frame to a request: terminal id, an empty field, the echo, the payload.
     QByteArray answer(
         unsigned short command, const QByteArray &echo, const QByteArray &payload) const;

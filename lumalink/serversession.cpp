@@ -538,7 +538,7 @@ void ServerSession::slot_readData()
     if (result.heartbeatOnly) {
         m_pendingWaitMs = IDLE_WAIT_MS;
         if (result.activeHeartbeat)
-            m_sendQueue.append(BuildData::RESP_HEARTBEAT);
+            m_sendQueue.push(BuildData::RESP_HEARTBEAT);
     }
     for (const QByteArray &frame : result.frames)
         handleFrame(frame);
@@ -581,9 +581,18 @@ void ServerSession::handleFrame(const QByteArray &frame)
             applyWalkMove(m_walk.onZone(frame));
         break;
     case PROTO_CONTROL:
-    case PROTO_CONTENT_PUSH:
-        applyRequestOutcome(m_requests.handle(protocol, command, frame));
+    case PROTO_CONTENT_PUSH: {
+        // A request asked again before its answer left is answered once.
+        const unsigned short kind = ServerRequests::answerKind(protocol, command);
+        if (m_sendQueue.busy(kind)) {
+            logTcp(QStringLiteral("INFO"),
+                QStringLiteral("Request %1 again while its answer is on its way: answered once")
+                    .arg(command));
+            break;
+        }
+        applyRequestOutcome(m_requests.handle(protocol, command, frame), kind);
         break;
+    }
     default:
         break;
     }
@@ -664,7 +673,7 @@ void ServerSession::applyWalkMove(const ContentWalk::Move &move)
             this, &ServerSession::slot_handleDownloadTimeout, Qt::QueuedConnection);
 }
 
-void ServerSession::applyRequestOutcome(const ServerRequests::Outcome &outcome)
+void ServerSession::applyRequestOutcome(const ServerRequests::Outcome &outcome, unsigned short kind)
 {
     if (!m_connected) {
         // The link dropped while the handler ran (the CPU sample waits 2 s):
@@ -676,27 +685,30 @@ void ServerSession::applyRequestOutcome(const ServerRequests::Outcome &outcome)
             restartContentWalk();
         return;
     }
-    m_sendQueue += outcome.answers;
+    for (const QByteArray &answer : outcome.answers)
+        m_sendQueue.push(answer, kind);
     for (const ServerRequests::Deferred &request : outcome.deferred)
-        startDeferred(request);
+        startDeferred(request, kind);
     if (outcome.restartWalk)
         restartContentWalk();
     if (outcome.idleWait)
         m_pendingWaitMs = IDLE_WAIT_MS;
 }
 
-void ServerSession::startDeferred(const ServerRequests::Deferred &request)
+void ServerSession::startDeferred(const ServerRequests::Deferred &request, unsigned short kind)
 {
     const quint64 link = m_linkGeneration;
     const unsigned short command = request.command;
     const QByteArray echo = request.echo;
-    m_offThread.run(request.work, [this, link, command, echo](const QByteArray &payload) {
+    m_sendQueue.startWork(kind);
+    m_offThread.run(request.work, [this, link, command, echo, kind](const QByteArray &payload) {
+        m_sendQueue.endWork(kind);
         if (link != m_linkGeneration || !m_connected) {
             logTcp(QStringLiteral("INFO"),
                 QStringLiteral("Drop answer to request %1: its connection is gone").arg(command));
             return;
         }
-        m_sendQueue.append(m_requests.answer(command, echo, payload));
+        m_sendQueue.push(m_requests.answer(command, echo, payload), kind);
         // Out with the next pass, not after the current wait for the server.
         endWait(WaitKind::Data);
         emit sigStateChanged();

@@ -6,6 +6,7 @@
 #include "offthreadwork.h"
 #include "powerschedule.h"
 #include "processdata.h"
+#include "sendqueue.h"
 #include "serverrequests.h"
 #include "sessionenums.h"
 #include "terminalstatus.h"
@@ -96,7 +97,7 @@ public:
     const QList<QString> &downloadFiles() const { return m_walk.tracker().downloadFiles; }
     const QList<QString> &doneFiles() const { return m_walk.tracker().doneFiles; }
     QString currentDownload() const { return m_walk.tracker().currentDownload; }
-    const QList<QByteArray> &sendQueue() const { return m_sendQueue; }
+    const QList<QByteArray> &sendQueue() const { return m_sendQueue.frames(); }
     // Requests whose answer is still being worked out off this thread.
     int answersInWork() const { return m_offThread.pending(); }
     const PowerSchedule &powerSchedule() const { return m_power; }
@@ -139,8 +140,8 @@ private:
     void handleConfig(const QByteArray &frame);
     void handleServerTime(const QByteArray &frame);
     void applyWalkMove(const ContentWalk::Move &move);
-    void applyRequestOutcome(const ServerRequests::Outcome &outcome);
-    void startDeferred(const ServerRequests::Deferred &request);
+    void applyRequestOutcome(const ServerRequests::Outcome &outcome, unsigned short kind);
+    void startDeferred(const ServerRequests::Deferred &request, unsigned short kind);
     void restartContentWalk();
     void loadSettings();
     void applySettings(const SessionSettings &stored);
@@ -174,7 +175,7 @@ private:
     qint64 m_nextActionMs = 0;
     qint64 m_lastTrafficMs = 0;
     qint64 m_pendingWaitMs = 0;
-    QList<QByteArray> m_sendQueue;
+    SendQueue m_sendQueue;
     // Moves on with every lost connection: an answer worked out for an older
     // connection is not sent on a newer one.
     quint64 m_linkGeneration = 0;

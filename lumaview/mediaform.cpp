@@ -5,6 +5,7 @@
 #include "miscfunc.h"
 #include "pdfview.h"
 #include "playlogutil.h"
+#include "volume.h"
 #include "webpageview.h"
 #include "zonegeometry.h"
 
@@ -170,6 +171,7 @@ void MediaForm::saveLastPlayDetail()
 
 void MediaForm::setVolume(double volume)
 {
+    volume = Volume::bounded(volume);
     m_volume = volume;
     if (ZoneView *media = view(MtlKind::Video))
         media->setVolume(volume);

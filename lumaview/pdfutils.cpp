@@ -31,14 +31,18 @@ bool PdfUtils::OpenPdf(const QString &path)
     return true;
 }
 
-QImage PdfUtils::getPdfImage(int index) const
+QImage PdfUtils::getPdfImage(int index, QSize box) const
 {
-    if (!m_open || !m_document || index < 0 || index >= m_pageCount)
+    if (!m_open || !m_document || index < 0 || index >= m_pageCount || box.isEmpty())
         return QImage();
     std::unique_ptr<Poppler::Page> page(m_document->page(index));
     if (!page)
         return QImage();
-    return page->renderToImage(200, 200, -1, -1, -1, -1, Poppler::Page::Rotate0);
+    const QSizeF points = page->pageSizeF(); // 72 to the inch
+    if (!(points.width() > 0) || !(points.height() > 0))
+        return QImage();
+    const double dpi = 72.0 * qMin(box.width() / points.width(), box.height() / points.height());
+    return page->renderToImage(dpi, dpi, -1, -1, -1, -1, Poppler::Page::Rotate0);
 }
 
 bool PdfUtils::ClosePdf()

@@ -22,8 +22,9 @@ public:
     int getNumPages() const { return m_pageCount; }
     QSize pageSize() const { return m_pageSize; }
     QString filePath() const { return m_filePath; }
-    // Zero-based page at 200 dpi; a null image without a document or page.
-    QImage getPdfImage(int index) const;
+    // The zero-based page drawn just large enough to fill a box of this size (its
+    // shape kept), however large the page says it is.
+    QImage getPdfImage(int index, QSize box) const;
     bool ClosePdf();
 
 private:

@@ -59,7 +59,9 @@ void PdfView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
         return; // nothing of it on screen for this slot
     m_openPdfPath = path;
     m_pageCount = m_pdf->getNumPages();
-    const QImage first = m_pdf->getPdfImage(0);
+    // Each page is drawn for the zone, not at a fixed resolution: a page that
+    // claims to be metres wide costs no more than one that fits.
+    const QImage first = m_pdf->getPdfImage(0, m_zone.zoneWidget()->size());
     // The fit of the first page serves every page.
     m_pageFit = ZoneGeometry::pdfFit(m_zone.zoneWidget()->size(), first.size());
     m_imageLabel->setGeometry(m_pageFit);
@@ -147,7 +149,7 @@ void PdfView::showPage(int index)
     if (index < 0)
         index = m_pageCount - 1;
     m_pageIndex = index;
-    m_pagePixmap = QPixmap::fromImage(m_pdf->getPdfImage(index));
+    m_pagePixmap = QPixmap::fromImage(m_pdf->getPdfImage(index, m_zone.zoneWidget()->size()));
     m_imageLabel->setPixmap(m_pagePixmap);
     showPageInfo();
 }

@@ -4,7 +4,19 @@
 #include "mylabel.h"
 #include "swipesurface.h"
 
+#include <QImageReader>
 #include <QLabel>
+
+QPixmap PictureView::readPicture(const QString &path)
+{
+    // The size is read from the file's header first: a picture whose size is
+    // unknown or too large is never decoded (it would take gigabytes).
+    QImageReader reader(path);
+    const QSize size = reader.size();
+    if (!size.isValid() || qint64(size.width()) * size.height() > MAX_PICTURE_PIXELS)
+        return QPixmap();
+    return QPixmap::fromImageReader(&reader);
+}
 
 PictureView::PictureView(ZoneContext &zone)
     : ZoneView(zone)
@@ -48,7 +60,7 @@ void PictureView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     // No effect (a negative number included: the picture is shown rather than
     // leaving the one before it on screen for this material's slot).
     finishTransitionEffect();
-    const QPixmap picture(m_path);
+    const QPixmap picture = readPicture(m_path);
     m_unreadable = picture.isNull();
     m_imageLabel->setPixmap(picture);
     m_imageLabel->show();
@@ -76,7 +88,7 @@ void PictureView::startTransitionEffect(int n)
     const qint64 now = Clock::nowMs();
     if (!m_transition.start(n, now))
         return;
-    m_effectPixmap = QPixmap(m_path);
+    m_effectPixmap = readPicture(m_path);
     m_imageLabel->setPixmap(m_effectPixmap);
     m_imageLabel->show();
     // Step 0 at once rather than on the first tick: the new picture is never

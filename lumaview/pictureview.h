@@ -14,6 +14,12 @@ class QLabel;
 class PictureView : public ZoneView
 {
 public:
+    // Larger pictures are not shown (a 64-megapixel picture takes 256 MB).
+    static constexpr qint64 MAX_PICTURE_PIXELS = 64LL * 1000 * 1000;
+    // The picture at path, or a null pixmap when it is missing, unreadable,
+    // of unknown size or larger than MAX_PICTURE_PIXELS.
+    static QPixmap readPicture(const QString &path);
+
     explicit PictureView(ZoneContext &zone);
     ~PictureView() override;
 

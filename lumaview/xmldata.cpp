@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "miscfunc.h"
+#include "volume.h"
 #include "xmlguard.h"
 
 #include <QDomDocument>
@@ -58,6 +59,9 @@ bool windowReachesToday(const DAY_TPL &entry)
     const qint64 days = day.daysTo(Clock::now().date());
     return days > 0 && entry.e >= days * 86400;
 }
+
+// Lengths and repeat counts from a file are taken up to a day.
+constexpr int MAX_SECONDS = 86400;
 
 // Children of an element that are elements, in document order.
 template<typename F>
@@ -148,7 +152,7 @@ void xml_tpList(const QString &path, TP_LIST &list)
     forEachChildElement(root, [&](const QDomElement &e) {
         TP_CTRL ctrl;
         ctrl.name = e.attribute(QStringLiteral("name"));
-        ctrl.len = intAttr(e, QStringLiteral("len"));
+        ctrl.len = qBound(0, intAttr(e, QStringLiteral("len")), MAX_SECONDS);
         ctrl.ttimes = intAttr(e, QStringLiteral("ttimes"));
         ctrl.etimes = intAttr(e, QStringLiteral("etimes"));
         ctrl.istiming = intAttr(e, QStringLiteral("istiming"));
@@ -234,13 +238,15 @@ void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone)
         if (m.len < 1)
             m.len = 15;
         // Plays in a row: below 1 would give a slot that ends before it
-        // starts, and the zone would spin through its list.
-        m.etimes = qMax(1, intAttr(p, QStringLiteral("etimes")));
+        // starts, and the zone would spin through its list. A slot lasts at
+        // most a day, however long the file says.
+        m.len = qMin(m.len, MAX_SECONDS);
+        m.etimes = qBound(1, intAttr(p, QStringLiteral("etimes")), MAX_SECONDS);
         m.ttimes = intAttr(p, QStringLiteral("ttimes"));
         m.ttype = intAttr(p, QStringLiteral("ttype"));
         m.url = p.attribute(QStringLiteral("url"));
         m.refreshInterval = intAttr(p, QStringLiteral("refreshInterval"));
-        m.volume = doubleAttr(p, QStringLiteral("volume"));
+        m.volume = Volume::bounded(doubleAttr(p, QStringLiteral("volume")));
         m.caption = p.attribute(QStringLiteral("caption"));
         m.font = p.attribute(QStringLiteral("font"));
         m.fsize = intAttr(p, QStringLiteral("fsize"));

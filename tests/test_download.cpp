@@ -76,6 +76,7 @@ private slots:
     void downloadThreadRetriesAndAnnounces();
     void retryPausesDouble();
     void downloadThreadPausesLongerAfterEachFailure();
+    void downloadThreadGivesUpContentThatNeverMatches();
     void restartForgetsTheFileInFlight_data();
     void restartForgetsTheFileInFlight();
     void emptyBatchIsSwitchedIn();
@@ -237,12 +238,15 @@ void TestDownload::downloadVerifiesMd5InName()
     // Content that does not match its name is deleted again.
     const QString liar = md5("expected") + ".png";
     m_wget->served[liar] = "something else";
-    QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/" + liar));
+    bool wrongDigest = false;
+    QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/" + liar, {}, &wrongDigest));
+    QVERIFY(wrongDigest);
     QVERIFY(!QFile::exists(mtl(liar)));
 
     // A failed transfer leaves its partial file until the next attempt; the
     // companion the server did not give is not kept, so each attempt asks again.
-    QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/missing.png"));
+    QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/missing.png", {}, &wrongDigest));
+    QVERIFY(!wrongDigest);
     QVERIFY(QFile::exists(mtl("missing.png.tmp")));
     QVERIFY(!QFile::exists(mtl("missing.png.md5")));
     m_wget->urls.clear();
@@ -465,6 +469,36 @@ void TestDownload::retryPausesDouble()
     QCOMPARE(pauses,
         (QList<int> {
             1000, 2000, 4000, 8000, 16000, 32000, 64000, 128000, 256000, 300000, 300000, 300000}));
+}
+
+void TestDownload::downloadThreadGivesUpContentThatNeverMatches()
+{
+    DownloadThread thread;
+    thread.setRetryPauses(5, 10);
+    std::atomic<int> liarAttempts {0};
+    thread.setDownloaderWithOutcome([&](const QString &url) {
+        if (!url.endsWith("/liar"))
+            return DownloadThread::Outcome::Done;
+        ++liarAttempts;
+        return DownloadThread::Outcome::WrongDigest;
+    });
+    QStringList done;
+    QObject receiver;
+    connect(
+        &thread, &DownloadThread::sigDownloaded, &receiver,
+        [&](const QString &url) { done << url; }, Qt::QueuedConnection);
+    thread.start();
+    // Given up after a few tries, so the file after it (and the playbill) follows.
+    thread.newDownload("http://h/liar");
+    thread.newDownload("http://h/fine");
+    QTRY_COMPARE(done, (QStringList {"http://h/liar", "http://h/fine"}));
+    QCOMPARE(liarAttempts.load(), DownloadThread::MAX_DIGEST_FAILURES);
+    // A new playbill tries it again as often.
+    thread.cancelAll();
+    thread.newDownload("http://h/liar");
+    QTRY_COMPARE(done.size(), 3);
+    QCOMPARE(liarAttempts.load(), 2 * DownloadThread::MAX_DIGEST_FAILURES);
+    thread.stop();
 }
 
 void TestDownload::downloadThreadPausesLongerAfterEachFailure()

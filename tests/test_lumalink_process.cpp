@@ -16,6 +16,7 @@ class TestLumalinkProcess : public QObject
 private slots:
     void firstStartAndLocalRequests();
     void playerLeavesOnExitAfterAnswering();
+    void serviceKilledAtStartSetsAsideWhatItRead();
 
 private:
 };
@@ -118,6 +119,36 @@ void TestLumalinkProcess::playerLeavesOnExitAfterAnswering()
     QVERIFY(
         log.contains("  [ MainWindow ] - [ INFO ]  Socket Received command: EXIT, param: \r\n"));
     QVERIFY(!log.contains("command: STATUS"));
+}
+
+void TestLumalinkProcess::serviceKilledAtStartSetsAsideWhatItRead()
+{
+    TestEnv env;
+    const QString data = env.dataRoot() + "/data";
+    QVERIFY(QDir().mkpath(data));
+    const QByteArray schedule = "<R><P on=\"08:00:00\" off=\"20:00:00\"/></R>";
+    QVERIFY(writeFile(data + "/poweronoff.xml", schedule));
+    const QString notes = data + "/short-runs.txt";
+    // Killed hard three times soon after starting, as a crash at start would be.
+    for (int i = 0; i < 4; ++i) {
+        QProcess service;
+        service.setProcessEnvironment(env.processEnvironment());
+        service.start(QStringLiteral(LUMALINK_BIN), QStringList());
+        QVERIFY(service.waitForStarted(5000));
+        if (i < 3) {
+            // Killed once it has noted its start.
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(notes).count('\n'), i + 1, 10000);
+            QVERIFY(QFile::exists(data + "/poweronoff.xml"));
+            service.kill();
+            QVERIFY(service.waitForFinished(5000));
+        } else {
+            // The fourth start set the schedule aside before reading it.
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(data + "/poweronoff.xml.crashed"), 10000);
+            QVERIFY(!QFile::exists(data + "/poweronoff.xml"));
+            QCOMPARE(readFile(data + "/poweronoff.xml.crashed"), schedule);
+            stopProcess(service);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLumalinkProcess)

@@ -6,6 +6,8 @@
 #include "testenv.h"
 #include "zonefixture.h"
 
+#include <QBuffer>
+#include <QDataStream>
 #include <QDir>
 #include <QLabel>
 #include <QtTest>
@@ -31,6 +33,8 @@ private slots:
     void slotEndGivesOneMoreStepUnlessWrapped();
     void otherMaterialEndsTheTransition();
     void recordsUnchangedByTransitions();
+    void readPictureRefuses_data();
+    void readPictureRefuses();
 
 private:
     std::unique_ptr<MediaForm> makeZone(const QList<ZONE_MTL> &mtls);
@@ -258,6 +262,39 @@ void TestPictureView::recordsUnchangedByTransitions()
     QVERIFY(inserts[1].endsWith("VALUES('b.png', '2026-12-08 12:00:34', 0, 1, 1, 'pic')"));
     QVERIFY(inserts[2].endsWith("VALUES('a.png', '2026-12-08 12:00:35', 0, 2, 2, 'pic')"));
     QVERIFY(inserts[3].endsWith("VALUES('b.png', '2026-12-08 12:00:39', 0, 1, 1, 'pic')"));
+}
+
+void TestPictureView::readPictureRefuses_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("shown");
+    // A BMP header that claims 20000 x 20000 pixels: 1.2 GB once decoded.
+    QByteArray huge("BM");
+    QDataStream out(&huge, QIODevice::Append);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << quint32(54) << quint32(0) << quint32(54) << quint32(40) << qint32(20000) << qint32(20000)
+        << quint16(1) << quint16(24) << quint32(0) << quint32(0) << qint32(2835) << qint32(2835)
+        << quint32(0) << quint32(0);
+    QTest::newRow("huge") << huge << false;
+    QTest::newRow("not a picture") << QByteArray("<html>") << false;
+    QImage small(8, 8, QImage::Format_RGB32);
+    small.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    small.save(&buffer, "PNG");
+    QTest::newRow("small") << png << true;
+}
+
+void TestPictureView::readPictureRefuses()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, shown);
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    file.write(bytes);
+    file.close();
+    QCOMPARE(!PictureView::readPicture(file.fileName()).isNull(), shown);
 }
 
 QTEST_MAIN(TestPictureView)

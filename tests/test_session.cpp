@@ -338,6 +338,12 @@ void TestSession::answersServerRequests()
     QVERIFY(StatusFile::read(data("status.json"))["volume"].isDouble());
     HttpClient::waitForNotices(10000);
     QTRY_VERIFY(m_playerCommands.contains("VOLUME 0.8"));
+    // A flood of changes reaches the player as a few notices, the latest last.
+    const int told = m_playerCommands.size();
+    for (int i = 1; i <= 500; ++i)
+        HttpClient::notifyPlayerAsync("VOLUME", QString::number(i / 1000.0));
+    QTRY_COMPARE(m_playerCommands.last(), QString("VOLUME 0.5"));
+    QVERIFY(m_playerCommands.size() - told < 50);
 
     // Three parameters leave it alone.
     m_server->pushFrame(278, 12, {"x", "", "id"});

@@ -1,4 +1,5 @@
 #include "globals.h"
+#include "startguard.h"
 #include "statusfile.h"
 #include "terminalstatus.h"
 #include "testenv.h"
@@ -24,6 +25,8 @@ private slots:
     void sessionLoadValues();
     void writersKeepOtherKeys();
     void writersDoNothingWithoutFile();
+    void startGuardSetsAsideAfterShortRuns_data();
+    void startGuardSetsAsideAfterShortRuns();
     void emptyServerAddressLeavesHostsAlone();
     void rewriteNeverLeavesPartialFile();
 };
@@ -257,6 +260,48 @@ void TestTerminalStatus::rewriteNeverLeavesPartialFile()
     QCOMPARE(bad.load(), 0);
     // No temporary files left beside it.
     QCOMPARE(QDir(env.dataRoot() + "/data").entryList(QDir::Files), QStringList {"status.json"});
+}
+
+void TestTerminalStatus::startGuardSetsAsideAfterShortRuns_data()
+{
+    QTest::addColumn<QByteArray>("notes"); // starts before this one, seconds before it
+    QTest::addColumn<bool>("setAside");
+    QTest::newRow("first start") << QByteArray() << false;
+    QTest::newRow("two short runs") << QByteArray("-100\n-50\n") << false;
+    QTest::newRow("three short runs") << QByteArray("-200\n-100\n-50\n") << true;
+    QTest::newRow("three, one too long ago") << QByteArray("-400\n-100\n-50\n") << false;
+    QTest::newRow("damaged notes") << QByteArray("\xff\x00garbage\n\n-x\n") << false;
+}
+
+void TestTerminalStatus::startGuardSetsAsideAfterShortRuns()
+{
+    QFETCH(QByteArray, notes);
+    QFETCH(bool, setAside);
+    TestEnv env;
+    const QString data = env.dataRoot() + "/data";
+    QVERIFY(QDir().mkpath(data));
+    const qint64 now = 1800000000000;
+    StartGuard guard(data);
+    QByteArray absolute;
+    for (const QByteArray &line : notes.split('\n')) {
+        bool ok = false;
+        const qint64 secondsBefore = line.toLongLong(&ok);
+        absolute += ok ? QByteArray::number(now + secondsBefore * 1000) + '\n' : line + '\n';
+    }
+    if (!notes.isEmpty())
+        QVERIFY(writeFile(guard.notesPath(), absolute));
+    QVERIFY(writeFile(data + "/poweronoff.xml", "<R/>"));
+    QVERIFY(writeFile(data + "/day-play.xml.tmp", "<Day/>"));
+
+    const QStringList moved = guard.begin(now);
+    QCOMPARE(moved.size(), setAside ? 2 : 0);
+    QCOMPARE(QFile::exists(data + "/poweronoff.xml"), !setAside);
+    QCOMPARE(QFile::exists(data + "/poweronoff.xml.crashed"), setAside);
+    QCOMPARE(QFile::exists(data + "/day-play.xml.tmp.crashed"), setAside);
+    // This start is noted until it proves stable.
+    QVERIFY(QFile::exists(guard.notesPath()));
+    guard.markStable();
+    QVERIFY(!QFile::exists(guard.notesPath()));
 }
 
 QTEST_GUILESS_MAIN(TestTerminalStatus)

@@ -311,20 +311,29 @@ void TestXmlData::zoneNumbers_data()
     QTest::addColumn<int>("etimes");
     QTest::addColumn<int>("it");
     QTest::addColumn<int>("rt");
+    QTest::addColumn<double>("volume");
 
-    QTest::newRow("all absent") << QByteArray("type=\"pic\"") << 15 << 1 << 60 << 3600;
+    QTest::newRow("all absent") << QByteArray("type=\"pic\"") << 15 << 1 << 60 << 3600 << 0.0;
+    // Lengths stop at a day and volumes stay within 0 to 1, whatever the file says.
+    QTest::newRow("huge") << QByteArray("len=\"2147483647\" etimes=\"99999999\" volume=\"1e300\"")
+                          << 86400 << 86400 << 60 << 3600 << 1.0;
+    QTest::newRow("volume nan") << QByteArray("volume=\"nan\"") << 15 << 1 << 60 << 3600 << 0.0;
+    QTest::newRow("volume negative")
+        << QByteArray("volume=\"-0.5\"") << 15 << 1 << 60 << 3600 << 0.0;
+    QTest::newRow("volume given") << QByteArray("volume=\"0.3\"") << 15 << 1 << 60 << 3600 << 0.3;
     QTest::newRow("len zero, etimes zero")
-        << QByteArray("len=\"0\" etimes=\"0\"") << 15 << 1 << 60 << 3600;
+        << QByteArray("len=\"0\" etimes=\"0\"") << 15 << 1 << 60 << 3600 << 0.0;
     // Fewer than one play in a row would make the zone spin: one play.
     QTest::newRow("len and etimes negative")
-        << QByteArray("len=\"-4\" etimes=\"-2\"") << 15 << 1 << 60 << 3600;
-    QTest::newRow("etimes -1") << QByteArray("len=\"5\" etimes=\"-1\"") << 5 << 1 << 60 << 3600;
-    QTest::newRow("len not a number") << QByteArray("len=\"ten\"") << 15 << 1 << 60 << 3600;
+        << QByteArray("len=\"-4\" etimes=\"-2\"") << 15 << 1 << 60 << 3600 << 0.0;
+    QTest::newRow("etimes -1") << QByteArray("len=\"5\" etimes=\"-1\"") << 5 << 1 << 60 << 3600
+                               << 0.0;
+    QTest::newRow("len not a number") << QByteArray("len=\"ten\"") << 15 << 1 << 60 << 3600 << 0.0;
     QTest::newRow("given") << QByteArray("len=\"20\" etimes=\"3\" it=\"5\" rt=\"7\"") << 20 << 3
-                           << 5 << 7;
-    QTest::newRow("it and rt empty") << QByteArray("it=\"\" rt=\"\"") << 15 << 1 << 0 << 0;
+                           << 5 << 7 << 0.0;
+    QTest::newRow("it and rt empty") << QByteArray("it=\"\" rt=\"\"") << 15 << 1 << 0 << 0 << 0.0;
     QTest::newRow("it and rt not numbers")
-        << QByteArray("it=\"soon\" rt=\"later\"") << 15 << 1 << 0 << 0;
+        << QByteArray("it=\"soon\" rt=\"later\"") << 15 << 1 << 0 << 0 << 0.0;
 }
 
 void TestXmlData::zoneNumbers()
@@ -334,7 +343,9 @@ void TestXmlData::zoneNumbers()
     QFETCH(int, etimes);
     QFETCH(int, it);
     QFETCH(int, rt);
+    QFETCH(double, volume);
     const ZONE_MTL m = oneMaterial(attributes);
+    QCOMPARE(m.volume, volume);
     QCOMPARE(m.len, len);
     QCOMPARE(m.etimes, etimes);
     QCOMPARE(m.it, it);
