@@ -31,6 +31,11 @@ QString tooMany()
     return QStringLiteral("more than %1 elements").arg(XmlLimits::MAX_ELEMENTS);
 }
 
+QString tooManyAttributes()
+{
+    return QStringLiteral("more than %1 attributes").arg(XmlLimits::MAX_ATTRIBUTES);
+}
+
 QString withDeclaration()
 {
     return QStringLiteral("a document type declaration");
@@ -65,6 +70,7 @@ QString tolerantScan(const QString &text)
     const int n = text.size();
     int depth = 0;
     int elements = 0;
+    int attributes = 0;
     int i = 0;
     const auto skipPast = [&](QLatin1String end, int from) {
         const int at = text.indexOf(end, from);
@@ -98,6 +104,9 @@ QString tolerantScan(const QString &text)
                     if (c == quote)
                         quote = QChar();
                 } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+                    // Every attribute value in a start tag is quoted.
+                    if (++attributes > XmlLimits::MAX_ATTRIBUTES)
+                        return tooManyAttributes();
                     quote = c;
                 } else if (c == QLatin1Char('>')) {
                     break;
@@ -120,6 +129,7 @@ QString refusal(const QString &text)
     reader.setNamespaceProcessing(false);
     int depth = 0;
     int elements = 0;
+    int attributes = 0;
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement:
@@ -127,6 +137,9 @@ QString refusal(const QString &text)
                 return tooDeep();
             if (++elements > XmlLimits::MAX_ELEMENTS)
                 return tooMany();
+            attributes += reader.attributes().size();
+            if (attributes > XmlLimits::MAX_ATTRIBUTES)
+                return tooManyAttributes();
             break;
         case QXmlStreamReader::EndElement:
             --depth;

@@ -21,6 +21,9 @@ constexpr qint64 MAX_BYTES = 16 * 1024 * 1024;
 constexpr int MAX_DEPTH = 64;
 // Elements in the whole document.
 constexpr int MAX_ELEMENTS = 50000;
+// Attributes in the whole document (each costs the DOM far more than its
+// few bytes of text; a zone of 5,000 materials carries about 60,000).
+constexpr int MAX_ATTRIBUTES = 100000;
 
 // Entries taken from a power schedule; later ones are ignored.
 constexpr int MAX_POWER_ENTRIES = 1000;

@@ -25,6 +25,13 @@ int FrameReceiver::skipHeartbeats(const QByteArray &data, int pos, bool &active)
 
 void FrameReceiver::dropHeld()
 {
+    m_skipLeft = 0;
+    m_skipDeadlineMs = 0;
+    clearHeld();
+}
+
+void FrameReceiver::clearHeld()
+{
     m_held.clear();
     m_holdDeadlineMs = 0;
     m_frameStartMs = 0;
@@ -41,14 +48,50 @@ qint64 FrameReceiver::frameLimitMs(unsigned int length)
     return FRAME_BASE_MS + qint64(length) * 1000 / MIN_FRAME_BYTES_PER_S;
 }
 
+int FrameReceiver::skipRest(const QByteArray &chunk, qint64 nowMs)
+{
+    const int taken = int(qMin<qint64>(m_skipLeft, chunk.size()));
+    m_skipLeft -= taken;
+    if (m_skipLeft > 0) {
+        m_skipDeadlineMs = qMin(nowMs + HOLD_MS, m_skipStartMs + frameLimitMs(m_skipLength));
+        return taken;
+    }
+    m_skipDeadlineMs = 0;
+    writeTcpLog(QStringLiteral("DEBUG"),
+        QStringLiteral("Passed over the %1 bytes of the oversized frame").arg(m_skipLength));
+    return taken;
+}
+
+void FrameReceiver::startSkip(unsigned int length, int present, qint64 nowMs)
+{
+    m_skipLength = length;
+    m_skipLeft = qint64(length) - present;
+    m_skipStartMs = nowMs;
+    m_skipDeadlineMs = qMin(nowMs + HOLD_MS, nowMs + frameLimitMs(length));
+}
+
 FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
 {
     Result result;
-    // A tail held past its deadline is not continued: the new bytes start afresh.
-    if (holding() && nowMs >= m_holdDeadlineMs)
-        dropHeld();
+    // A tail held past its deadline is not continued, nor is an oversized
+    // frame passed over past its deadline: the new bytes start afresh.
+    if (m_holdDeadlineMs > 0 && nowMs >= m_holdDeadlineMs)
+        clearHeld();
+    if (m_skipLeft > 0 && nowMs >= m_skipDeadlineMs)
+        m_skipLeft = 0;
+    if (m_skipLeft > 0) {
+        // The rest of an oversized frame; what follows it is read as usual.
+        const int taken = skipRest(chunk, nowMs);
+        if (taken == chunk.size()) {
+            result.chunkSize = chunk.size();
+            return result;
+        }
+        Result rest = feed(chunk.mid(taken), nowMs);
+        rest.chunkSize += taken;
+        return rest;
+    }
 
-    const bool continuing = holding();
+    const bool continuing = m_holdDeadlineMs > 0;
     // A tail of at most one word was not known to start a frame: it may be
     // the first bytes of a heartbeat word that TCP split.
     const bool heldWordOnly = continuing && m_held.size() <= 4;
@@ -71,7 +114,7 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
         if (pos == data.size() && pos > 0) {
             result.heartbeatOnly = true;
             result.activeHeartbeat = active;
-            dropHeld();
+            clearHeld();
             return result;
         }
     }
@@ -98,6 +141,25 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
             result.dropped = true;
             break;
         }
+        if (!handshake && length > MAX_KEPT_FRAME_BYTES) {
+            // Valid, but larger than anything the server may send: its bytes
+            // are passed over as they come instead of being held.
+            writeTcpLog(QStringLiteral("WARN"),
+                QStringLiteral("Pass over a frame of %1 bytes (protocol=%2, command=%3): larger "
+                               "than any document")
+                    .arg(length)
+                    .arg(left >= 12 ? MiscFunc::getLowerShort(data, pos + 8) : 0)
+                    .arg(left >= 12 ? MiscFunc::getLowerShort(data, pos + 10) : 0));
+            if (static_cast<unsigned int>(left) >= length) {
+                pos += static_cast<int>(length);
+                bool active = false;
+                pos = skipHeartbeats(data, pos, active);
+                continue;
+            }
+            startSkip(length, left, nowMs);
+            pos = data.size();
+            break;
+        }
         if (static_cast<unsigned int>(left) < length) {
             holdTail = true;
             break;
@@ -111,7 +173,7 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
     }
 
     if (!holdTail) {
-        dropHeld();
+        clearHeld();
         return result;
     }
     // The incomplete frame is held for HOLD_MS after each piece, but never

@@ -14,6 +14,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   xvfb xauth wget zip unzip clang-format fonts-wqy-zenhei
   gstreamer1.0-tools faketime sqlite3 # demo video, next-day statistics, play counts
+  systemd # the package test checks the user unit with systemd-analyze
 )
 
 as_root() {

@@ -24,6 +24,9 @@ private slots:
     void control();
     void maintainerScripts();
     void autostartEntry();
+    void sessionStart_data();
+    void sessionStart();
+    void userUnit();
     void installedProgramsPlay();
 
 private:
@@ -88,7 +91,8 @@ void TestPackage::fileList()
     const QString dir = QStringLiteral("./opt/apps/com.qerbix.lumaview/files/");
     QCOMPARE(files,
         QStringList({"-rw-r--r-- ./etc/xdg/autostart/com.qerbix.lumaview.lumalink.desktop",
-            "-rwxr-xr-x " + dir + "lumalink", "-rwxr-xr-x " + dir + "lumaview"}));
+            "-rw-r--r-- ./usr/lib/systemd/user/lumalink.service", "-rwxr-xr-x " + dir + "lumalink",
+            "-rwxr-xr-x " + dir + "lumalink-session", "-rwxr-xr-x " + dir + "lumaview"}));
     // Every file belongs to root; nothing of the build machine leaks in.
     for (const QString &line : lines)
         QVERIFY2(line.contains(" root/root "), qPrintable(line));
@@ -187,13 +191,90 @@ void TestPackage::autostartEntry()
     QStringList lines = entry.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.value(0), QString("[Desktop Entry]"));
     for (const char *line :
-        {"Type=Application", "Exec=/opt/apps/com.qerbix.lumaview/files/lumalink",
+        {"Type=Application", "Exec=/opt/apps/com.qerbix.lumaview/files/lumalink-session",
             "Path=/opt/apps/com.qerbix.lumaview/files", "Terminal=false"})
         QVERIFY2(lines.contains(QLatin1String(line)), line);
     // What Exec names is in the package, and the player is next to it, where
     // the watchdog looks for it from the working folder.
     QVERIFY(QFileInfo(installed("lumalink")).isExecutable());
     QVERIFY(QFileInfo(installed("lumaview")).isExecutable());
+}
+
+void TestPackage::sessionStart_data()
+{
+    // How a stand-in systemctl answers: show-environment (is there a user
+    // manager), cat (does it know the unit), start.
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<bool>("underSystemd");
+    QTest::newRow("no user manager") << "show-environment) exit 1 ;;" << false;
+    QTest::newRow("unit unknown") << "cat) exit 1 ;;" << false;
+    QTest::newRow("start refused") << "start) exit 1 ;;" << false;
+    QTest::newRow("user manager") << "" << true;
+}
+
+void TestPackage::sessionStart()
+{
+    QFETCH(QString, answers);
+    QFETCH(bool, underSystemd);
+    TestEnv env;
+    QVERIFY(writeFile(env.shimDir() + "/systemctl",
+        "#!/bin/sh\necho \"systemctl $*\" >> \"" + env.shimLog().toUtf8() + "\"\ncase \"$2\" in "
+            + answers.toUtf8() + " esac\nexit 0\n"));
+    QFile::setPermissions(env.shimDir() + "/systemctl",
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment environment = env.processEnvironment();
+    environment.insert("DISPLAY", ":7");
+    environment.remove("WAYLAND_DISPLAY");
+    QProcess session;
+    session.setProcessEnvironment(environment);
+    session.setWorkingDirectory(env.home());
+    // Asked for its version, the service answers and ends, which shows
+    // whether the script ran it.
+    session.start(installed("lumalink-session"), {"--version"});
+    QVERIFY(session.waitForFinished(30000));
+    QCOMPARE(session.exitCode(), 0);
+    const QString shown = QString::fromUtf8(session.readAllStandardOutput());
+    const QString calls = env.readShimLog();
+    QCOMPARE(shown, underSystemd ? QString() : QString("lumalink 1.1.23081003\n"));
+    QCOMPARE(calls.contains("systemctl --user start lumalink.service\n"),
+        underSystemd || answers.startsWith("start"));
+    if (underSystemd) {
+        // The manager gets this session's display, and only what is set.
+        QVERIFY2(
+            calls.contains("systemctl --user import-environment DISPLAY\n"), qPrintable(calls));
+        QVERIFY2(!calls.contains("WAYLAND_DISPLAY"), qPrintable(calls));
+    }
+}
+
+void TestPackage::userUnit()
+{
+    const QString unitPath = m_root.path() + "/usr/lib/systemd/user/lumalink.service";
+    const QString unit = QString::fromUtf8(readFile(unitPath));
+    const QStringList lines = unit.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const char *line : {"ExecStart=/opt/apps/com.qerbix.lumaview/files/lumalink",
+             "WorkingDirectory=/opt/apps/com.qerbix.lumaview/files", "Restart=on-failure",
+             "StartLimitIntervalSec=600", "StartLimitBurst=10"})
+        QVERIFY2(lines.contains(QLatin1String(line)), line);
+
+    // systemd's own check, with the paths pointing into the unpacked root
+    // (the check wants the program it would start to be there).
+    QTemporaryDir units;
+    QTemporaryDir runtime;
+    QVERIFY(units.isValid() && runtime.isValid());
+    QString local = unit;
+    local.replace("=/opt/", "=" + m_root.path() + "/opt/");
+    QVERIFY(writeFile(units.path() + "/lumalink.service", local.toUtf8()));
+    QProcess verify;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    verify.setProcessEnvironment(environment);
+    verify.setProcessChannelMode(QProcess::MergedChannels);
+    verify.start("systemd-analyze", {"verify", "--user", units.path() + "/lumalink.service"});
+    QVERIFY2(verify.waitForFinished(60000), "systemd-analyze did not end");
+    const QString said = QString::fromUtf8(verify.readAll());
+    QVERIFY2(
+        verify.exitStatus() == QProcess::NormalExit && verify.exitCode() == 0, qPrintable(said));
+    QVERIFY2(said.trimmed().isEmpty(), qPrintable(said));
 }
 
 void TestPackage::installedProgramsPlay()

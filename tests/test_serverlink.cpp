@@ -32,6 +32,7 @@ private slots:
     void receiveRemainderAfterHold();
     void receiveSeveralFrames();
     void receiveRefusesBadLengths();
+    void receivePassesOverOversizedFrames();
     void receiveHandshake();
 
     void verifyPackageCuts();
@@ -332,6 +333,44 @@ void TestServerLink::receiveRefusesBadLengths()
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(
         log.contains("[ TCP ] - [ WARN ]  Drop 22 received bytes: bad frame length 2147483648"));
+}
+
+void TestServerLink::receivePassesOverOversizedFrames()
+{
+    TestEnv env;
+    QDir().mkpath(env.dataRoot() + "/logs");
+    // A valid length, but more than any document: passed over, never held.
+    const QByteArray giant = BuildData::buildPackage(0, 276, 280, 1,
+        QByteArray(int(FrameReceiver::MAX_KEPT_FRAME_BYTES) - BuildData::HEADER_SIZE - 4 + 1, 'x'));
+    const QByteArray next = BuildData::buildPackage(0, 276, 94, 1);
+    FrameReceiver receiver;
+    QCOMPARE(receiver.feed(giant + next, 1).frames, QList<QByteArray> {next});
+    QVERIFY(!receiver.holding());
+
+    // In pieces, as TCP brings it: only the piece at hand is ever kept, and
+    // the frame after it is read whole.
+    const QByteArray stream = next + giant + next;
+    const int piece = 1 << 20;
+    QList<QByteArray> frames;
+    qint64 now = 1000;
+    for (int at = 0; at < stream.size(); at += piece) {
+        frames += receiver.feed(stream.mid(at, piece), now += 100).frames;
+        QVERIFY(receiver.heldSize() <= piece);
+        QCOMPARE(receiver.holding(), at + piece < stream.size());
+    }
+    QCOMPARE(frames, (QList<QByteArray> {next, next}));
+
+    // One that stops coming is given up after the hold time; what comes
+    // after that is read afresh.
+    receiver.feed(giant.left(piece), 100000);
+    QCOMPARE(receiver.skipping(), qint64(giant.size() - piece));
+    QCOMPARE(receiver.holdDeadline(), 100000 + FrameReceiver::HOLD_MS);
+    QCOMPARE(receiver.feed(next, 100000 + FrameReceiver::HOLD_MS).frames, QList<QByteArray> {next});
+    QCOMPARE(receiver.skipping(), qint64(0));
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QVERIFY(log.contains(QString("[ TCP ] - [ WARN ]  Pass over a frame of %1 bytes "
+                                 "(protocol=276, command=280): larger than any document")
+                             .arg(giant.size())));
 }
 
 void TestServerLink::receiveHandshake()

@@ -127,6 +127,14 @@ void TestXmlGuard::limits_data()
     QTest::newRow("one element more")
         << "<a>" + QByteArray("<b/>").repeated(XmlLimits::MAX_ELEMENTS) + "</a>" << declared
         << "more than";
+    // Four to an element, so the elements stay far inside their own limit.
+    const QByteArray attributes = QByteArray("<b w=\"1\" x=\"2\" y=\"3\" z=\"4\"/>")
+                                      .repeated(XmlLimits::MAX_ATTRIBUTES / 4);
+    QTest::newRow("attributes at the limit") << "<a>" + attributes + "</a>" << declared << "";
+    QTest::newRow("one attribute more")
+        << "<a z=\"0\">" + attributes + "</a>" << declared << "attributes";
+    QTest::newRow("one attribute more, tolerated content")
+        << "<a z=\"0\">\x01" + attributes + "</a>" << declared << "attributes";
     QTest::newRow("larger than the limit")
         << "<a>" + QByteArray(int(XmlLimits::MAX_BYTES), ' ') + "</a>" << declared << "bytes";
     QTest::newRow("document type with entities")

@@ -53,6 +53,7 @@ public:
     qint64 holdAfter = -1; // stalled: body bytes to send before holding
     qint64 flipAt = -1; // source offset of the byte sent inverted
     bool held = false;
+    bool dripWaiting = false; // the next dripped byte waits for its timer
 
     QByteArray header(const char *lowerName) const
     {
@@ -330,6 +331,8 @@ void HttpFileServer::clearFaults()
     for (const QString &name : stalled)
         unstall(name);
     m_delayMs = 0;
+    m_corruptAll = false;
+    m_dripMs = 0;
     m_weather.clearFaults();
 }
 
@@ -344,6 +347,10 @@ QStringList HttpFileServer::faults() const
         lines << QStringLiteral("stall %1").arg(name);
     if (m_delayMs > 0)
         lines << QStringLiteral("delay %1").arg(m_delayMs);
+    if (m_corruptAll)
+        lines << QStringLiteral("corrupt every download");
+    if (m_dripMs > 0)
+        lines << QStringLiteral("drip %1").arg(m_dripMs);
     lines << m_weather.faults();
     for (auto it = m_postFailures.cbegin(); it != m_postFailures.cend(); ++it)
         lines << QStringLiteral("postfail %1 %2 %3").arg(it.key()).arg(it->count).arg(it->after);
@@ -744,8 +751,9 @@ void HttpFileServer::answerFile(Connection *conn, bool head)
         return;
     }
     conn->flipAt = -1;
-    if (m_corrupt.contains(name)) {
-        if (--m_corrupt[name] <= 0)
+    const bool corruptAll = m_corruptAll && !name.endsWith(QLatin1String(".md5"));
+    if (m_corrupt.contains(name) || corruptAll) {
+        if (m_corrupt.contains(name) && --m_corrupt[name] <= 0)
             m_corrupt.remove(name);
         if (size > 0)
             conn->flipAt = size / 2;
@@ -904,7 +912,7 @@ void HttpFileServer::sendSimple(Connection *conn, int status, const QByteArray &
 
 void HttpFileServer::pump(Connection *conn)
 {
-    if (conn->gone || !conn->source)
+    if (conn->gone || !conn->source || conn->dripWaiting)
         return;
     while (conn->remaining > 0) {
         if (conn->holdAfter >= 0 && conn->sent >= conn->holdAfter) {
@@ -923,7 +931,7 @@ void HttpFileServer::pump(Connection *conn)
         }
         if (conn->socket->bytesToWrite() >= CHUNK)
             return; // bytesWritten brings us back
-        qint64 want = qMin(CHUNK, conn->remaining);
+        qint64 want = qMin(m_dripMs > 0 ? qint64(1) : CHUNK, conn->remaining);
         if (conn->holdAfter >= 0)
             want = qMin(want, conn->holdAfter - conn->sent);
         QByteArray piece = conn->source->read(want);
@@ -942,6 +950,14 @@ void HttpFileServer::pump(Connection *conn)
         conn->socket->write(piece);
         if (Request *request = current(conn))
             request->bytesSent = conn->sent;
+        if (m_dripMs > 0 && conn->remaining > 0) {
+            conn->dripWaiting = true;
+            QTimer::singleShot(m_dripMs, conn, [this, conn]() {
+                conn->dripWaiting = false;
+                pump(conn);
+            });
+            return;
+        }
     }
     finish(conn);
 }

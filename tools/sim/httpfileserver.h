@@ -127,6 +127,12 @@ public:
     // Every answer waits this long before it starts (0: none).
     void setDelay(int ms) { m_delayMs = qMax(0, ms); }
     int delay() const { return m_delayMs; }
+    // Every download (not the .md5 companions) goes out with a byte inverted,
+    // for as long as it is on: content that never matches its name.
+    void setCorruptAll(bool on) { m_corruptAll = on; }
+    // File bodies go out one byte every ms milliseconds (0: as fast as the
+    // connection takes them), as from a server at the end of a bad line.
+    void setDrip(int ms) { m_dripMs = qMax(0, ms); }
     // Also ends the weather faults; faults() lists them too.
     void clearFaults();
     QStringList faults() const;
@@ -208,6 +214,8 @@ private:
     QHash<QString, int> m_fail;
     QSet<QString> m_stall;
     int m_delayMs = 0;
+    bool m_corruptAll = false;
+    int m_dripMs = 0;
     QHash<QString, CompanionEntry> m_companions;
     WeatherService m_weather;
 

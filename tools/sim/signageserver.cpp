@@ -352,6 +352,7 @@ void SignageServer::onNewConnection()
         }
         m_socket = incoming;
         m_cutter.reset();
+        m_drip.clear();
         ++m_connections;
         connect(incoming, &QTcpSocket::readyRead, this, &SignageServer::onReadyRead);
         connect(incoming, &QTcpSocket::disconnected, this, &SignageServer::onDisconnected);
@@ -372,6 +373,7 @@ void SignageServer::onDisconnected()
     log(QStringLiteral("terminal disconnected"));
     m_socket = nullptr;
     m_cutter.reset();
+    m_drip.clear();
     socket->deleteLater();
     emit terminalDisconnected();
 }
@@ -442,7 +444,7 @@ void SignageServer::handleFrame(const Frame &frame)
         if (frame.command == 1)
             answerAuthorization(frame);
         else if (frame.command == 100)
-            reply(PROTO_SESSION, 100, {configXml()});
+            reply(PROTO_SESSION, 100, {document(configXml())});
         else if (frame.command == 102) {
             QByteArray secs;
             appendU64(secs, quint64(serverTime()));
@@ -452,13 +454,13 @@ void SignageServer::handleFrame(const Frame &frame)
         return;
     case PROTO_CONTENT:
         if (frame.command == 5) {
-            reply(PROTO_CONTENT, 5, {daySchedule()});
+            reply(PROTO_CONTENT, 5, {document(daySchedule())});
         } else if (frame.command == 6) {
             const QByteArray id = stripNul(first);
             const QByteArray body = safeId(id)
                 ? contentFile(QStringLiteral("tpl/") + QString::fromLatin1(id))
                 : QByteArray();
-            reply(PROTO_CONTENT, 6, {body});
+            reply(PROTO_CONTENT, 6, {document(body)});
         } else if (frame.command == 7) {
             const QByteArray id = stripNul(first);
             QByteArray body = safeId(id)
@@ -469,7 +471,7 @@ void SignageServer::handleFrame(const Frame &frame)
                 body = gbk->fromUnicode(QString::fromUtf8(body));
             else
                 log(QStringLiteral("no GBK codec: zone sent as stored"));
-            reply(PROTO_CONTENT, 7, {body});
+            reply(PROTO_CONTENT, 7, {document(body)});
         } else
             log(QStringLiteral("no answer for protocol 257 command %1").arg(frame.command));
         return;
@@ -533,6 +535,41 @@ QByteArray SignageServer::reply(quint16 protocol, quint16 command, const QList<Q
         return QByteArray();
     }
     return pushFrame(protocol, command, params);
+}
+
+QByteArray SignageServer::document(const QByteArray &normal) const
+{
+    return m_documentOverride.isEmpty() ? normal : m_documentOverride;
+}
+
+void SignageServer::setDrip(int ms)
+{
+    m_dripMs = qMax(0, ms);
+    if (!m_dripTimer) {
+        m_dripTimer = new QTimer(this);
+        connect(m_dripTimer, &QTimer::timeout, this, &SignageServer::dripOne);
+    }
+    if (m_dripMs > 0) {
+        m_dripTimer->start(m_dripMs);
+        return;
+    }
+    // Drip ended: what waits goes out at once.
+    m_dripTimer->stop();
+    if (isConnected() && !m_drip.isEmpty())
+        m_socket->write(m_drip);
+    m_drip.clear();
+}
+
+void SignageServer::dripOne()
+{
+    if (m_drip.isEmpty())
+        return;
+    if (!isConnected()) {
+        m_drip.clear();
+        return;
+    }
+    m_socket->write(m_drip.left(1));
+    m_drip.remove(0, 1);
 }
 
 QByteArray SignageServer::contentFile(const QString &relative) const
@@ -611,6 +648,12 @@ QByteArray SignageServer::write(const QByteArray &bytes, const QString &what)
     if (!isConnected()) {
         log(QStringLiteral("no terminal connected: not sent: ") + what);
         return QByteArray();
+    }
+    if (m_dripMs > 0) {
+        m_drip.append(bytes);
+        for (const QString &line : what.split(QLatin1Char('\n')))
+            log(QStringLiteral("SEND (dripped) ") + line);
+        return bytes;
     }
     const qint64 count = m_socket->write(bytes);
     m_socket->flush();

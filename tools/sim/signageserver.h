@@ -16,6 +16,7 @@ class HttpFileServer;
 class QIODevice;
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 
 // The signage server's side of the terminal link. It accepts one terminal at a
 // time (a new connection replaces the old one, so a reconnecting terminal is
@@ -109,6 +110,13 @@ public:
     quint16 advertisedPort() const;
     // Replaces the generated configuration document; empty restores it.
     void setConfigOverride(const QByteArray &xml) { m_configOverride = xml; }
+    // Replaces every document the terminal asks for (configuration, day
+    // schedule, template lists, zones); empty restores them.
+    void setDocumentOverride(const QByteArray &xml) { m_documentOverride = xml; }
+    // Everything sent on the session goes out one byte every ms milliseconds
+    // (0: at once).
+    void setDrip(int ms);
+    int dripBacklog() const { return m_drip.size(); }
     QByteArray configXml() const;
     // The day schedule as served: day-play.xml of the content folder with every
     // "@TODAY@" replaced by the current date (yyyy-MM-dd), so that an insert
@@ -203,6 +211,8 @@ private:
     void answerAuthorization(const SimWire::Frame &frame);
     void recordReport(const SimWire::Frame &frame);
     QByteArray reply(quint16 protocol, quint16 command, const QList<QByteArray> &params);
+    QByteArray document(const QByteArray &normal) const;
+    void dripOne();
     QByteArray write(const QByteArray &bytes, const QString &what);
     QByteArray contentFile(const QString &relative) const;
     static bool safeId(const QByteArray &id);
@@ -221,6 +231,10 @@ private:
     QString m_advertisedIp;
     quint16 m_advertisedPort = 0;
     QByteArray m_configOverride;
+    QByteArray m_documentOverride;
+    int m_dripMs = 0;
+    QByteArray m_drip; // bytes waiting to be dripped
+    QTimer *m_dripTimer = nullptr;
     qint64 m_serverTime = -1;
     bool m_sendHandshake = true;
     QSet<quint32> m_muted;

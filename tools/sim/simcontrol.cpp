@@ -44,6 +44,7 @@ QByteArray readWholeFile(const QString &path, bool &ok)
 SimControl::SimControl(SignageServer *server, QObject *parent)
     : QObject(parent)
     , m_server(server)
+    , m_hostile(server)
 { }
 
 SimControl::~SimControl() = default;
@@ -51,52 +52,55 @@ SimControl::~SimControl() = default;
 QString SimControl::helpText()
 {
     return QStringLiteral(
-        "push P C [ARG...]     send frame P/C to the terminal; known requests take:\n"
-        "  push 278 9|13|17 [ECHO]      environment / screenshot / download report request\n"
-        "  push 278 201|202 [ECHO]      today's logs / all logs request\n"
-        "  push 278 12|102 VOLUME       set volume (VOLUME is the fourth parameter)\n"
-        "  push 278 1005 N              set clear type\n"
-        "  push 278 1|3|19|103          shut down / reboot / restart player / ignored\n"
-        "  push 278 2 FILE              shutdown schedule (file content is parameter 6)\n"
-        "  push 276 94                  schedule changed\n"
-        "  push 276 280 FILE            power on/off schedule\n"
-        "  any other P C: each ARG is sent as one text parameter\n"
-        "pushtwo P1 C1 P2 C2   two frames without parameters in one write\n"
-        "raw HEX               send bytes as they are\n"
-        "heartbeat             send 00 00 00 00\n"
-        "handshake             send the server's inner handshake again\n"
-        "disconnect            drop the terminal's connection\n"
-        "auth N[,N...]         results of the next authorization requests (4 5 6 7)\n"
-        "advertise IP PORT     server address announced in the configuration\n"
-        "advertise             announce the listening address again\n"
-        "time SECS|now         server time reported\n"
-        "mute P C / unmute P C stop / resume answering request P/C\n"
-        "content DIR           content folder\n"
-        "check                 look for missing or inconsistent content\n"
-        "status                connection, terminal and counters\n"
-        "frames [N]            the last N frames received (default 10)\n"
-        "reports               answers received to 278 requests\n"
-        "screenshot FILE       save the picture of the last 278/13 answer\n"
-        "HTTP server (NAME is a file name or a path ending in one):\n"
-        "  corrupt NAME [N]     next N downloads of NAME get one byte inverted (default 1)\n"
-        "  fail NAME [N]        next N requests for NAME get 500 (default 1)\n"
-        "  stall NAME           downloads of NAME stop halfway and hold the connection\n"
-        "  unstall NAME [cut]   complete the held downloads (cut: close their connections)\n"
-        "  delay MS             wait MS before every answer (0: none)\n"
-        "  faults [clear]       faults in force / remove them all\n"
-        "  postreply PATH STATUS [BODY]  answer POSTs to PATH so; postreply PATH restores\n"
-        "  postfail PATH N [AFTER]      after AFTER more POSTs to PATH, fail the next N (500)\n"
-        "  files [DIR]          folder served (without DIR: the content's files/)\n"
-        "  requests [N]         the last N HTTP requests (default 10)\n"
-        "  uploads              log uploads and statistics received\n"
-        "Weather server (POST /getweather):\n"
-        "  weather              the cities, the faults in force and the cities asked\n"
-        "  weather slow MS      answers wait MS milliseconds (0: none)\n"
-        "  weather fail [N|all] the next N requests get 500 (default 1)\n"
-        "  weather bad [N|all]  the next N get a page that is no weather report\n"
-        "  weather clear        end the weather faults\n"
-        "  weather city NAME CODE TEMP [WIND]  add or change a city (CODE: 1xx weather code)\n"
-        "quit                  stop the simulator");
+               "push P C [ARG...]     send frame P/C to the terminal; known requests take:\n"
+               "  push 278 9|13|17 [ECHO]      environment / screenshot / download report request\n"
+               "  push 278 201|202 [ECHO]      today's logs / all logs request\n"
+               "  push 278 12|102 VOLUME       set volume (VOLUME is the fourth parameter)\n"
+               "  push 278 1005 N              set clear type\n"
+               "  push 278 1|3|19|103          shut down / reboot / restart player / ignored\n"
+               "  push 278 2 FILE              shutdown schedule (file content is parameter 6)\n"
+               "  push 276 94                  schedule changed\n"
+               "  push 276 280 FILE            power on/off schedule\n"
+               "  any other P C: each ARG is sent as one text parameter\n"
+               "pushtwo P1 C1 P2 C2   two frames without parameters in one write\n"
+               "raw HEX               send bytes as they are\n"
+               "heartbeat             send 00 00 00 00\n"
+               "handshake             send the server's inner handshake again\n"
+               "disconnect            drop the terminal's connection\n"
+               "auth N[,N...]         results of the next authorization requests (4 5 6 7)\n"
+               "advertise IP PORT     server address announced in the configuration\n"
+               "advertise             announce the listening address again\n"
+               "time SECS|now         server time reported\n"
+               "mute P C / unmute P C stop / resume answering request P/C\n"
+               "content DIR           content folder\n"
+               "check                 look for missing or inconsistent content\n"
+               "status                connection, terminal and counters\n"
+               "frames [N]            the last N frames received (default 10)\n"
+               "reports               answers received to 278 requests\n"
+               "screenshot FILE       save the picture of the last 278/13 answer\n"
+               "HTTP server (NAME is a file name or a path ending in one):\n"
+               "  corrupt NAME [N]     next N downloads of NAME get one byte inverted (default 1)\n"
+               "  fail NAME [N]        next N requests for NAME get 500 (default 1)\n"
+               "  stall NAME           downloads of NAME stop halfway and hold the connection\n"
+               "  unstall NAME [cut]   complete the held downloads (cut: close their connections)\n"
+               "  delay MS             wait MS before every answer (0: none)\n"
+               "  faults [clear]       faults in force / remove them all\n"
+               "  postreply PATH STATUS [BODY]  answer POSTs to PATH so; postreply PATH restores\n"
+               "  postfail PATH N [AFTER]      after AFTER more POSTs to PATH, fail the next N "
+               "(500)\n"
+               "  files [DIR]          folder served (without DIR: the content's files/)\n"
+               "  requests [N]         the last N HTTP requests (default 10)\n"
+               "  uploads              log uploads and statistics received\n"
+               "Weather server (POST /getweather):\n"
+               "  weather              the cities, the faults in force and the cities asked\n"
+               "  weather slow MS      answers wait MS milliseconds (0: none)\n"
+               "  weather fail [N|all] the next N requests get 500 (default 1)\n"
+               "  weather bad [N|all]  the next N get a page that is no weather report\n"
+               "  weather clear        end the weather faults\n"
+               "  weather city NAME CODE TEMP [WIND]  add or change a city (CODE: 1xx weather "
+               "code)\n"
+               "A server that means harm (what a mode changes stays until \"hostile off\"):\n")
+        + HostileMode::helpText() + QStringLiteral("\nquit                  stop the simulator");
 }
 
 QList<quint32> SimControl::parseAuthList(const QString &text)
@@ -292,6 +296,8 @@ QString SimControl::execute(const QString &line)
         return uploads();
     if (cmd == QLatin1String("weather"))
         return weather(args.mid(1));
+    if (cmd == QLatin1String("hostile"))
+        return m_hostile.execute(args.mid(1));
     if (cmd == QLatin1String("check")) {
         QStringList lines = m_server->checkContent();
         lines << (lines.isEmpty() ? QStringLiteral("ok content complete")

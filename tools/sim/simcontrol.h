@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostilemode.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -48,6 +50,7 @@ private:
     void onStdin();
 
     SignageServer *m_server;
+    HostileMode m_hostile;
     QTcpServer *m_controlServer = nullptr;
     QSocketNotifier *m_stdinNotifier = nullptr;
     QByteArray m_stdinBuffer;
