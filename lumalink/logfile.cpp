@@ -25,13 +25,11 @@ int LogFile::processTerminalLog(int command, const QString &terminalId, const QS
     if (command == 202) {
         compressFile(logs, archive);
     } else if (command == 201) {
-        // Folders and copies go through the file-system API: a home path with
-        // blanks must work.
-        const QString work = logs + QLatin1Char('/') + MiscFunc::getDate();
-        QDir().mkpath(work);
-        if (copyTodayLogFile(logs, MiscFunc::getDate(), work))
-            compressFile(work, archive);
-        QDir(work).removeRecursively();
+        // Today's files are packed where they are: copying them first would
+        // write a whole day's log again for every request.
+        const QStringList today = todayLogFiles(logs, MiscFunc::getDate());
+        if (!today.isEmpty())
+            compressFiles(today, archive);
     }
     if (!QFile::exists(archive))
         return FAILED;
@@ -57,21 +55,15 @@ bool LogFile::uploadLogFile(const QString &archivePath, const QString &logUrl)
     return ok;
 }
 
-bool LogFile::copyTodayLogFile(const QString &fromDir, const QString &date, const QString &toDir)
+QStringList LogFile::todayLogFiles(const QString &fromDir, const QString &date)
 {
     QDir from(fromDir);
-    if (!from.exists())
-        return false;
+    QStringList paths;
     const QStringList names = from.entryList(
         {QStringLiteral("luma*%1*.log").arg(date)}, QDir::Files | QDir::NoDotAndDotDot);
-    if (names.isEmpty())
-        return false;
-    for (const QString &name : names) {
-        const QString target = toDir + QLatin1Char('/') + name;
-        QFile::remove(target);
-        QFile::copy(from.filePath(name), target);
-    }
-    return true;
+    for (const QString &name : names)
+        paths << from.filePath(name);
+    return paths;
 }
 
 void LogFile::clearLogFileBefore(const QString &date)
@@ -90,9 +82,15 @@ void LogFile::clearLogFileBefore(const QString &date)
 
 void LogFile::compressFile(const QString &source, const QString &archivePath)
 {
+    compressFiles({source}, archivePath);
+}
+
+void LogFile::compressFiles(const QStringList &sources, const QString &archivePath)
+{
     if (QFile::exists(archivePath))
         QFile::remove(archivePath);
+    // Names only (-j): the archive holds the files side by side.
     CommandRunner::instance()->run(QStringLiteral("zip"),
-        {QStringLiteral("-r"), QStringLiteral("-j"), archivePath, source}, QByteArray(), 30000,
-        120000);
+        QStringList {QStringLiteral("-r"), QStringLiteral("-j"), archivePath} + sources,
+        QByteArray(), 30000, 120000);
 }

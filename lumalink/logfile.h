@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Packing and upload of the log files on the server's request, and removal of
 // old ones. Both programs' daily logs live in one folder.
@@ -17,7 +18,9 @@ public:
     static int processTerminalLog(int command, const QString &terminalId, const QString &logUrl);
     static bool uploadLogFile(const QString &archivePath);
     static bool uploadLogFile(const QString &archivePath, const QString &logUrl);
-    static bool copyTodayLogFile(const QString &fromDir, const QString &date, const QString &toDir);
+    // Paths of the day's log files of both programs in fromDir.
+    static QStringList todayLogFiles(const QString &fromDir, const QString &date);
     static void clearLogFileBefore(const QString &date);
     static void compressFile(const QString &source, const QString &archivePath);
+    static void compressFiles(const QStringList &sources, const QString &archivePath);
 };

@@ -121,7 +121,7 @@ void ServerRequests::handleRequest(
             const double volume
                 = Volume::bounded(QString::fromLatin1(params.at(3)).trimmed().toDouble());
             m_volume = volume;
-            m_statusFile.writeVolume(volume);
+            m_volumeToStore = true;
             HttpClient::notifyPlayerAsync(QStringLiteral("VOLUME"), QString::number(volume, 'g'));
         }
         break;
@@ -130,13 +130,23 @@ void ServerRequests::handleRequest(
         QList<QByteArray> params;
         if (getPackageParams(frame, params) >= 4 && params.size() >= 4) {
             m_clearType = QString::fromLatin1(params.at(3)).trimmed().toInt();
-            m_statusFile.writeClearType(m_clearType);
+            m_clearTypeToStore = true;
         }
         break;
     }
     default: // CMD_IGNORED and unknown requests
         break;
     }
+}
+
+void ServerRequests::storeSettings()
+{
+    if (m_volumeToStore)
+        m_statusFile.writeVolume(m_volume);
+    if (m_clearTypeToStore)
+        m_statusFile.writeClearType(m_clearType);
+    m_volumeToStore = false;
+    m_clearTypeToStore = false;
 }
 
 void ServerRequests::handleNotice(unsigned short command, const QByteArray &frame, Outcome &outcome)

@@ -48,6 +48,11 @@ public:
     QByteArray answer(
         unsigned short command, const QByteArray &echo, const QByteArray &payload) const;
 
+    // Stores the volume and clear type that requests set since the last call
+    // in the status file: the session calls it after the frames of each
+    // read, so a burst of requests costs one write, not one per request.
+    void storeSettings();
+
     double volume() const { return m_volume; }
     int clearType() const { return m_clearType; }
     // Values loaded from the status file.
@@ -63,4 +68,6 @@ private:
     PowerSchedule &m_power;
     double m_volume = 0.1;
     int m_clearType = 5;
+    bool m_volumeToStore = false;
+    bool m_clearTypeToStore = false;
 };

@@ -9,6 +9,8 @@
 #include "miscfunc.h"
 #include "serverprotocol.h"
 
+#include <climits>
+
 using namespace ServerProtocol;
 
 namespace {
@@ -542,6 +544,7 @@ void ServerSession::slot_readData()
     }
     for (const QByteArray &frame : result.frames)
         handleFrame(frame);
+    m_requests.storeSettings();
     m_handling = false;
     if (m_transport->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &ServerSession::slot_readData, Qt::QueuedConnection);
@@ -559,6 +562,9 @@ void ServerSession::handleFrame(const QByteArray &frame)
     }
     const unsigned short protocol = protocolOf(frame);
     const unsigned short command = commandOf(frame);
+    if ((protocol == PROTO_CONTROL || protocol == PROTO_CONTENT_PUSH)
+        && repeatedRequest(protocol, command))
+        return;
     if (!(protocol == PROTO_SESSION && command == CMD_AUTH && m_auth.repeatingRefusal()))
         logTcp(QStringLiteral("DEBUG"),
             QStringLiteral("Received protocol=%1, command=%2").arg(protocol).arg(command));
@@ -582,20 +588,35 @@ void ServerSession::handleFrame(const QByteArray &frame)
         break;
     case PROTO_CONTROL:
     case PROTO_CONTENT_PUSH: {
-        // A request asked again before its answer left is answered once.
         const unsigned short kind = ServerRequests::answerKind(protocol, command);
-        if (m_sendQueue.busy(kind)) {
-            logTcp(QStringLiteral("INFO"),
-                QStringLiteral("Request %1 again while its answer is on its way: answered once")
-                    .arg(command));
-            break;
-        }
         applyRequestOutcome(m_requests.handle(protocol, command, frame), kind);
         break;
     }
     default:
         break;
     }
+}
+
+bool ServerSession::repeatedRequest(unsigned short protocol, unsigned short command)
+{
+    // A request asked again before its answer left is answered once. A flood
+    // of them is logged at the 1st, 10th, 100th... repeat, not line by line.
+    const unsigned short kind = ServerRequests::answerKind(protocol, command);
+    if (!m_sendQueue.busy(kind)) {
+        m_repeatedRequests.remove(kind);
+        return false;
+    }
+    const int times = ++m_repeatedRequests[kind];
+    int mark = 1;
+    while (mark < times && mark <= INT_MAX / 10)
+        mark *= 10;
+    if (times == mark)
+        logTcp(QStringLiteral("INFO"),
+            QStringLiteral("Request %1 again while its answer is on its way: answered once "
+                           "(repeat %2)")
+                .arg(command)
+                .arg(times));
+    return true;
 }
 
 void ServerSession::handleAuthResult(unsigned int status)

@@ -13,6 +13,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -136,6 +137,8 @@ private:
     void sendRequest(const QByteArray &frame, qint64 waitMs, const QString &logLine);
 
     void handleFrame(const QByteArray &frame);
+    // True when the request's answer is still on its way: it is not handled again.
+    bool repeatedRequest(unsigned short protocol, unsigned short command);
     void handleAuthResult(unsigned int status);
     void handleConfig(const QByteArray &frame);
     void handleServerTime(const QByteArray &frame);
@@ -176,6 +179,9 @@ private:
     qint64 m_lastTrafficMs = 0;
     qint64 m_pendingWaitMs = 0;
     SendQueue m_sendQueue;
+    // Requests that came again while their answer was on its way, by kind,
+    // since the last one that was answered.
+    QHash<unsigned short, int> m_repeatedRequests;
     // Moves on with every lost connection: an answer worked out for an older
     // connection is not sent on a newer one.
     quint64 m_linkGeneration = 0;

@@ -2,8 +2,9 @@
 # Runs the connection service against the simulator's hostile modes, one
 # mode at a time, each for the given seconds (default 60), and prints for
 # each: whether the service is still running, whether it answers a request
-# once the server behaves again, its peak memory (RSS), its CPU seconds and the
-# bytes it wrote to disk during the mode. A trial, not a test: it asserts
+# once the server behaves again, whether its player still runs, its peak
+# memory (RSS), its CPU seconds and the bytes it wrote to disk during the mode
+# (and how much the data folder of both programs grew). A trial, not a test: it asserts
 # nothing, but ends non-zero when the service died in a mode.
 #   scripts/hostile-trial.sh [seconds] [mode ...]
 # Modes: deep huge giant flood nan md5 drip (default: all). Each mode runs in
@@ -130,7 +131,7 @@ for mode in "${MODES[@]}"; do
   echo "== $mode for $SECONDS_PER_MODE s (service pid $SERVICE_PID, home $home)"
 
   written_before=$(io_written "$SERVICE_PID")
-  home_before=$(du -sb "$home" | cut -f1)
+  home_before=$(du -sb "$data" | cut -f1)
   start=$SECONDS
   next=$start
   while [ $((SECONDS - start)) -lt "$SECONDS_PER_MODE" ]; do
@@ -155,9 +156,11 @@ for mode in "${MODES[@]}"; do
   fi
   control "hostile off" >/dev/null
   answers && again=yes
-  grown=$(($(du -sb "$home" | cut -f1) - home_before))
-  line=$(printf '%-6s running: %-3s  answers after: %-3s  peak RSS: %4s MB  CPU: %5s s  written: %s bytes (home grew %s bytes)' \
-    "$mode" "$alive" "$again" "$rss" "$cpu" "$written" "$grown")
+  grown=$(($(du -sb "$data" | cut -f1) - home_before))
+  player=no
+  [ -n "$(players_of "$home")" ] && player=yes
+  line=$(printf '%-6s running: %-3s  answers after: %-3s  player running: %-3s  peak RSS: %4s MB  CPU: %5s s  written: %s bytes (data folder grew %s bytes)' \
+    "$mode" "$alive" "$again" "$player" "$rss" "$cpu" "$written" "$grown")
   echo "   $line"
   results+=("$line")
 

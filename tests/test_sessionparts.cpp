@@ -345,6 +345,11 @@ void TestSessionParts::loopSendsQueuedAnswersAPassApart()
     // Asked again before the answer left: answered once, by the first.
     for (int i = 0; i < 100; ++i)
         m_link->deliver(serverFrame(PROTO_CONTROL, CMD_DOWNLOAD_REPORT, {"r-again"}));
+    // Logged at the 1st, 10th and 100th repeat, not line by line.
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QCOMPARE(log.count("again while its answer is on its way"), 3);
+    QVERIFY(log.contains(
+        "Request 17 again while its answer is on its way: answered once (repeat 100)"));
     m_link->deliver(BuildData::ACTIVE_HEARTBEAT);
     QCOMPARE(m_session->clearType(), 3);
     QCOMPARE(m_session->sendQueue().size(), 2);
@@ -710,14 +715,20 @@ void TestSessionParts::requestsEchoAndVolume()
     QCOMPARE(params[2], QByteArray("env-1"));
     QVERIFY(params[3].contains("<volumn value=\"0.5\"/>"));
 
-    // Three parameters leave the volume alone; four set it and store it.
+    // Three parameters leave the volume alone; four set it. A burst of
+    // requests is stored once, with the last value.
+    const double stored = StatusFile::read(data("status.json"))["volume"].toDouble();
     requests.handle(
         PROTO_CONTROL, CMD_SET_VOLUME, serverFrame(PROTO_CONTROL, CMD_SET_VOLUME, {"", "", "0.9"}));
     QCOMPARE(requests.volume(), 0.5);
     requests.handle(PROTO_CONTROL, CMD_SET_VOLUME_TOO,
         serverFrame(PROTO_CONTROL, CMD_SET_VOLUME_TOO, {"", "", "", "0.7"}));
     QCOMPARE(requests.volume(), 0.7);
-    QCOMPARE(StatusFile::read(data("status.json"))["volume"].toDouble(), 0.7);
+    requests.handle(PROTO_CONTROL, CMD_SET_VOLUME_TOO,
+        serverFrame(PROTO_CONTROL, CMD_SET_VOLUME_TOO, {"", "", "", "0.2"}));
+    QCOMPARE(StatusFile::read(data("status.json"))["volume"].toDouble(), stored);
+    requests.storeSettings();
+    QCOMPARE(StatusFile::read(data("status.json"))["volume"].toDouble(), 0.2);
 }
 
 QTEST_MAIN(TestSessionParts)
