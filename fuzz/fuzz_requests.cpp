@@ -96,6 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 checkAnswer(answer);
         }
     }
+    // As the session does after the frames of each read.
+    requests.storeSettings();
     FuzzEnv::checkNothingOutside();
     return 0;
 }
