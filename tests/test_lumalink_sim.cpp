@@ -258,13 +258,17 @@ void TestLumalinkSim::linkFaultsLeaveTheTerminalWorking()
     QTRY_COMPARE_WITH_TIMEOUT(rig.playerCommands.count("RELOAD "), 1, 10000);
     auto status = [&] { return QJsonDocument::fromJson(rig.data("status.json")).object(); };
 
-    // A frame and a heartbeat in one write, then the next frame: both frames count.
+    // A frame and a heartbeat in one write, then the next frame: both frames
+    // count. (The player is told the latest volume: a notice still waiting is
+    // replaced by a newer one, so the second frame goes only after the first
+    // notice left.)
     const QByteArray frame
         = BuildData::buildPackage(7, 278, 12, 1, QList<QByteArray> {"", "", "", "0.3"});
     rig.command("raw " + QString::fromLatin1((frame + QByteArray(4, '\0')).toHex()));
+    QTRY_VERIFY(rig.playerCommands.contains("VOLUME 0.3"));
+    QTRY_COMPARE_WITH_TIMEOUT(status()["volume"].toDouble(), 0.3, 10000);
     rig.command("push 278 12 0.6");
     QTRY_COMPARE_WITH_TIMEOUT(status()["volume"].toDouble(), 0.6, 10000);
-    QTRY_VERIFY(rig.playerCommands.contains("VOLUME 0.3"));
     QTRY_VERIFY(rig.playerCommands.contains("VOLUME 0.6"));
 
     // An emptied schedule reaches the player.
