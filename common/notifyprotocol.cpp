@@ -74,10 +74,13 @@ QByteArray MiscFunc::responseBytes(int code)
     const bool ok = code == 200 || code == 0;
     const QString body
         = ok ? QStringLiteral("{\"code\":0}") : QStringLiteral("{\"code\":%1}").arg(code);
+    // Refused (403) and too large (413) keep their own status; every other
+    // failure is a 400.
+    const int status = ok ? 200 : (code == 403 || code == 413 ? code : 400);
     return QStringLiteral("HTTP/1.1 %1\r\nContent-Type: application/json;charset=utf-8\r\n"
                           "Content-Language: zh-CN\r\nContent-Length: %2\r\nDate: %3\r\n"
                           "Connection: close\r\n\r\n%4")
-        .arg(ok ? 200 : 400)
+        .arg(status)
         .arg(body.size())
         .arg(getGmt(), body)
         .toUtf8();

@@ -7,6 +7,7 @@
 #include "fuzzenv.h"
 #include "miscfunc.h"
 #include "notifyprotocol.h"
+#include "notifyrequest.h"
 #include "version.h"
 
 #include <QUrl>
@@ -52,8 +53,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const QByteArray request = FuzzEnv::bytes(data + 1, size - 1);
     parse(request);
-    for (const QByteArray &piece : FuzzEnv::pieces(request, data[0], 32))
+    // Collected across reads, a request comes out as it does read whole.
+    NotifyRequest whole;
+    whole.add(request);
+    NotifyRequest assembled;
+    for (const QByteArray &piece : FuzzEnv::pieces(request, data[0], 32)) {
         parse(piece);
+        assembled.add(piece);
+    }
+    FUZZ_CHECK(assembled.state() == whole.state());
+    FUZZ_CHECK(assembled.request() == whole.request());
+    if (whole.state() == NotifyRequest::State::Complete) {
+        FUZZ_CHECK(whole.request().size() <= NotifyRequest::MAX_BYTES);
+        FUZZ_CHECK(!whole.request().contains('\0'));
+        if (NotifyRequest::refusal(whole.request()).isEmpty())
+            FUZZ_CHECK(whole.request().startsWith("POST "));
+        parse(whole.request());
+    }
 
     // Every statement holds a blank after its first character.
     const QString statement = QString::fromUtf8(request);

@@ -3,12 +3,18 @@
 #include "notifyclient.h"
 #include "notifylistener.h"
 #include "notifyprotocol.h"
+#include "notifyrequest.h"
 #include "testenv.h"
 
+#include <QNetworkInterface>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 class TestNotify : public QObject
 {
@@ -23,6 +29,9 @@ private slots:
     void loopbackPeers();
     void listenerAnswersAndDispatches();
     void refusedCommandIsAnsweredAsFailure();
+    void listenerRequests_data();
+    void listenerRequests();
+    void listenerConnectionLimits();
     void statementDecoding_data();
     void statementDecoding();
     void clientRoundTripKeepsSpecialCharacters();
@@ -157,7 +166,7 @@ void TestNotify::listenerAnswersAndDispatches()
 
     // A NUL ends the request text.
     answer = localRequest(
-        listener.serverPort(), QByteArray("GET /n?cmd=RELOAD HTTP/1.1\r\n\0garbage", 36));
+        listener.serverPort(), QByteArray("POST /n?cmd=RELOAD HTTP/1.1\r\n\0garbage", 37));
     QVERIFY(answer.startsWith("HTTP/1.1 200\r\n"));
     QCOMPARE(seen.last(), QString("RELOAD|"));
 
@@ -187,6 +196,117 @@ void TestNotify::refusedCommandIsAnsweredAsFailure()
     QVERIFY2(answer.startsWith("HTTP/1.1 400\r\n"), answer.constData());
     QVERIFY(answer.endsWith("{\"code\":400}"));
     QVERIFY(!NotifyProtocol::isAccepted(QString::fromUtf8(answer.mid(answer.indexOf('{')))));
+}
+
+namespace {
+// Sends a request in pieces, each its own write with a pause between, and
+// collects the answer until the listener closes the connection.
+QByteArray sendInPieces(quint16 port, const QList<QByteArray> &pieces)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return QByteArray();
+    QByteArray answer;
+    for (const QByteArray &piece : pieces) {
+        socket.write(piece);
+        socket.flush();
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            socket.waitForReadyRead(10);
+        }
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        socket.waitForReadyRead(10);
+        answer += socket.readAll();
+    }
+    return answer + socket.readAll();
+}
+} // namespace
+
+void TestNotify::listenerRequests_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<int>("status");
+    const QByteArray line = "POST /notify?cmd=SQL&param=x&timestamp=1 HTTP/1.1\r\n";
+    QTest::newRow("whole") << QList<QByteArray> {line + "Host: localhost\r\n\r\n"} << 200;
+    QTest::newRow("in three reads")
+        << QList<QByteArray> {line.left(20), line.mid(20) + "Host: local", "host\r\n\r\n"} << 200;
+    QTest::newRow("body after its head")
+        << QList<QByteArray> {line + "Content-Length: 4\r\n\r\n", "abcd"} << 200;
+    QTest::newRow("LF line ends") << QList<QByteArray> {"POST /n?cmd=SQL&param=x HTTP/1.1\n\n"}
+                                  << 200;
+    // What a web page can make a browser send.
+    QTest::newRow("GET") << QList<QByteArray> {"GET /n?cmd=SQL&param=x HTTP/1.1\r\n\r\n"} << 403;
+    QTest::newRow("Origin") << QList<QByteArray> {line + "Origin: http://example.com\r\n\r\n"}
+                            << 403;
+    QTest::newRow("Referer") << QList<QByteArray> {line + "referer: file:///x.html\r\n\r\n"} << 403;
+    QTest::newRow("larger than 64 KiB")
+        << QList<QByteArray> {line + QByteArray(NotifyRequest::MAX_BYTES, 'a')} << 413;
+    QTest::newRow("body announced beyond 64 KiB")
+        << QList<QByteArray> {line + "Content-Length: 70000\r\n\r\n"} << 413;
+}
+
+void TestNotify::listenerRequests()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(int, status);
+    TestEnv env;
+    NotifyListener listener(false, NotifyListener::Order::ActThenAnswer);
+    QVERIFY(listener.listen(0));
+    int handled = 0;
+    listener.setHandler([&](const QString &cmd, const QString &param) {
+        QCOMPARE(cmd + "|" + param, QString("SQL|x"));
+        ++handled;
+    });
+    const QByteArray answer = sendInPieces(listener.serverPort(), pieces);
+    QVERIFY2(answer.startsWith(QString("HTTP/1.1 %1\r\n").arg(status).toLatin1()), answer);
+    QCOMPARE(handled, status == 200 ? 1 : 0);
+    QTRY_COMPARE(listener.openSocketCount(), 0);
+}
+
+void TestNotify::listenerConnectionLimits()
+{
+    TestEnv env;
+    QDir().mkpath(env.dataRoot() + "/logs");
+    NotifyListener listener(false, NotifyListener::Order::ActThenAnswer);
+    listener.setIdleMs(500);
+    QVERIFY(listener.listen(0));
+    int handled = 0;
+    listener.setHandler([&](const QString &, const QString &) { ++handled; });
+
+    // Only the loopback addresses listen.
+    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+        if (address.isLoopback() || address.protocol() != QAbstractSocket::IPv4Protocol)
+            continue;
+        QTcpSocket outside;
+        outside.connectToHost(address, listener.serverPort());
+        QVERIFY2(!outside.waitForConnected(1000), qPrintable(address.toString()));
+    }
+
+    // Connections that send nothing whole: at most MAX_SOCKETS stay open,
+    // each only for the idle time.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < NotifyListener::MAX_SOCKETS + 3; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QVERIFY(idle.back()->waitForConnected(1000));
+        idle.back()->write("POST /n?cmd=SQL");
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(listener.openSocketCount(), NotifyListener::MAX_SOCKETS);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openSocketCount(), 0, 5000);
+    QCOMPARE(handled, 0);
+    // Then requests are taken again.
+    QVERIFY(localRequest(listener.serverPort(), "POST /n?cmd=SQL&param=x HTTP/1.1\r\n\r\n")
+                .startsWith("HTTP/1.1 200\r\n"));
+    QCOMPARE(handled, 1);
+    // The refusals were logged once, with a count at the next minute's line.
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QCOMPARE(log.count("Refused local command connection"), 1);
 }
 
 void TestNotify::statementDecoding_data()
