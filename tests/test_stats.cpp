@@ -2,6 +2,7 @@
 #include "globals.h"
 #include "httpfileserver.h"
 #include "miscfunc.h"
+#include "playrecord.h"
 #include "sqlqueue.h"
 #include "statthread.h"
 #include "statupload.h"
@@ -39,6 +40,8 @@ private slots:
     void fileRecords_data();
     void fileRecords();
     void emptyDatabaseFileGetsItsTables();
+    void playRecords_data();
+    void playRecords();
 
     void earlierDaysAggregatePerHour();
     void hourAlreadyAggregatedIsAddedTo();
@@ -561,6 +564,54 @@ void TestStats::simulatorSeesSignedBatches()
     QCOMPARE(sim.acceptedStatisticsRows().size(), 120);
     QCOMPARE(names.size(), 120);
     QCOMPARE(total, 40 * (1 + 2 + 3));
+}
+
+void TestStats::playRecords_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<bool>("record");
+    QTest::addColumn<QVariantList>("values");
+    const QString insert = "INSERT INTO play_detail(name, play_time, play_type, times, duration, "
+                           "mtl_type) VALUES(";
+    const QString update = "UPDATE file_mgt SET access_time=";
+    QTest::newRow("play") << insert + "'a.png', '2026-12-09 10:00:00', 0, 3, 10, 'pic')" << true
+                          << QVariantList {"a.png", "2026-12-09 10:00:00", 0, 3, 10, "pic"};
+    QTest::newRow("quote, line break and percent in a name")
+        << insert + "'it''s\n%1 -- x', '2026-12-09 10:00:00', 2, 1, 0, '')" << true
+        << QVariantList {"it's\n%1 -- x", "2026-12-09 10:00:00", 2, 1, 0, ""};
+    QTest::newRow("file used") << update + "'2026-12-09 10:00:00' WHERE name='z1.z'" << true
+                               << QVariantList {"2026-12-09 10:00:00", "z1.z"};
+    // Everything else the channel could carry.
+    const QStringList refused {"DROP TABLE play_stat", "/**/ATTACH DATABASE '/tmp/x' AS e",
+        "SELECT 1", "insert into play_detail VALUES('a','b',0,1,1,'c')",
+        insert + "'a', '2026-12-09 10:00:00', 0, 3, 10, 'pic'); DROP TABLE play_stat",
+        insert + "'a', '2026-12-09 10:00:00', 0, 3, 10, 'pic') ",
+        insert + "'a', '2026-12-09 25:00:00', 0, 3, 10, 'pic')",
+        insert + "'a', '2026-12-09 10:00:00', 10, 3, 10, 'pic')",
+        insert + "'a', '2026-12-09 10:00:00', 0, 86401, 10, 'pic')",
+        insert + "'a', '2026-12-09 10:00:00', 0, -1, 10, 'pic')",
+        insert + QString::fromUtf8("'a', '2026-12-09 10:00:00', 0, \u0663, 10, 'pic')"),
+        insert + "'a', '2026-12-09 10:00:00', 0, 99999999999, 10, 'pic')",
+        insert + "'', '2026-12-09 10:00:00', 0, 3, 10, 'pic')",
+        insert + "'" + QString(PlayRecord::MAX_NAME + 1, 'n')
+            + "', '2026-12-09 10:00:00', 0, 3, 10, 'pic')",
+        insert + "'a', '2026-12-09 10:00:00', 0, 3, 10, 'pic",
+        update + "'2026-12-09 10:00:00' WHERE name='a' OR 1=1",
+        update + "'2026-12-09 10:00:00' WHERE name='a'' OR ''1'='1'"};
+    for (int i = 0; i < refused.size(); ++i)
+        QTest::addRow("refused %d", i) << refused[i] << false << QVariantList {};
+}
+
+void TestStats::playRecords()
+{
+    QFETCH(QString, statement);
+    QFETCH(bool, record);
+    QFETCH(QVariantList, values);
+    QString why;
+    const PlayRecord parsed = PlayRecord::parse(statement, &why);
+    QCOMPARE(parsed.kind != PlayRecord::Kind::None, record);
+    QVERIFY2(why.isEmpty() == record, qPrintable(why));
+    QCOMPARE(parsed.values(), values);
 }
 
 QTEST_GUILESS_MAIN(TestStats)
