@@ -22,7 +22,19 @@ PlayLogUtil::PlayLogUtil(QWidget *parent)
 
 void PlayLogUtil::writeMessage(const QString &type, const QString &content)
 {
-    const QByteArray line = (type + QLatin1Char('|') + content + QStringLiteral("\r\n")).toUtf8();
+    QString escaped;
+    escaped.reserve(content.size());
+    for (const QChar c : content) {
+        if (c == QLatin1Char('\\'))
+            escaped += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\r'))
+            escaped += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            escaped += QLatin1String("\\n");
+        else
+            escaped += c;
+    }
+    const QByteArray line = (type + QLatin1Char('|') + escaped + QStringLiteral("\r\n")).toUtf8();
     std::lock_guard<std::mutex> lock(s_messageMutex);
     QFile file(m_messagePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
@@ -59,6 +71,27 @@ bool PlayLogUtil::takeOverMessageFile(const QString &workPath)
     if (!QFile::exists(m_messagePath))
         return false;
     return QFile::rename(m_messagePath, workPath);
+}
+
+QString PlayLogUtil::unescapeContent(const QString &line)
+{
+    QString text;
+    text.reserve(line.size());
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (c != QLatin1Char('\\') || i + 1 == line.size()) {
+            text += c;
+            continue;
+        }
+        const QChar next = line.at(++i);
+        if (next == QLatin1Char('n'))
+            text += QLatin1Char('\n');
+        else if (next == QLatin1Char('r'))
+            text += QLatin1Char('\r');
+        else
+            text += next; // "\\", and a backslash before anything else stands for that
+    }
+    return text;
 }
 
 QString PlayLogUtil::sqlText(const QString &value)

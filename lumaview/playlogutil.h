@@ -15,9 +15,12 @@ class PlayLogUtil : public QWidget
 public:
     explicit PlayLogUtil(QWidget *parent = nullptr);
 
-    // Appends type + "|" + content + "\r\n". A file that cannot be opened
-    // loses the line.
+    // Appends type + "|" + content + "\r\n", with backslash, CR and LF in
+    // content written as \\, \r and \n, so that a name holding a line break
+    // stays one line. A file that cannot be opened loses the line.
     void writeMessage(const QString &type, const QString &content);
+    // What writeMessage wrote, back as it was given.
+    static QString unescapeContent(const QString &line);
 
     // Records a play that just ended: played `times` times in a row for
     // `duration` seconds each, so it began duration x times seconds ago.

@@ -161,9 +161,11 @@ bool SendThread::processReadMessage(const QByteArray &line)
         return true; // empty line, or no type: dropped
     const QString type = text.left(bar);
     QString content = text.mid(bar + 1);
-    // The line end is not part of the statement.
+    // The line end is not part of the statement; line breaks and backslashes
+    // inside it were written escaped.
     while (content.endsWith(QLatin1Char('\n')) || content.endsWith(QLatin1Char('\r')))
         content.chop(1);
+    content = PlayLogUtil::unescapeContent(content);
     if (content.isEmpty())
         return true;
     const QString reply = notifyService(type, content);

@@ -325,14 +325,20 @@ void TestPlayLog::refusedLinesStay()
 
 void TestPlayLog::deliversEveryLineOnceDecoded()
 {
+    // Line breaks and backslashes in a name stay inside its one line.
     const QStringList names {QStringLiteral("it's.jpg"), QStringLiteral("a&b=c.png"),
         QStringLiteral("100% #1 + 2.mp4"), QStringLiteral("宣传片.mp4"),
-        QStringLiteral("a%20b.png")};
-    for (const QString &name : names)
+        QStringLiteral("a%20b.png"), QStringLiteral("two\nlines\r.png"),
+        QStringLiteral("back\\slash\\n.png"), QStringLiteral("x\nSQL|DROP TABLE play_stat")};
+    Clock::setFixedMs(QDateTime(QDate(2026, 12, 9), QTime(10, 0, 10)).toMSecsSinceEpoch());
+    QStringList expected;
+    for (const QString &name : names) {
         m_playLog->insertPlayDetail(name, 0, 1, 10, QStringLiteral("pic"));
-    QStringList expected = messageLines();
-    for (QString &line : expected)
-        line.remove(0, 4); // "SQL|"
+        expected << QStringLiteral("INSERT INTO play_detail(name, play_time, play_type, times, "
+                                   "duration, mtl_type) VALUES('%1', '%2', 0, 1, 10, 'pic')")
+                        .arg(PlayLogUtil::sqlText(name), QStringLiteral("2026-12-09 10:00:00"));
+    }
+    QCOMPARE(messageLines().size(), names.size());
 
     SendThread sender;
     sender.init(m_playLog.get());
