@@ -89,8 +89,11 @@ void LogFile::compressFiles(const QStringList &sources, const QString &archivePa
 {
     if (QFile::exists(archivePath))
         QFile::remove(archivePath);
-    // Names only (-j): the archive holds the files side by side.
+    // Names only (-j): the archive holds the files side by side. A symbolic
+    // link is packed as a link (-y), never as the file it points to, so a
+    // link placed in the log folder cannot send that file to the server.
     CommandRunner::instance()->run(QStringLiteral("zip"),
-        QStringList {QStringLiteral("-r"), QStringLiteral("-j"), archivePath} + sources,
+        QStringList {QStringLiteral("-r"), QStringLiteral("-j"), QStringLiteral("-y"), archivePath}
+            + sources,
         QByteArray(), 30000, 120000);
 }

@@ -20,11 +20,14 @@ private slots:
     void allLogsAreUploaded();
     void refusedUploadKeepsArchive();
     void nothingToPackFails();
+    void linksAreNotFollowed();
     void cleanupKeepsTheCutoffDay();
 
 private:
     QString logs() const { return m_env->dataRoot() + "/logs"; }
     QStringList archiveNames(const QByteArray &upload) const;
+    // What unzip prints of every member of the uploaded archive.
+    QByteArray archiveText(const QByteArray &upload) const;
 
     std::unique_ptr<TestEnv> m_env;
 };
@@ -120,6 +123,30 @@ void TestLogFile::nothingToPackFails()
     QCOMPARE(LogFile::processTerminalLog(201), int(LogFile::FAILED));
     QVERIFY(server.request.isEmpty()); // no upload was tried
     QVERIFY(!QDir(logs() + "/2026-12-09").exists());
+}
+
+QByteArray TestLogFile::archiveText(const QByteArray &upload) const
+{
+    archiveNames(upload); // writes received.zip
+    QProcess unzip;
+    unzip.start("unzip", {"-p", m_env->home() + "/received.zip"});
+    unzip.waitForFinished(10000);
+    return unzip.readAllStandardOutput();
+}
+
+void TestLogFile::linksAreNotFollowed()
+{
+    writeFile(m_env->home() + "/secret.txt", "TOP SECRET");
+    QVERIFY(QFile::link(m_env->home() + "/secret.txt", logs() + "/lumalink.2026-12-08.1.log"));
+    for (int command : {201, 202}) {
+        HttpPeer server;
+        gLogUrl = server.url(QString());
+        QCOMPARE(LogFile::processTerminalLog(command), int(LogFile::UPLOADED));
+        QVERIFY(archiveNames(server.request).contains("lumalink.2026-12-08.1.log"));
+        const QByteArray text = archiveText(server.request);
+        QVERIFY(text.contains("service today"));
+        QVERIFY2(!text.contains("TOP SECRET"), text.constData());
+    }
 }
 
 void TestLogFile::cleanupKeepsTheCutoffDay()
