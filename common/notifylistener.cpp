@@ -181,7 +181,9 @@ void NotifyListener::handleRequest(QTcpSocket *socket, const QByteArray &bytes)
         const int code = m_handler ? m_handler(cmd, param) : 200;
         if (!guard)
             return;
-        MiscFunc::sendResponse(socket, code == 200 || code == 0 ? 200 : 400);
+        // A failure is a 400 whose body carries the handler's own code.
+        MiscFunc::sendResponse(
+            socket, code == 200 || code == 0 ? 200 : (code == 403 || code == 413 ? 400 : code));
         socket->disconnectFromHost();
     }
 }

@@ -37,6 +37,13 @@ QString NotifyProtocol::decodeStatement(const QString &param)
     return QString::fromUtf8(bytes);
 }
 
+int NotifyProtocol::answerCode(const QString &reply)
+{
+    const QJsonObject object = MiscFunc::strToJson(reply);
+    const QJsonValue code = object.value(QStringLiteral("code"));
+    return code.isDouble() ? code.toInt() : -1;
+}
+
 bool NotifyProtocol::isAccepted(const QString &reply)
 {
     if (reply.isEmpty())

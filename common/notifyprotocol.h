@@ -5,6 +5,13 @@
 // Builds the signed local request both programs send each other:
 // http://localhost:<port>/notify?cmd=..&param=..&timestamp=..&signature=..
 namespace NotifyProtocol {
+// Codes in the body of a refused statement's answer (the status is 400): the
+// service could not keep it now (the sender tries again later), or it is no
+// play record (it will never be taken).
+constexpr int NOT_KEPT_NOW = 503;
+constexpr int NO_PLAY_RECORD = 422;
+// The code of an answer's body ({"code":N}); -1 when there is none.
+int answerCode(const QString &reply);
 QString signature(qint64 timestamp);
 // The parameter is percent-encoded so "&", "#", "%" and blanks arrive intact.
 QString buildUrl(quint16 port, const QString &cmd, const QString &param, qint64 timestamp);

@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
+#include "notifyprotocol.h"
 #include "sessionthread.h"
 #include "statthread.h"
 #include "ui_mainwindow.h"
@@ -95,10 +96,23 @@ bool MainWindow::initTcpServer()
 int MainWindow::handleCommand(const QString &cmd, const QString &param)
 {
     // "STATUS" and unknown words are answered without effect. A statement is
-    // answered 200 only once it is kept; a refusal makes the player keep it.
-    if (cmd == QLatin1String("SQL"))
-        return m_statThread && m_statThread->addSqlQueue(param) ? 200 : 400;
-    return 200;
+    // answered 200 only once it is kept. One that could not be kept now is
+    // answered NOT_KEPT_NOW and the player sends it again later; one that is
+    // no play record is answered NO_PLAY_RECORD and never taken.
+    if (cmd != QLatin1String("SQL"))
+        return 200;
+    if (!m_statThread)
+        return NotifyProtocol::NOT_KEPT_NOW;
+    switch (m_statThread->addPlayRecord(param)) {
+    case SqlQueue::Result::Queued:
+        return 200;
+    case SqlQueue::Result::Refused:
+        return NotifyProtocol::NO_PLAY_RECORD;
+    case SqlQueue::Result::Full:
+    case SqlQueue::Result::NotKept:
+        break;
+    }
+    return NotifyProtocol::NOT_KEPT_NOW;
 }
 
 void MainWindow::checkDirAndFile()

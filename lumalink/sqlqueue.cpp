@@ -2,6 +2,7 @@
 
 #include "miscfunc.h"
 #include "notifyprotocol.h"
+#include "playrecord.h"
 
 namespace {
 // The journal is rewritten without the stored records once this many of them
@@ -51,7 +52,13 @@ void SqlQueue::ensureOpen()
 SqlQueue::Result SqlQueue::add(const QString &statement)
 {
     const QString sql = NotifyProtocol::decodeStatement(statement);
+    QString why;
+    const bool record = PlayRecord::parse(sql, &why).kind != PlayRecord::Kind::None;
     std::unique_lock<std::mutex> lock(m_mutex);
+    if (!record) {
+        m_refusals.note(QStringLiteral("No play record (%1): %2").arg(why, sql.left(200)));
+        return Result::Refused;
+    }
     ensureOpen();
     if (m_queue.size() >= MAX_SQL_QUEUE) {
         lock.unlock();

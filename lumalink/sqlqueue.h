@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sqljournal.h"
+#include "throttledlog.h"
 
 #include <QList>
 #include <QString>
@@ -23,7 +24,12 @@ class SqlQueue
 public:
     static constexpr int MAX_SQL_QUEUE = 10000;
     using Entry = SqlJournal::Record;
-    enum class Result { Queued, Full, NotKept };
+    enum class Result {
+        Queued,
+        Full, // try again later
+        NotKept, // the journal could not be written: try again later
+        Refused, // no play record: never taken
+    };
 
     explicit SqlQueue(const QString &journalPath = defaultJournalPath());
 
@@ -34,6 +40,8 @@ public:
     int open(qint64 appliedSeq);
 
     // A statement from the player, percent-decoded when it arrived encoded.
+    // Only a play record (the player's two statements with sound fields) is
+    // taken; anything else is refused, logged once a minute with a count.
     Result add(const QString &statement);
     // A statement of the service itself (file records): not refused for a full
     // queue, only when it cannot be written.
@@ -62,4 +70,5 @@ private:
     bool m_opened = false;
     int m_peak = 0;
     std::function<void()> m_wake;
+    ThrottledLog m_refusals {QStringLiteral("WARN"), QStringLiteral("SQL_REFUSED")};
 };

@@ -40,9 +40,9 @@ bool StatThread::ensureDatabase()
     return m_db.isOpen() || m_db.open();
 }
 
-bool StatThread::addSqlQueue(const QString &sql)
+SqlQueue::Result StatThread::addPlayRecord(const QString &sql)
 {
-    return m_queue.add(sql) == SqlQueue::Result::Queued;
+    return m_queue.add(sql);
 }
 
 void StatThread::insertFileMgt(const QString &path)

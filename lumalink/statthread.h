@@ -38,8 +38,10 @@ public:
     bool connectToDb();
 
     // From the local listener: false when the statement could not be kept
-    // (queue full, journal not writable); the player then sends it again.
-    bool addSqlQueue(const QString &sql);
+    // (queue full, journal not writable: the player sends it again) or is no
+    // play record (see addPlayRecord for which).
+    bool addSqlQueue(const QString &sql) { return addPlayRecord(sql) == SqlQueue::Result::Queued; }
+    SqlQueue::Result addPlayRecord(const QString &sql);
     // Records a stored template list or zone id, or a downloaded file, as
     // present and used now. Any thread; never waits for the database.
     void insertFileMgt(const QString &path);

@@ -128,6 +128,20 @@ bool SendThread::deliverWorkFile(qint64 from)
     return true;
 }
 
+void SendThread::setAside(const QByteArray &line, int code)
+{
+    // Kept for a look, up to a size: a peer cannot fill the disk through it.
+    QFile file(setAsidePath());
+    const QByteArray entry = line.endsWith('\n') ? line : line + "\r\n";
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append)
+        && file.size() + entry.size() <= MAX_SET_ASIDE_BYTES)
+        file.write(entry);
+    m_setAsideLog.note(
+        QStringLiteral("The service will never take this line (%1): set aside in %2: %3")
+            .arg(code)
+            .arg(setAsidePath(), QString::fromUtf8(line.left(200)).trimmed()));
+}
+
 qint64 SendThread::readProgress() const
 {
     QFile file(progressFilePath());
@@ -170,9 +184,17 @@ bool SendThread::processReadMessage(const QByteArray &line)
         return true;
     const QString reply = notifyService(type, content);
     // Only {"code":0} means the service kept an "SQL" statement: no answer, a
-    // refusal (queue full, statement not stored) or a garbled answer leaves it
-    // waiting. Other commands are not retried.
-    return type != QLatin1String("SQL") || NotifyProtocol::isAccepted(reply);
+    // refusal for now (queue full, statement not stored) or a garbled answer
+    // leaves it waiting. One the service will never take (no play record, or
+    // too long for a request) is set aside, so the lines after it go on.
+    // Other commands are not retried.
+    if (type != QLatin1String("SQL") || NotifyProtocol::isAccepted(reply))
+        return true;
+    const int code = NotifyProtocol::answerCode(reply);
+    if (code != NotifyProtocol::NO_PLAY_RECORD && code != 413)
+        return false;
+    setAside(line, code);
+    return true;
 }
 
 QString SendThread::notifyService(const QString &cmd, const QString &param)
@@ -215,8 +237,12 @@ QString SendThread::post(const QString &url, const QString &contentType, const Q
         m_loop = nullptr;
     }
 
+    // A refusal (400) carries its reason in the body as well.
     QString result;
-    if (reply->isFinished() && reply->error() == QNetworkReply::NoError) {
+    const bool answered = reply->isFinished()
+        && (reply->error() == QNetworkReply::NoError
+            || reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
+    if (answered) {
         QByteArray data = reply->readAll();
         const int nul = data.indexOf('\0');
         if (nul >= 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runend.h"
+#include "throttledlog.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,6 +51,9 @@ public:
     QString post(const QString &url, const QString &contentType, const QByteArray &body);
 
     QString workFilePath() const { return m_workPath; }
+    // Lines the service will never take, kept up to MAX_SET_ASIDE_BYTES.
+    QString setAsidePath() const { return m_workPath + QStringLiteral(".bad"); }
+    static constexpr qint64 MAX_SET_ASIDE_BYTES = 1024 * 1024;
     QString progressFilePath() const { return m_workPath + QStringLiteral(".pos"); }
 
     // Test hooks: shorter period and request limit, and the number of passes run.
@@ -61,12 +65,14 @@ protected:
 
 private:
     bool deliverWorkFile(qint64 from);
+    void setAside(const QByteArray &line, int code);
     qint64 readProgress() const;
     void writeProgress(qint64 position) const;
 
     std::atomic<bool> m_stop {false};
     QString m_workPath;
     PlayLogUtil *m_playLog = nullptr;
+    ThrottledLog m_setAsideLog {QStringLiteral("WARN"), QStringLiteral("SendThread")};
 
     std::atomic<int> m_periodMs {6000};
     std::atomic<int> m_postTimeoutMs {5000};

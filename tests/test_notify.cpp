@@ -194,7 +194,8 @@ void TestNotify::refusedCommandIsAnsweredAsFailure()
     code = 503;
     answer = localRequest(listener.serverPort(), request);
     QVERIFY2(answer.startsWith("HTTP/1.1 400\r\n"), answer.constData());
-    QVERIFY(answer.endsWith("{\"code\":400}"));
+    QVERIFY(answer.endsWith("{\"code\":503}"));
+    QCOMPARE(NotifyProtocol::answerCode(QString::fromUtf8(answer.mid(answer.indexOf('{')))), 503);
     QVERIFY(!NotifyProtocol::isAccepted(QString::fromUtf8(answer.mid(answer.indexOf('{')))));
 }
 

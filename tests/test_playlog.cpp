@@ -321,6 +321,28 @@ void TestPlayLog::refusedLinesStay()
     QCOMPARE(m_received,
         (QStringList {QStringLiteral("UPDATE a SET b='1' WHERE c='2'"),
             QStringLiteral("UPDATE a SET b='2' WHERE c='3'")}));
+
+    // A line the service will never take (no play record, or too long for a
+    // request) is set aside at once: the lines after it go on.
+    m_received.clear();
+    m_service.reset();
+    QVERIFY2(startService([&](const QString &, const QString &param) {
+        const QString sql = NotifyProtocol::decodeStatement(param);
+        if (sql.startsWith("DROP"))
+            return NotifyProtocol::NO_PLAY_RECORD;
+        m_received << sql;
+        return 200;
+    }),
+        "port 12222 is busy");
+    writeFile(m_playLog->messageFilePath(),
+        "SQL|DROP TABLE play_stat\r\nSQL|UPDATE a SET b='3' WHERE c='" + QByteArray(70000, 'x')
+            + "'\r\nSQL|UPDATE a SET b='4' WHERE c='5'\r\n");
+    sender.checkMessageFile();
+    QCOMPARE(m_received, QStringList {QStringLiteral("UPDATE a SET b='4' WHERE c='5'")});
+    const QByteArray aside = readFile(sender.setAsidePath());
+    QVERIFY(aside.startsWith("SQL|DROP TABLE play_stat\r\nSQL|UPDATE a SET b='3'"));
+    QCOMPARE(aside.count('\n'), 2);
+    QVERIFY(!QFile::exists(sender.workFilePath()));
 }
 
 void TestPlayLog::deliversEveryLineOnceDecoded()
