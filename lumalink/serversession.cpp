@@ -562,8 +562,8 @@ void ServerSession::handleFrame(const QByteArray &frame)
     }
     const unsigned short protocol = protocolOf(frame);
     const unsigned short command = commandOf(frame);
-    if ((protocol == PROTO_CONTROL || protocol == PROTO_CONTENT_PUSH)
-        && repeatedRequest(protocol, command))
+    const unsigned short kind = ServerRequests::answerKind(protocol, command);
+    if (repeatedRequest(kind, command))
         return;
     if (!(protocol == PROTO_SESSION && command == CMD_AUTH && m_auth.repeatingRefusal()))
         logTcp(QStringLiteral("DEBUG"),
@@ -587,21 +587,18 @@ void ServerSession::handleFrame(const QByteArray &frame)
             applyWalkMove(m_walk.onZone(frame));
         break;
     case PROTO_CONTROL:
-    case PROTO_CONTENT_PUSH: {
-        const unsigned short kind = ServerRequests::answerKind(protocol, command);
+    case PROTO_CONTENT_PUSH:
         applyRequestOutcome(m_requests.handle(protocol, command, frame), kind);
         break;
-    }
     default:
         break;
     }
 }
 
-bool ServerSession::repeatedRequest(unsigned short protocol, unsigned short command)
+bool ServerSession::repeatedRequest(unsigned short kind, unsigned short command)
 {
     // A request asked again before its answer left is answered once. A flood
     // of them is logged at the 1st, 10th, 100th... repeat, not line by line.
-    const unsigned short kind = ServerRequests::answerKind(protocol, command);
     if (!m_sendQueue.busy(kind)) {
         m_repeatedRequests.remove(kind);
         return false;

@@ -137,8 +137,9 @@ private:
     void sendRequest(const QByteArray &frame, qint64 waitMs, const QString &logLine);
 
     void handleFrame(const QByteArray &frame);
-    // True when the request's answer is still on its way: it is not handled again.
-    bool repeatedRequest(unsigned short protocol, unsigned short command);
+    // True when an answer of the request's kind (ServerRequests::answerKind)
+    // is still on its way: the request is not handled again.
+    bool repeatedRequest(unsigned short kind, unsigned short command);
     void handleAuthResult(unsigned int status);
     void handleConfig(const QByteArray &frame);
     void handleServerTime(const QByteArray &frame);

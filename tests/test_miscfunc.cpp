@@ -333,12 +333,7 @@ void TestMiscFunc::compressImage()
 
 void TestMiscFunc::base64Image()
 {
-    QImage image(4, 3, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    const QByteArray png = encodedPicture(QSize(4, 3));
     const QPixmap pixmap = MiscFunc::base64ToImage(QString::fromLatin1(png.toBase64()));
     QCOMPARE(pixmap.size(), QSize(4, 3));
     QVERIFY(MiscFunc::base64ToImage("not an image").isNull());

@@ -217,11 +217,7 @@ void TestPackage::sessionStart()
     QFETCH(QString, answers);
     QFETCH(bool, underSystemd);
     TestEnv env;
-    QVERIFY(writeFile(env.shimDir() + "/systemctl",
-        "#!/bin/sh\necho \"systemctl $*\" >> \"" + env.shimLog().toUtf8() + "\"\ncase \"$2\" in "
-            + answers.toUtf8() + " esac\nexit 0\n"));
-    QFile::setPermissions(env.shimDir() + "/systemctl",
-        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY(env.addShim("systemctl", "case \"$2\" in " + answers.toUtf8() + " esac\nexit 0\n"));
     QProcessEnvironment environment = env.processEnvironment();
     environment.insert("DISPLAY", ":7");
     environment.remove("WAYLAND_DISPLAY");

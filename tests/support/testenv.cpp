@@ -1,14 +1,14 @@
 #include "testenv.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QImage>
 #include <QTcpSocket>
 #include <QThread>
-
-#include <csignal>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -19,16 +19,19 @@ TestEnv::TestEnv()
     qputenv("HOME", m_home.path().toUtf8());
     const QStringList shims {QStringLiteral("sudo"), QStringLiteral("shutdown"),
         QStringLiteral("reboot"), QStringLiteral("hwclock"), QStringLiteral("date")};
-    for (const QString &name : shims) {
-        const QString path = m_shims.path() + QLatin1Char('/') + name;
-        // The stand-in only records its name and arguments.
-        const QByteArray script = "#!/bin/sh\necho \"" + name.toUtf8() + " $*\" >> \""
-            + shimLog().toUtf8() + "\"\nexit 0\n";
-        writeFile(path, script);
-        QFile::setPermissions(path,
+    for (const QString &name : shims)
+        addShim(name);
+}
+
+bool TestEnv::addShim(const QString &name, const QByteArray &then)
+{
+    const QString path = m_shims.path() + QLatin1Char('/') + name;
+    const QByteArray script
+        = "#!/bin/sh\necho \"" + name.toUtf8() + " $*\" >> \"" + shimLog().toUtf8() + "\"\n" + then;
+    return writeFile(path, script)
+        && QFile::setPermissions(path,
             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
                 | QFile::ExeGroup);
-    }
 }
 
 TestEnv::~TestEnv()
@@ -75,6 +78,17 @@ QByteArray readFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+QByteArray encodedPicture(QSize size, const char *format)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSize>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -21,6 +22,9 @@ public:
     QString shimDir() const { return m_shims.path(); }
     QString shimLog() const { return m_shims.path() + QStringLiteral("/calls.log"); }
     QString readShimLog() const;
+    // Puts a stand-in for the command name in the shim folder: it records its
+    // name and arguments in the shim log, then runs the shell text then.
+    bool addShim(const QString &name, const QByteArray &then = "exit 0\n");
 
     // Environment for a child process: this HOME, shims first in PATH, offscreen.
     QProcessEnvironment processEnvironment() const;
@@ -47,6 +51,8 @@ private:
 };
 
 QByteArray readFile(const QString &path);
+// A picture of one colour, encoded as a file of that format would hold it.
+QByteArray encodedPicture(QSize size, const char *format = "PNG");
 // Sends raw bytes to a local port and collects the answer until its JSON body
 // ends, running this thread's events meanwhile (the listener may live here).
 QByteArray localRequest(quint16 port, const QByteArray &bytes, int timeoutMs = 5000);

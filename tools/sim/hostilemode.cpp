@@ -3,6 +3,7 @@
 #include "httpfileserver.h"
 #include "signageserver.h"
 
+#include <functional>
 #include <iterator>
 
 using namespace SimWire;
@@ -26,17 +27,6 @@ constexpr quint16 FLOODED[] = {13, 201, 202, 9, 17};
 QString error(const QString &why)
 {
     return QStringLiteral("error: ") + why;
-}
-
-bool number(const QStringList &args, int index, int fallback, int low, int high, int &value)
-{
-    if (args.size() <= index) {
-        value = fallback;
-        return true;
-    }
-    bool ok = false;
-    value = args[index].toInt(&ok);
-    return ok && value >= low && value <= high;
 }
 
 QString sentLine(qint64 bytes, const QString &what)
@@ -89,40 +79,51 @@ QByteArray HostileMode::hugeDocument(qint64 bytes)
 
 QString HostileMode::execute(const QStringList &args)
 {
-    const QString mode = args.value(0).toLower();
-    int value = 0;
-    if (mode == QLatin1String("deep")) {
-        if (!number(args, 1, DEFAULT_DEPTH, 1, 10000000, value))
-            return error(QStringLiteral("usage: hostile deep [DEPTH]"));
-        return documents(deepDocument(value), QStringLiteral("documents %1 deep").arg(value));
+    // Each mode with its one optional number (name, default, range; an empty
+    // name: the mode takes none) and what it does with it.
+    struct Mode
+    {
+        const char *name;
+        const char *argument;
+        int fallback;
+        int low;
+        int high;
+        std::function<QString(int)> run;
+    };
+    const Mode modes[] = {
+        {"deep", "DEPTH", DEFAULT_DEPTH, 1, 10000000,
+            [this](int depth) {
+                return documents(
+                    deepDocument(depth), QStringLiteral("documents %1 deep").arg(depth));
+            }},
+        {"huge", "MB", DEFAULT_HUGE_MB, 1, 60,
+            [this](int mb) {
+                return documents(hugeDocument(qint64(mb) * 1024 * 1024),
+                    QStringLiteral("documents of %1 MB").arg(mb));
+            }},
+        {"giant", "", 0, 0, 0, [this](int) { return giant(); }},
+        {"flood", "N", DEFAULT_FLOOD, 1, 100000, [this](int count) { return flood(count); }},
+        {"nan", "N", DEFAULT_NAN, 1, 100000, [this](int count) { return nan(count); }},
+        {"md5", "", 0, 0, 0, [this](int) { return md5(); }},
+        {"drip", "MS", DEFAULT_DRIP_MS, 1, 600000, [this](int ms) { return drip(ms); }},
+        {"off", "", 0, 0, 0, [this](int) { return off(); }},
+    };
+    const QString name = args.value(0).toLower();
+    for (const Mode &mode : modes) {
+        if (name != QLatin1String(mode.name))
+            continue;
+        int value = mode.fallback;
+        if (*mode.argument && args.size() > 1) {
+            bool ok = false;
+            value = args[1].toInt(&ok);
+            if (!ok || value < mode.low || value > mode.high)
+                return error(QStringLiteral("usage: hostile %1 [%2] (%3..%4)")
+                                 .arg(QLatin1String(mode.name), QLatin1String(mode.argument))
+                                 .arg(mode.low)
+                                 .arg(mode.high));
+        }
+        return mode.run(value);
     }
-    if (mode == QLatin1String("huge")) {
-        if (!number(args, 1, DEFAULT_HUGE_MB, 1, 60, value))
-            return error(QStringLiteral("usage: hostile huge [MB] (1..60)"));
-        return documents(hugeDocument(qint64(value) * 1024 * 1024),
-            QStringLiteral("documents of %1 MB").arg(value));
-    }
-    if (mode == QLatin1String("giant"))
-        return giant();
-    if (mode == QLatin1String("flood")) {
-        if (!number(args, 1, DEFAULT_FLOOD, 1, 100000, value))
-            return error(QStringLiteral("usage: hostile flood [N]"));
-        return flood(value);
-    }
-    if (mode == QLatin1String("nan")) {
-        if (!number(args, 1, DEFAULT_NAN, 1, 100000, value))
-            return error(QStringLiteral("usage: hostile nan [N]"));
-        return nan(value);
-    }
-    if (mode == QLatin1String("md5"))
-        return md5();
-    if (mode == QLatin1String("drip")) {
-        if (!number(args, 1, DEFAULT_DRIP_MS, 1, 600000, value))
-            return error(QStringLiteral("usage: hostile drip [MS]"));
-        return drip(value);
-    }
-    if (mode == QLatin1String("off"))
-        return off();
     return error(QStringLiteral("usage: hostile deep|huge|giant|flood|nan|md5|drip|off"));
 }
 
