@@ -7,6 +7,8 @@ namespace {
 const QLatin1String INSERT_HEAD("INSERT INTO play_detail(name, play_time, play_type, times, "
                                 "duration, mtl_type) VALUES(");
 const QLatin1String UPDATE_HEAD("UPDATE file_mgt SET access_time=");
+const QLatin1String STORED_HEAD("REPLACE INTO file_mgt(name, download_time, access_time, "
+                                "res_type, url) VALUES(");
 const QLatin1String TIME_FORMAT("yyyy-MM-dd hh:mm:ss");
 
 // Reads a statement front to back; any step that does not match leaves
@@ -126,6 +128,20 @@ PlayRecord PlayRecord::parse(const QString &statement, QString *why)
         cursor.literal(QLatin1String(")"));
         cursor.end();
         record.kind = Kind::PlayDetail;
+    } else if (statement.startsWith(STORED_HEAD)) {
+        cursor.literal(STORED_HEAD);
+        record.name = cursor.quoted(MAX_NAME, QStringLiteral("name"));
+        cursor.literal(QLatin1String(", "));
+        record.time = cursor.time(QStringLiteral("download_time"));
+        cursor.literal(QLatin1String(", "));
+        cursor.time(QStringLiteral("access_time"));
+        cursor.literal(QLatin1String(", "));
+        record.resType = cursor.number(1, 3, QStringLiteral("res_type"));
+        cursor.literal(QLatin1String(", "));
+        record.path = cursor.quoted(MAX_PATH, QStringLiteral("url"));
+        cursor.literal(QLatin1String(")"));
+        cursor.end();
+        record.kind = Kind::FileStored;
     } else {
         cursor.literal(UPDATE_HEAD);
         record.time = cursor.time(QStringLiteral("access_time"));
@@ -145,14 +161,36 @@ PlayRecord PlayRecord::parse(const QString &statement, QString *why)
     return record;
 }
 
+QString PlayRecord::fileStoredStatement(const QString &path, const QString &now)
+{
+    const auto quoted
+        = [](QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); };
+    const QString name = path.section(QLatin1Char('/'), -1);
+    return STORED_HEAD
+        + QStringLiteral("'%1', '%2', '%3', %4, '%5')")
+              .arg(quoted(name), now, now, QString::number(resTypeOf(name)), quoted(path));
+}
+
+int PlayRecord::resTypeOf(const QString &name)
+{
+    if (name.endsWith(QLatin1String(".l")))
+        return 1;
+    if (name.endsWith(QLatin1String(".z")))
+        return 2;
+    return 3;
+}
+
 QString PlayRecord::preparedStatement() const
 {
     switch (kind) {
     case Kind::PlayDetail:
-        return QStringLiteral("INSERT INTO play_detail(name, play_time, play_type, times, "
+        return QStringLiteral("REPLACE INTO play_detail(name, play_time, play_type, times, "
                               "duration, mtl_type) VALUES(?, ?, ?, ?, ?, ?)");
     case Kind::FileAccess:
         return QStringLiteral("UPDATE file_mgt SET access_time=? WHERE name=?");
+    case Kind::FileStored:
+        return QStringLiteral("REPLACE INTO file_mgt(name, download_time, access_time, res_type, "
+                              "url) VALUES(?, ?, ?, ?, ?)");
     case Kind::None:
         break;
     }
@@ -166,6 +204,8 @@ QVariantList PlayRecord::values() const
         return {name, time, playType, times, duration, mtlType};
     case Kind::FileAccess:
         return {time, name};
+    case Kind::FileStored:
+        return {name, time, time, resType, path};
     case Kind::None:
         break;
     }

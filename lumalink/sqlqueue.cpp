@@ -3,6 +3,7 @@
 #include "miscfunc.h"
 #include "notifyprotocol.h"
 #include "playrecord.h"
+#include "setaside.h"
 
 namespace {
 // The journal is rewritten without the stored records once this many of them
@@ -53,7 +54,7 @@ SqlQueue::Result SqlQueue::add(const QString &statement)
 {
     const QString sql = NotifyProtocol::decodeStatement(statement);
     QString why;
-    const bool record = PlayRecord::parse(sql, &why).kind != PlayRecord::Kind::None;
+    const bool record = PlayRecord::parse(sql, &why).fromPlayer();
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!record) {
         m_refusals.note(QStringLiteral("No play record (%1): %2").arg(why, sql.left(200)));
@@ -97,6 +98,17 @@ bool SqlQueue::append(const QString &sql)
     m_queue.append({seq, sql});
     m_peak = qMax(m_peak, m_queue.size());
     return true;
+}
+
+void SqlQueue::setAside(const SqlJournal::Record &entry, const QString &why)
+{
+    // The reason, then the entry as the journal holds it.
+    const QByteArray line = MiscFunc::logSafe(why).toUtf8() + '\t' + SqlJournal::encode(entry);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    appendSetAside(setAsidePath(), line, MAX_SET_ASIDE_BYTES);
+    m_setAsideLog.note(QStringLiteral("Statement %1 set aside in %2 (%3): %4")
+                           .arg(entry.seq)
+                           .arg(setAsidePath(), why, entry.sql.left(200)));
 }
 
 QList<SqlQueue::Entry> SqlQueue::peek(int max) const

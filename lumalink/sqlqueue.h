@@ -47,6 +47,12 @@ public:
     // queue, only when it cannot be written.
     bool addInternal(const QString &statement);
 
+    // Entries the database will never store: kept in the journal's ".bad"
+    // file (up to MAX_SET_ASIDE_BYTES) with the reason, logged once a minute.
+    void setAside(const SqlJournal::Record &entry, const QString &why);
+    QString setAsidePath() const { return m_journal.path() + QStringLiteral(".bad"); }
+    static constexpr qint64 MAX_SET_ASIDE_BYTES = 1024 * 1024;
+
     // The first max entries, left in the queue.
     QList<Entry> peek(int max) const;
     // Entries up to seq are in the database: drop them and shrink the journal.
@@ -71,4 +77,5 @@ private:
     int m_peak = 0;
     std::function<void()> m_wake;
     ThrottledLog m_refusals {QStringLiteral("WARN"), QStringLiteral("SQL_REFUSED")};
+    ThrottledLog m_setAsideLog {QStringLiteral("WARN"), QStringLiteral("SQL_SET_ASIDE")};
 };

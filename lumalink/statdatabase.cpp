@@ -2,11 +2,17 @@
 
 #include "miscfunc.h"
 
+#include "playrecord.h"
+
 #include <QAtomicInt>
+#include <QSet>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <sqlite3.h>
 
 namespace {
 void warn(const QString &module, const QString &message)
@@ -81,7 +87,7 @@ bool StatDatabase::open()
         m_open = db.open();
     }
     if (m_open)
-        m_open = createTables();
+        m_open = guardConnection() && createTables();
     if (!m_open) {
         close();
         if (!m_openFailLogged)
@@ -91,6 +97,47 @@ bool StatDatabase::open()
     }
     m_openFailLogged = false;
     return true;
+}
+
+int StatDatabase::progress(void *self)
+{
+    // Non-zero interrupts the statement: it then fails as "interrupted".
+    const auto *db = static_cast<const StatDatabase *>(self);
+    return db->m_limitMs > 0 && db->m_limitTimer.elapsed() > db->m_limitMs ? 1 : 0;
+}
+
+bool StatDatabase::guardConnection()
+{
+    const QVariant handle = QSqlDatabase::database(m_connection, false).driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *sqlite = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!sqlite)
+        return false;
+    // No other database file can be opened through this connection, the
+    // schema cannot be written behind SQLite's back, and no statement runs
+    // past its time limit.
+    sqlite3_limit(sqlite, SQLITE_LIMIT_ATTACHED, 0);
+    sqlite3_db_config(sqlite, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_progress_handler(sqlite, PROGRESS_STEPS, &StatDatabase::progress, this);
+    return true;
+}
+
+StatDatabase::TimeLimit::TimeLimit(StatDatabase &db, int ms)
+    : m_db(db)
+{
+    m_db.m_limitTimer.start();
+    m_db.m_limitMs = ms;
+}
+
+StatDatabase::TimeLimit::~TimeLimit()
+{
+    m_db.m_limitMs = 0;
+}
+
+bool StatDatabase::TimeLimit::passed() const
+{
+    return m_db.m_limitTimer.elapsed() > m_db.m_limitMs;
 }
 
 bool StatDatabase::createTables()
@@ -143,67 +190,102 @@ qint64 StatDatabase::appliedSeq()
     return query.value(0).toLongLong();
 }
 
-QString StatDatabase::rewriteInsert(const QString &sql)
-{
-    if (sql.startsWith(QLatin1String("INSERT INTO")))
-        return QStringLiteral("REPLACE INTO") + sql.mid(11);
-    return sql;
-}
-
-int StatDatabase::resType(const QString &name)
-{
-    if (name.endsWith(QLatin1String(".l")))
-        return 1;
-    if (name.endsWith(QLatin1String(".z")))
-        return 2;
-    return 3;
-}
-
-QString StatDatabase::fileMgtStatement(const QString &path, const QString &now)
-{
-    const QString name = path.section(QLatin1Char('/'), -1);
-    return QStringLiteral("REPLACE INTO file_mgt(name, download_time, access_time, res_type, "
-                          "url) VALUES('%1', '%2', '%3', %4, '%5')")
-        .arg(quoted(name), now, now, QString::number(resType(name)), quoted(path));
-}
-
 bool StatDatabase::execute(const QString &sql)
 {
-    const QString statement = rewriteInsert(sql);
-    if (m_open && !controlsTransaction(statement)) {
+    if (m_open && !controlsTransaction(sql)) {
         QSqlQuery query(QSqlDatabase::database(m_connection, false));
-        if (query.exec(statement))
+        if (query.exec(sql))
             return true;
     }
-    warn(QStringLiteral("SQL_FAIL"), statement);
+    warn(QStringLiteral("SQL_FAIL"), sql);
     return false;
 }
 
-bool StatDatabase::applyStatements(const QList<SqlJournal::Record> &entries)
+StatDatabase::Applied StatDatabase::applyStatements(const QList<SqlJournal::Record> &entries)
 {
-    if (!m_open || entries.isEmpty())
-        return m_open;
+    Applied result;
+    if (!m_open || entries.isEmpty()) {
+        result.committed = m_open;
+        return result;
+    }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     const qint64 applied = appliedSeq();
-    if (applied < 0 || !db.transaction())
-        return false;
-    qint64 last = applied;
-    for (const SqlJournal::Record &entry : entries) {
-        if (entry.seq <= applied)
-            continue; // stored before the service was stopped
-        execute(entry.sql);
-        last = entry.seq;
+    if (applied < 0)
+        return result;
+    // A failed record may have taken the whole transaction with it (an
+    // interrupted statement does): the batch is then run again without it,
+    // stopping before it while it has tries left. Each round either stops
+    // earlier or skips one more, so this ends.
+    QSet<qint64> skipped;
+    int stopAt = entries.size();
+    for (;;) {
+        if (!db.transaction())
+            return Applied();
+        qint64 last = applied;
+        int failed = -1;
+        QString why;
+        for (int i = 0; i < stopAt && failed < 0; ++i) {
+            const SqlJournal::Record &entry = entries.at(i);
+            if (entry.seq <= applied)
+                continue; // stored before the service was stopped
+            if (!skipped.contains(entry.seq)) {
+                const PlayRecord record = PlayRecord::parse(entry.sql, &why);
+                if (record.kind == PlayRecord::Kind::None) {
+                    // A hand edit or a damaged journal: never run, kept for a look.
+                    skipped.insert(entry.seq);
+                    result.setAside.append({entry, why});
+                } else if (!storeRecord(record, &why)) {
+                    failed = i;
+                    break;
+                }
+            }
+            m_failures.remove(entry.seq);
+            last = entry.seq;
+        }
+        if (failed < 0) {
+            QSqlQuery mark(db);
+            mark.prepare(QStringLiteral("UPDATE sql_applied SET seq = ?"));
+            mark.addBindValue(last);
+            if (mark.exec() && db.commit()) {
+                result.committed = true;
+                result.lastSeq = last;
+                return result;
+            }
+            warn(QStringLiteral("SQL_FAIL"),
+                QStringLiteral("Commit of %1 statements fail: %2")
+                    .arg(entries.size())
+                    .arg(db.lastError().text()));
+            db.rollback();
+            return Applied();
+        }
+        db.rollback();
+        const SqlJournal::Record &entry = entries.at(failed);
+        if (++m_failures[entry.seq] < MAX_TRIES) {
+            // Tried again at the next pass, with everything after it.
+            stopAt = failed;
+            result.waiting = true;
+        } else {
+            m_failures.remove(entry.seq);
+            skipped.insert(entry.seq);
+            result.setAside.append({entry, why});
+        }
     }
-    QSqlQuery mark(db);
-    mark.prepare(QStringLiteral("UPDATE sql_applied SET seq = ?"));
-    mark.addBindValue(last);
-    if (mark.exec() && db.commit())
-        return true;
-    warn(QStringLiteral("SQL_FAIL"),
-        QStringLiteral("Commit of %1 statements fail: %2")
-            .arg(entries.size())
-            .arg(db.lastError().text()));
-    db.rollback();
+}
+
+bool StatDatabase::storeRecord(const PlayRecord &record, QString *why)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    const TimeLimit limit(*this, m_recordLimitMs);
+    if (query.prepare(record.preparedStatement())) {
+        for (const QVariant &value : record.values())
+            query.addBindValue(value);
+        if (query.exec())
+            return true;
+    }
+    *why = query.lastError().text();
+    if (limit.passed())
+        *why = QStringLiteral("stopped after %1 ms").arg(m_recordLimitMs);
+    warn(QStringLiteral("SQL_FAIL"), QStringLiteral("%1: %2").arg(*why, record.name.left(200)));
     return false;
 }
 
@@ -211,6 +293,7 @@ int StatDatabase::statPlayData(const QString &today, const QString &now)
 {
     if (!m_open)
         return -1;
+    const TimeLimit upkeepLimit(*this, MAINTENANCE_LIMIT_MS);
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     struct Hour
     {
@@ -295,6 +378,7 @@ QList<DEF_DATA::STAT_LOG> StatDatabase::readStatBatch(int limit)
     QList<DEF_DATA::STAT_LOG> batch;
     if (!m_open)
         return batch;
+    const TimeLimit upkeepLimit(*this, MAINTENANCE_LIMIT_MS);
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.prepare(
         QStringLiteral("SELECT name AS mtl, time_segment, play_type, times AS total, "
@@ -319,6 +403,7 @@ bool StatDatabase::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
 {
     if (!m_open)
         return false;
+    const TimeLimit upkeepLimit(*this, MAINTENANCE_LIMIT_MS);
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.transaction())
         return false;
@@ -349,6 +434,7 @@ QStringList StatDatabase::filesUnusedBefore(const QString &cutoffDate)
     QStringList names;
     if (!m_open)
         return names;
+    const TimeLimit upkeepLimit(*this, MAINTENANCE_LIMIT_MS);
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.prepare(QStringLiteral("SELECT name FROM file_mgt WHERE "
                                  "COALESCE(access_time, download_time, '') < ?"));
@@ -364,6 +450,7 @@ bool StatDatabase::forgetFiles(const QStringList &names)
 {
     if (!m_open)
         return false;
+    const TimeLimit upkeepLimit(*this, MAINTENANCE_LIMIT_MS);
     if (names.isEmpty())
         return true;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);

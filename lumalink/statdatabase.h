@@ -2,6 +2,8 @@
 
 #include "sqljournal.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,9 +28,20 @@ struct STAT_LOG
 // A connection belongs to the thread that opened it: the statistics thread
 // opens it in its loop and is its only user (tests drive it from their own
 // thread). Values that come from stored rows are bound, never pasted into SQL.
+// The connection cannot attach other files, and every statement the service
+// runs has a time limit.
+struct PlayRecord;
+
 class StatDatabase
 {
 public:
+    // Time limits of one record and of one upkeep step (aggregation, upload
+    // batch, cleanup).
+    static constexpr int RECORD_LIMIT_MS = 2000;
+    static constexpr int MAINTENANCE_LIMIT_MS = 30000;
+    // A record that fails this many passes is set aside.
+    static constexpr int MAX_TRIES = 3;
+
     explicit StatDatabase(const QString &path = defaultPath());
     ~StatDatabase();
     StatDatabase(const StatDatabase &) = delete;
@@ -45,21 +58,29 @@ public:
 
     // The journal number of the last queued statement stored; -1 when closed.
     qint64 appliedSeq();
-    // Runs the statements in order in one transaction, skipping those stored
-    // before, and records the last number with them. A statement that fails is
-    // logged as "SQL_FAIL" and dropped. False when the transaction could not be
-    // committed: nothing of it is stored and the entries are tried again.
-    bool applyStatements(const QList<SqlJournal::Record> &entries);
-    // Runs one statement at once (logged as "SQL_FAIL" on failure).
+    struct SetAside
+    {
+        SqlJournal::Record entry;
+        QString why;
+    };
+    struct Applied
+    {
+        bool committed = false; // false: nothing of the batch is stored
+        qint64 lastSeq = -1; // the last entry dealt with (stored or set aside)
+        bool waiting = false; // an entry failed and waits for the next pass
+        QList<SetAside> setAside;
+    };
+    // Stores the journaled records in order in one transaction, skipping those
+    // stored before, and records the last number with them. Each runs as its
+    // fixed statement with bound values (see PlayRecord); anything else is
+    // set aside unrun. A record that fails (logged as "SQL_FAIL") ends the
+    // batch there and is tried again at the next pass; after MAX_TRIES it is
+    // set aside, so it never holds back the records after it.
+    Applied applyStatements(const QList<SqlJournal::Record> &entries);
+    // Runs one statement as it stands, for setting up and checking a database
+    // (logged as "SQL_FAIL" on failure). Never fed what a peer sent.
     bool execute(const QString &sql);
-
-    // "INSERT INTO" at the start becomes "REPLACE INTO", so a play record sent
-    // twice overwrites its row instead of failing.
-    static QString rewriteInsert(const QString &sql);
-    // 1 for a template list (".l"), 2 for a zone (".z"), 3 for anything else.
-    static int resType(const QString &name);
-    // The file record of a stored list, zone or downloaded file, used now.
-    static QString fileMgtStatement(const QString &path, const QString &now);
+    void setRecordLimitMs(int ms) { m_recordLimitMs = ms; }
 
     // Adds the plays of days before `today` to their hour's play_stat row
     // (creating it, or adding to one already there) and deletes them, all in
@@ -77,10 +98,29 @@ public:
     bool forgetFiles(const QStringList &names);
 
 private:
+    // While one lives, statements past `ms` are interrupted.
+    class TimeLimit
+    {
+    public:
+        TimeLimit(StatDatabase &db, int ms);
+        ~TimeLimit();
+        bool passed() const;
+
+    private:
+        StatDatabase &m_db;
+    };
+    static constexpr int PROGRESS_STEPS = 1000;
+    static int progress(void *self);
+    bool guardConnection();
     bool createTables();
+    bool storeRecord(const PlayRecord &record, QString *why);
 
     QString m_path;
     QString m_connection;
     bool m_open = false;
     bool m_openFailLogged = false;
+    int m_recordLimitMs = RECORD_LIMIT_MS;
+    int m_limitMs = 0; // 0: no limit running
+    QElapsedTimer m_limitTimer;
+    QHash<qint64, int> m_failures; // journal number -> failed passes
 };

@@ -7,6 +7,7 @@
 #include "logfile.h"
 #include "miscfunc.h"
 #include "playerwatchdog.h"
+#include "playrecord.h"
 #include "statupload.h"
 #include "terminalstatus.h"
 
@@ -49,7 +50,7 @@ void StatThread::insertFileMgt(const QString &path)
 {
     // Through the queue, so the caller never waits for the database and the
     // record is journaled like a play.
-    m_queue.addInternal(StatDatabase::fileMgtStatement(path, MiscFunc::getTime()));
+    m_queue.addInternal(PlayRecord::fileStoredStatement(path, MiscFunc::getTime()));
 }
 
 bool StatThread::insertDatabase(const QString &sql)
@@ -70,11 +71,16 @@ bool StatThread::drainQueue()
         const QList<SqlQueue::Entry> entries = m_queue.peek(DRAIN_BATCH);
         if (entries.isEmpty())
             break;
-        ok = m_db.applyStatements(entries);
+        const StatDatabase::Applied applied = m_db.applyStatements(entries);
+        ok = applied.committed;
         if (!ok)
             break;
-        m_queue.markApplied(entries.last().seq);
+        for (const StatDatabase::SetAside &aside : applied.setAside)
+            m_queue.setAside(aside.entry, aside.why);
+        m_queue.markApplied(applied.lastSeq);
         stored += entries.size();
+        if (applied.waiting)
+            break; // the failed record is tried again at the next pass
     }
     // A burst is worth a line: how fast it went in and how long the queue got.
     if (stored >= SqlQueue::WAKE_EVERY)

@@ -1,5 +1,7 @@
 #include "sendthread.h"
 
+#include "setaside.h"
+
 #include "miscfunc.h"
 #include "notifyprotocol.h"
 #include "playlogutil.h"
@@ -130,12 +132,7 @@ bool SendThread::deliverWorkFile(qint64 from)
 
 void SendThread::setAside(const QByteArray &line, int code)
 {
-    // Kept for a look, up to a size: a peer cannot fill the disk through it.
-    QFile file(setAsidePath());
-    const QByteArray entry = line.endsWith('\n') ? line : line + "\r\n";
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)
-        && file.size() + entry.size() <= MAX_SET_ASIDE_BYTES)
-        file.write(entry);
+    appendSetAside(setAsidePath(), line, MAX_SET_ASIDE_BYTES);
     m_setAsideLog.note(
         QStringLiteral("The service will never take this line (%1): set aside in %2: %3")
             .arg(code)

@@ -8,7 +8,7 @@ JOBS="${LUMA_JOBS:-2}"
 
 PACKAGES=(
   build-essential cmake pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
+  qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libsqlite3-dev
   qtmultimedia5-dev libqt5multimedia5-plugins libqt5multimediawidgets5
   libqt5webkit5-dev libpoppler-qt5-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
@@ -26,7 +26,7 @@ as_root() {
 # qemu-user to run the arm64 programs here.
 ARM64_PACKAGES=(
   crossbuild-essential-arm64 qemu-user-static binfmt-support
-  qtbase5-dev:arm64 libqt5sql5-sqlite:arm64
+  qtbase5-dev:arm64 libqt5sql5-sqlite:arm64 libsqlite3-dev:arm64
   qtmultimedia5-dev:arm64 libqt5multimediawidgets5:arm64 libqt5multimedia5-plugins:arm64
   libqt5webkit5-dev:arm64 libpoppler-qt5-dev:arm64
   gstreamer1.0-plugins-base:arm64 gstreamer1.0-plugins-good:arm64 gstreamer1.0-libav:arm64

@@ -3,6 +3,7 @@
 #include "miscfunc.h"
 #include "playbillthread.h"
 #include "playlogutil.h"
+#include "playrecord.h"
 #include "statdatabase.h"
 #include "testenv.h"
 
@@ -586,7 +587,7 @@ void TestScheduler::usedFilesOutliveServiceCleanup()
     const QString stored = QStringLiteral("2024-03-05 12:00:00");
     for (const QString &path : {QStringLiteral("one.l"), QStringLiteral("main.z"),
              QStringLiteral("data/mtl/") + digest, QStringLiteral("data/mtl/old.jpg")})
-        QVERIFY(db.execute(StatDatabase::fileMgtStatement(path, stored)));
+        QVERIFY(db.execute(PlayRecord::fileStoredStatement(path, stored)));
 
     // The player shows the template today and sends its statements.
     writeStatus(4);

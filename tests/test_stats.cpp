@@ -34,6 +34,9 @@ private slots:
     void acceptedStatementSurvivesRestart();
     void restartAfterStoringDoesNotRunTwice();
     void tornJournalLineIsIgnored();
+    void failingRecordIsSetAsideAfterItsTries_data();
+    void failingRecordIsSetAsideAfterItsTries();
+    void journalHoldsOnlyRecords();
     void journalRecords_data();
     void journalRecords();
     void databaseOpenedLaterStoresWhatWaited();
@@ -197,10 +200,6 @@ void TestStats::repeatedPlayReplacesItsRow()
     QVERIFY(stat.drainQueue());
     QCOMPARE(rows("SELECT name, times FROM play_detail"), QStringList {"a.jpg|4"});
     QCOMPARE(stat.sqlQueue().size(), 0);
-    QCOMPARE(StatDatabase::rewriteInsert("INSERT INTO x VALUES(1)"),
-        QString("REPLACE INTO x VALUES(1)"));
-    QCOMPARE(
-        StatDatabase::rewriteInsert("insert into x VALUES(1)"), QString("insert into x VALUES(1)"));
 }
 
 void TestStats::encodedStatementIsDecoded()
@@ -306,6 +305,68 @@ void TestStats::tornJournalLineIsIgnored()
     QCOMPARE(again.add("SELECT 1"), SqlQueue::Result::Refused);
     again.add(b);
     QCOMPARE(again.peek(1).value(0).seq, 10);
+}
+
+void TestStats::failingRecordIsSetAsideAfterItsTries_data()
+{
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("refused") << "SELECT RAISE(ABORT, 'refused here')"
+                             << "refused here";
+    // A damaged or hand-made database whose trigger would keep the thread
+    // (and the watchdog and uploads with it) busy for minutes.
+    QTest::newRow("endless") << "SELECT COUNT(*) FROM big a, big b, big c"
+                             << "stopped after 50 ms";
+}
+
+void TestStats::failingRecordIsSetAsideAfterItsTries()
+{
+    QFETCH(QString, trigger);
+    QFETCH(QString, why);
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    stat.database().setRecordLimitMs(50);
+    QVERIFY(stat.insertDatabase("CREATE TABLE big AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
+                                "SELECT x + 1 FROM c LIMIT 2000) SELECT x FROM c"));
+    QVERIFY(stat.insertDatabase("CREATE TRIGGER t BEFORE INSERT ON play_detail WHEN "
+                                "NEW.name = 'bad' BEGIN "
+        + trigger + "; END"));
+    addPlay(stat, "before", "2024-05-01 10:00:00", 1);
+    addPlay(stat, "bad", "2024-05-01 10:00:01", 1);
+    addPlay(stat, "after", "2024-05-01 10:00:02", 1);
+    for (int pass = 1; pass < StatDatabase::MAX_TRIES; ++pass) {
+        QVERIFY(stat.drainQueue());
+        QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"before"});
+        QCOMPARE(stat.sqlQueue().size(), 2); // tried again in order, nothing lost
+    }
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name FROM play_detail ORDER BY name"), (QStringList {"after", "before"}));
+    QCOMPARE(stat.sqlQueue().size(), 0);
+    const QByteArray aside = readFile(stat.sqlQueue().setAsidePath());
+    QVERIFY2(aside.startsWith(why.toUtf8()) && aside.contains("\t2\tINSERT INTO play_detail(name"),
+        aside);
+    QVERIFY(logText().contains("[ SQL_SET_ASIDE ] - [ WARN ]  Statement 2 set aside"));
+}
+
+void TestStats::journalHoldsOnlyRecords()
+{
+    // A journal edited by hand, or written by something else: what is no
+    // record is set aside, never run, and the records around it are stored.
+    const QString play = PLAY.arg("a.jpg", "2024-05-01 10:00:00", "0", "1", "5", "pic");
+    writeFile(SqlQueue::defaultJournalPath(),
+        "#base 0\n1\tDROP TABLE play_stat\n2\t" + play.toUtf8() + "\n3\t"
+            + PlayRecord::fileStoredStatement("data/mtl/x'.png", "2024-05-01 10:00:00").toUtf8()
+            + "\n4\t/**/ATTACH DATABASE '" + m_env->dataRoot().toUtf8() + "/e' AS e\n");
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"a.jpg"});
+    QCOMPARE(rows("SELECT name, url FROM file_mgt"), QStringList {"x'.png|data/mtl/x'.png"});
+    QCOMPARE(rows("SELECT COUNT(*) FROM play_stat"), QStringList {"0"});
+    QCOMPARE(readFile(stat.sqlQueue().setAsidePath()).count('\n'), 2);
+    // Not even a statement run as it stands may open another file.
+    QVERIFY(!stat.insertDatabase("/**/ATTACH DATABASE '" + m_env->dataRoot() + "/e' AS e"));
+    QVERIFY(!QFile::exists(m_env->dataRoot() + "/e"));
 }
 
 void TestStats::journalRecords_data()

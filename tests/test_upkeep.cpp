@@ -5,6 +5,7 @@
 #include "miscfunc.h"
 #include "notifylistener.h"
 #include "playerwatchdog.h"
+#include "playrecord.h"
 #include "processdata.h"
 #include "statthread.h"
 #include "testenv.h"
@@ -98,7 +99,7 @@ void TestUpkeep::storeFile(
     QVERIFY(
         stat.insertDatabase(QStringLiteral("INSERT INTO file_mgt VALUES('%1', %2, %3, %4, '%1')")
                                 .arg(name, value(downloadTime), value(accessTime))
-                                .arg(StatDatabase::resType(name))));
+                                .arg(PlayRecord::resTypeOf(name))));
 }
 
 QStringList TestUpkeep::fileRows() const
