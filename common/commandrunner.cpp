@@ -1,5 +1,7 @@
 #include "commandrunner.h"
 
+#include "miscfunc.h"
+
 #include <QProcess>
 
 #include <mutex>
@@ -30,9 +32,29 @@ std::shared_ptr<CommandRunner> CommandRunner::install(std::shared_ptr<CommandRun
 CommandResult CommandRunner::runSudo(
     const QString &password, const QStringList &command, int finishMs)
 {
-    QStringList args {QStringLiteral("-S")};
+    if (!password.isEmpty()) {
+        QStringList args {QStringLiteral("-S")};
+        args += command;
+        return run(QStringLiteral("sudo"), args, password.toUtf8() + '\n', 30000, finishMs);
+    }
+    QStringList args {QStringLiteral("-n")};
     args += command;
-    return run(QStringLiteral("sudo"), args, password.toUtf8() + '\n', 30000, finishMs);
+    const CommandResult result = run(QStringLiteral("sudo"), args, QByteArray(), 30000, finishMs);
+    if (result.finished && result.exitCode == 0)
+        return result;
+    const QString name = command.value(0);
+    {
+        std::lock_guard<std::mutex> lock(m_refusedMutex);
+        if (m_refusedLogged.contains(name))
+            return result;
+        m_refusedLogged.insert(name);
+    }
+    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SUDO"),
+        QStringLiteral("sudo -n %1 failed (no password stored; is the user in the lumaview group "
+                       "the sudoers rule names?): %2")
+            .arg(command.join(QLatin1Char(' ')),
+                QString::fromUtf8(result.errorOutput.left(300)).trimmed()));
+    return result;
 }
 
 CommandResult ProcessRunner::run(const QString &program, const QStringList &args,

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 struct CommandResult
 {
@@ -44,13 +46,20 @@ public:
     // Starts a program that outlives the caller (the player restart).
     virtual bool startDetached(const QString &program, const QStringList &args) = 0;
 
-    // Runs a privileged command through `sudo -S`, feeding the password.
+    // Runs a privileged command through `sudo -S`, feeding the password; with
+    // no password through `sudo -n`, which runs only what the sudoers rule
+    // allows without one and otherwise fails at once (logged once per
+    // command).
     CommandResult runSudo(
         const QString &password, const QStringList &command, int finishMs = 30000);
 
     static std::shared_ptr<CommandRunner> instance();
     // Replaces the runner for the whole process; returns the previous one.
     static std::shared_ptr<CommandRunner> install(std::shared_ptr<CommandRunner> runner);
+
+private:
+    std::mutex m_refusedMutex;
+    QSet<QString> m_refusedLogged; // commands sudo -n refused
 };
 
 class ProcessRunner : public CommandRunner

@@ -8,6 +8,8 @@
 
 #include <mutex>
 
+#include <sys/stat.h>
+
 namespace {
 std::mutex &writeMutex()
 {
@@ -19,6 +21,9 @@ bool writeWhole(const QString &path, const QJsonObject &object)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    // It may hold the sudo password: private before anything is written.
+    if (::fchmod(file.handle(), 0600) != 0)
         return false;
     file.write(QJsonDocument(object).toJson(QJsonDocument::Indented));
     return file.commit();
@@ -62,6 +67,12 @@ bool StatusFile::create(const QString &path, const QJsonObject &object)
 {
     std::lock_guard<std::mutex> lock(writeMutex());
     return writeWhole(path, object);
+}
+
+void StatusFile::makePrivate(const QString &path)
+{
+    if (QFile::exists(path))
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 double StatusFile::numberValue(const QJsonObject &object, const QString &key, double def)

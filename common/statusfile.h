@@ -8,6 +8,7 @@
 // The terminal's status.json: the service writes it, the player reads it.
 // Every rewrite replaces the file whole (temporary file + rename), so neither a
 // power cut nor a reader at the wrong moment ever sees it empty or half written.
+// Only its owner may read it (0600): it may hold the sudo password.
 class StatusFile
 {
 public:
@@ -23,6 +24,10 @@ public:
 
     // Writes a new file with exactly these keys.
     static bool create(const QString &path, const QJsonObject &object);
+
+    // Makes an existing file private again (one copied in by hand, or written
+    // by an older version).
+    static void makePrivate(const QString &path);
 
     // Number stored either as a JSON number or as a numeric string; def otherwise.
     static double numberValue(const QJsonObject &object, const QString &key, double def);

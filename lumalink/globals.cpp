@@ -12,7 +12,7 @@ void ServiceSettings::reset()
     connPort = QString();
     terminalId = QString();
     mac = QString();
-    sudoPassword = QStringLiteral(DEFAULT_SUDO_PASSWORD);
+    sudoPassword = QString();
     logUrl = QString();
 }
 

@@ -34,9 +34,6 @@ private:
     QString m_value;
 };
 
-// Default sudo password until the installer enters the machine's own.
-#define DEFAULT_SUDO_PASSWORD "480592"
-
 // The service's settings, one object handed to the pieces that read or write
 // them (session, requests, power schedule, status file). The process has one,
 // which the g* names below stand for; a test may give the pieces its own.
@@ -46,7 +43,8 @@ struct ServiceSettings
     SharedString connPort; // signage server TCP port, as text
     SharedString terminalId; // terminal identifier
     SharedString mac; // MAC text as MiscFunc::getMacAddress gives it
-    SharedString sudoPassword {DEFAULT_SUDO_PASSWORD}; // password fed to `sudo -S`
+    // Password fed to `sudo -S`; empty: `sudo -n`, allowed by the sudoers rule.
+    SharedString sudoPassword;
     SharedString logUrl; // base URL of the log upload
 
     // Puts every setting back to its start value.

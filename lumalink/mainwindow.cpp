@@ -8,11 +8,14 @@
 #include "notifyprotocol.h"
 #include "sessionthread.h"
 #include "statthread.h"
+#include "statusfile.h"
 #include "ui_mainwindow.h"
 #include "version.h"
 
 #include <QDir>
+#include <QFile>
 #include <QIntValidator>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -127,6 +130,12 @@ void MainWindow::checkDirAndFile()
         if (!QDir(dir).exists())
             QDir().mkpath(dir);
     }
+    // The data folder holds the status file, the plays and the logs: the
+    // user's alone, also where an older version left it open.
+    const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    QFile::setPermissions(root, owner);
+    QFile::setPermissions(root + QStringLiteral("/data"), owner);
+    StatusFile::makePrivate(StatusFile::defaultPath());
 }
 
 void MainWindow::readStatus()
@@ -134,7 +143,11 @@ void MainWindow::readStatus()
     m_status.loadAtStartup([] { return MiscFunc::getMacAddress(); });
     ui->textIp->setText(gConnIp);
     ui->textPort->setText(gConnPort);
-    ui->textPass->setText(gSudoPassword);
+    // The stored password is never shown: the field stays empty, and left
+    // empty it keeps the stored one.
+    ui->textPass->clear();
+    ui->textPass->setEchoMode(QLineEdit::Password);
+    ui->textPass->setPlaceholderText(QStringLiteral("留空则不变"));
     ui->textTid->setText(gTerminalId);
     ui->textMac->setText(gMac);
     // Without a usable address the installer has to enter one.
@@ -157,7 +170,9 @@ void MainWindow::on_pushButtonOk_clicked()
     if (!ip.isEmpty() && TerminalStatus::isUsablePort(port)) {
         gConnIp = ip;
         gConnPort = port;
-        gSudoPassword = ui->textPass->text();
+        if (!ui->textPass->text().isEmpty())
+            gSudoPassword = ui->textPass->text();
+        ui->textPass->clear();
         saveTerminalInfo();
         if (m_sessionThread)
             m_sessionThread->resetThread(); // the next connect uses the new address

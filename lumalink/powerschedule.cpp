@@ -348,14 +348,13 @@ void PowerSchedule::writeRtcAlarm(const QString &text)
             QStringLiteral("WARN"), QStringLiteral("No wake alarm for unreadable time ") + full);
         return;
     }
-    const qint64 seconds = qMax<qint64>(0, at.toMSecsSinceEpoch() / 1000 - Clock::nowMs() / 1000);
+    const qint64 seconds = qBound<qint64>(
+        0, at.toMSecsSinceEpoch() / 1000 - Clock::nowMs() / 1000, MAX_WAKE_SECONDS);
     logPower(QStringLiteral("INFO"),
         QStringLiteral("Wake alarm for %1, in %2 seconds").arg(full).arg(seconds));
-    // The kernel refuses a new alarm while one is set: clear it first.
-    const QString file = QLatin1String(WAKE_ALARM_PATH);
-    CommandRunner::instance()->runSudo(m_settings.sudoPassword,
-        {QStringLiteral("sh"), QStringLiteral("-c"),
-            QStringLiteral("echo 0 > %1; echo +%2 > %1").arg(file).arg(seconds)});
+    // One number to a fixed program: nothing of the schedule reaches a shell.
+    CommandRunner::instance()->runSudo(
+        m_settings.sudoPassword, {QLatin1String(WAKE_ALARM_HELPER), QString::number(seconds)});
 }
 
 void PowerSchedule::shutdown()

@@ -47,7 +47,11 @@ public:
     static constexpr qint64 CHECK_PERIOD_MS = 10000;
     // An off entry is due from its time to this many seconds after.
     static constexpr int DUE_WINDOW_S = 29;
-    static constexpr const char *WAKE_ALARM_PATH = "/sys/class/rtc/rtc0/wakealarm";
+    // The root-owned helper that sets the RTC wake alarm to a number of
+    // seconds from now (the sudoers rule allows it without a password).
+    static constexpr const char *WAKE_ALARM_HELPER = "/usr/libexec/lumaview/lumaview-wakealarm";
+    // Furthest wake alarm the helper takes: a year.
+    static constexpr qint64 MAX_WAKE_SECONDS = 366 * 86400;
 
     // filePath empty: data/poweronoff.xml under the home directory.
     explicit PowerSchedule(ServiceSettings &settings, const QString &filePath = QString());

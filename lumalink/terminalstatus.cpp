@@ -114,9 +114,7 @@ SessionSettings TerminalStatus::checkStatus() const
         m_settings->mac = object.value(QStringLiteral("mac")).toString();
     settings.volume = StatusFile::numberValue(object, QStringLiteral("volume"), 0.1);
     settings.clearType = object.value(QStringLiteral("clearType")).toInt(5);
-    m_settings->sudoPassword = object.contains(QStringLiteral("password"))
-        ? object.value(QStringLiteral("password")).toString()
-        : QStringLiteral(DEFAULT_SUDO_PASSWORD);
+    m_settings->sudoPassword = object.value(QStringLiteral("password")).toString();
     // A time no clock can give (beyond the range of a time stamp) counts as no sync.
     const double syncTime = object.value(QStringLiteral("syncTime")).toDouble(0);
     if (std::abs(syncTime) < MAX_SYNC_TIME)

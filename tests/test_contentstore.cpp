@@ -1,6 +1,7 @@
 #include "commandrunner.h"
 #include "fakerunner.h"
 #include "globals.h"
+#include "miscfunc.h"
 #include "processdata.h"
 #include "testenv.h"
 
@@ -84,6 +85,8 @@ void TestContentStore::configurationKeepsValuesOnBadInput()
 
 void TestContentStore::serverTimeGoesThroughSudo()
 {
+    TestEnv env;
+    QVERIFY(QDir().mkpath(env.dataRoot() + "/logs"));
     QCOMPARE(PROCESSDATA::sysTimeArgument(0),
         QDateTime::fromMSecsSinceEpoch(0).toString("MMddHHmmyyyy.ss"));
     const QDateTime when(QDate(2026, 12, 7), QTime(14, 5, 9));
@@ -106,7 +109,23 @@ void TestContentStore::serverTimeGoesThroughSudo()
     QCOMPARE(calls[1].args, (QStringList {"-S", "hwclock", "--systohc"}));
     // The password only ever travels on standard input.
     QCOMPARE(calls[0].input, QByteArray("pa ss\"; reboot\n"));
-    gSudoPassword = DEFAULT_SUDO_PASSWORD;
+
+    // No password stored: sudo -n, allowed by the sudoers rule or refused at
+    // once; a refusal is logged once per command, never a built-in password.
+    gSudoPassword = QString();
+    fake->setExitCode("sudo", 1);
+    CommandRunner::install(fake);
+    PROCESSDATA::changeSysTime(body);
+    PROCESSDATA::changeSysTime(body);
+    CommandRunner::install(previous);
+    const auto unattended = fake->calls().mid(2);
+    QCOMPARE(unattended.size(), 4);
+    QCOMPARE(unattended[0].args, (QStringList {"-n", "date", "120714052026.09"}));
+    QCOMPARE(unattended[1].args, (QStringList {"-n", "hwclock", "--systohc"}));
+    QCOMPARE(unattended[0].input, QByteArray());
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QCOMPARE(log.count("[ SUDO ] - [ WARN ]  sudo -n date "), 1);
+    QCOMPARE(log.count("[ SUDO ] - [ WARN ]  sudo -n hwclock "), 1);
 }
 
 void TestContentStore::environmentReport()

@@ -42,7 +42,7 @@ void TestLumalinkProcess::firstStartAndLocalRequests()
         (QStringList {
             "connHost", "mac", "password", "rtdaHost", "status", "terminalId", "volume"}));
     QCOMPARE(status["connHost"].toString(), QString(":"));
-    QCOMPARE(status["password"].toString(), QString("480592"));
+    QCOMPARE(status["password"].toString(), QString()); // no built-in password
     QCOMPARE(status["rtdaHost"].toString(), QString(":2100"));
     QCOMPARE(status["status"].toInt(), 5);
     QCOMPARE(status["volume"].toString(), QString("0.1"));

@@ -200,10 +200,9 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     sim.write(QString("push 276 280 %1\n").arg(scheduleFile).toUtf8());
     QTRY_COMPARE_WITH_TIMEOUT(readFile(root + "/data/poweronoff.xml"), schedule.toUtf8(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(env.readShimLog().count("sudo -S shutdown -h now") >= 2, 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(env.readShimLog().contains("sudo -S sh -c echo 0 > "
-                                                        "/sys/class/rtc/rtc0/wakealarm; echo +"),
-        15000);
-    QCOMPARE(env.readShimLog().count("wakealarm; echo +"), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        env.readShimLog().contains("sudo -S /usr/libexec/lumaview/lumaview-wakealarm "), 15000);
+    QCOMPARE(env.readShimLog().count("lumaview-wakealarm"), 1);
 
     stopProcess(service);
     stopProcess(sim);

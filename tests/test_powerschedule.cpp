@@ -25,7 +25,7 @@ private slots:
     void wakeAlarm_data();
     void wakeAlarm();
     void alarmProgrammedOncePerEntry();
-    void alarmClearedBeforeItIsSet();
+    void alarmIsOneNumberForTheHelper();
     void checkRunsAboutEveryTenSeconds();
     void nextRepeatTime_data();
     void nextRepeatTime();
@@ -96,13 +96,11 @@ QList<FakeRunner::Call> TestPowerSchedule::sudoCalls(const QString &command) con
 QList<qint64> TestPowerSchedule::alarms() const
 {
     QList<qint64> seconds;
-    const QRegularExpression form(
-        R"(^echo 0 > /sys/class/rtc/rtc0/wakealarm; echo \+(\d+) > /sys/class/rtc/rtc0/wakealarm$)");
-    for (const FakeRunner::Call &call : sudoCalls("sh")) {
-        const QRegularExpressionMatch match = form.match(call.args.value(3));
-        if (call.args.value(2) != "-c" || !match.hasMatch())
-            qFatal("unexpected shell command");
-        seconds << match.captured(1).toLongLong();
+    for (const FakeRunner::Call &call : sudoCalls(PowerSchedule::WAKE_ALARM_HELPER)) {
+        bool number = false;
+        seconds << call.args.value(2).toLongLong(&number);
+        if (call.args.size() != 3 || !number)
+            qFatal("the wake alarm helper takes one number");
     }
     return seconds;
 }
@@ -258,18 +256,18 @@ void TestPowerSchedule::alarmProgrammedOncePerEntry()
     QCOMPARE(alarms(), (QList<qint64> {3600, 23 * 3600, 3600}));
 }
 
-void TestPowerSchedule::alarmClearedBeforeItIsSet()
+void TestPowerSchedule::alarmIsOneNumberForTheHelper()
 {
     Clock::setFixedMs(at("2026-12-09 10:00:00"));
     m_power->writeRtcAlarm("12:00:00");
     m_power->writeRtcAlarm("2026-12-09 09:00:00"); // past: wake at once
     m_power->writeRtcAlarm("not a time");
-    const auto calls = sudoCalls("sh");
-    QCOMPARE(calls.size(), 2);
-    QCOMPARE(calls[0].args,
-        (QStringList {"-S", "sh", "-c",
-            "echo 0 > /sys/class/rtc/rtc0/wakealarm; echo +7200 > /sys/class/rtc/rtc0/wakealarm"}));
-    QCOMPARE(alarms(), (QList<qint64> {7200, 0}));
+    m_power->writeRtcAlarm("2099-12-09 09:00:00"); // no further than the helper takes
+    const auto calls = sudoCalls(PowerSchedule::WAKE_ALARM_HELPER);
+    QCOMPARE(calls.size(), 3);
+    QCOMPARE(
+        calls[0].args, (QStringList {"-S", "/usr/libexec/lumaview/lumaview-wakealarm", "7200"}));
+    QCOMPARE(alarms(), (QList<qint64> {7200, 0, PowerSchedule::MAX_WAKE_SECONDS}));
 }
 
 void TestPowerSchedule::checkRunsAboutEveryTenSeconds()

@@ -73,7 +73,9 @@ void TestServiceWindow::firstStartShowsFilledForm()
     QCOMPARE(child<QLineEdit>(window, "textMac")->text(), QString("00-1A-2B-3C-4D-5E"));
     QCOMPARE(child<QLineEdit>(window, "textIp")->text(), QString());
     QCOMPARE(child<QLineEdit>(window, "textPort")->text(), QString());
-    QCOMPARE(child<QLineEdit>(window, "textPass")->text(), QString("480592"));
+    // No password shown, and none built in.
+    QCOMPARE(child<QLineEdit>(window, "textPass")->text(), QString());
+    QCOMPARE(child<QLineEdit>(window, "textPass")->echoMode(), QLineEdit::Password);
     QCOMPARE(child<QLabel>(window, "labelIp")->text(), QString::fromUtf8("信发IP："));
     QCOMPARE(child<QPushButton>(window, "pushButtonOk")->text(), QString::fromUtf8("确定"));
     QCOMPARE(child<QPushButton>(window, "pushButtonOk")->geometry(), QRect(140, 251, 106, 36));
@@ -90,6 +92,13 @@ void TestServiceWindow::firstStartShowsFilledForm()
 
     for (const char *dir : {"", "/logs", "/data", "/data/zone", "/data/tpl", "/data/mtl"})
         QVERIFY2(QDir(env.dataRoot() + dir).exists(), dir);
+    // The status file written open by hand (or by an older version) and the
+    // data folder are the user's alone after the start.
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+        | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    QCOMPARE(QFileInfo(StatusFile::defaultPath()).permissions() & others, 0);
+    QCOMPARE(QFileInfo(env.dataRoot()).permissions() & others, 0);
+    QCOMPARE(QFileInfo(env.dataRoot() + "/data").permissions() & others, 0);
 }
 
 void TestServiceWindow::okWithEmptyPortWarnsAndSavesNothing()
@@ -122,6 +131,10 @@ void TestServiceWindow::okWithAddressSavesAndHides()
     QCOMPARE(object["connHost"].toString(), QString("127.0.0.1:9"));
     QCOMPARE(object["password"].toString(), QString("s3cret"));
     QCOMPARE(object["rtdaHost"].toString(), QString(":2100")); // set only when created
+    // Shown again, the field is empty; left empty, the stored password stays.
+    QCOMPARE(child<QLineEdit>(window, "textPass")->text(), QString());
+    QTest::mouseClick(child<QPushButton>(window, "pushButtonOk"), Qt::LeftButton);
+    QCOMPARE(StatusFile::read(StatusFile::defaultPath())["password"].toString(), QString("s3cret"));
 }
 
 void TestServiceWindow::configuredTerminalStartsHidden()

@@ -567,9 +567,7 @@ void TestSession::powerRequestsReachTheRecordingRunner()
     QCOMPARE(readFile(data("poweronoff.xml")), onXml);
     Clock::setFixedMs(t0 + 11000);
     QTRY_VERIFY(sudoCommands().size() == before + 3);
-    QCOMPARE(sudoCommands().last(),
-        QString("sh -c echo 0 > /sys/class/rtc/rtc0/wakealarm; "
-                "echo +7189 > /sys/class/rtc/rtc0/wakealarm"));
+    QCOMPARE(sudoCommands().last(), QString("/usr/libexec/lumaview/lumaview-wakealarm 7189"));
 
     // 278/2: the schedule in the sixth parameter replaces it; its off time
     // passes and the machine is shut down at the next check.

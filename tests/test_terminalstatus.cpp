@@ -76,7 +76,7 @@ void TestTerminalStatus::firstStartCreatesDocumentedFile()
     expected["terminalId"] = "001A2B3C4D5E100";
     expected["mac"] = "00-1A-2B-3C-4D-5E";
     expected["connHost"] = ":";
-    expected["password"] = "480592";
+    expected["password"] = "";
     expected["status"] = 5;
     expected["rtdaHost"] = ":2100";
     expected["volume"] = "0.1";
@@ -158,7 +158,7 @@ void TestTerminalStatus::sessionLoadDefaults()
     QCOMPARE(settings.volume, 0.1);
     QCOMPARE(settings.clearType, 5);
     QCOMPARE(settings.lastSyncMs, 0);
-    QCOMPARE(gSudoPassword.get(), QString("480592"));
+    QCOMPARE(gSudoPassword.get(), QString()); // none built in: sudo -n
     QCOMPARE(gConnIp.get(), QString()); // ":1234" is ignored
     QCOMPARE(status.getClearType(), 5);
 
@@ -207,7 +207,7 @@ void TestTerminalStatus::writersKeepOtherKeys()
     QCOMPARE(object["connHost"].toString(), QString("10.0.0.9:8800"));
     QCOMPARE(object["rtdaHost"].toString(), QString("10.0.0.10:2100"));
     QCOMPARE(object["mac"].toString(), QString("00-1A-2B-3C-4D-5E"));
-    QCOMPARE(object["password"].toString(), QString("480592"));
+    QCOMPARE(object["password"].toString(), QString());
     // The time stamp goes back to the session unchanged, in integer notation.
     QVERIFY(readFile(status.path()).contains("\"syncTime\": 1765432100123"));
     QCOMPARE(status.checkStatus().lastSyncMs, Q_INT64_C(1765432100123));

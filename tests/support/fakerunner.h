@@ -35,7 +35,7 @@ public:
         CommandResult result;
         result.started = true;
         result.finished = true;
-        result.exitCode = 0;
+        result.exitCode = m_exitCodes.value(program, 0);
         result.output = m_outputs.value(program);
         return result;
     }
@@ -61,6 +61,11 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_outputs.insert(program, output);
     }
+    void setExitCode(const QString &program, int code)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_exitCodes.insert(program, code);
+    }
     QList<Call> calls() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -71,4 +76,5 @@ private:
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
     QMap<QString, QByteArray> m_outputs;
+    QMap<QString, int> m_exitCodes;
 };
