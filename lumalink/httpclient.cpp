@@ -5,6 +5,7 @@
 #include "notifyclient.h"
 #include "notifyprotocol.h"
 #include "offthreadwork.h"
+#include "safepath.h"
 #include "version.h"
 
 #include <QCryptographicHash>
@@ -201,10 +202,7 @@ QString HttpClient::mediaDir()
 QString HttpClient::localFileName(const QString &url)
 {
     const QString name = url.split(QLatin1Char('/')).last();
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
-        || name.contains(QLatin1Char('\\')) || name.contains(QChar(0)))
-        return QString();
-    return name;
+    return SafePath::isSafeName(name) ? name : QString();
 }
 
 void HttpClient::setDownloadTimeoutSec(int seconds)

@@ -45,8 +45,8 @@ public:
         bool *wrongDigest = nullptr);
     // The companion holds the file's digest: at least 32 hexadecimal digits.
     static bool companionUsable(const QString &path);
-    // The local name a URL would get; empty when it cannot be a file name in
-    // data/mtl (empty, ".", "..", a backslash).
+    // The local name a URL would get: its last segment, or empty when that is
+    // no safe file name in data/mtl (SafePath::isSafeName).
     static QString localFileName(const QString &url);
     static QString mediaDir();
     // Seconds wget waits on a silent connection before it retries.

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "contentrules.h"
 #include "mediaform.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
@@ -198,8 +199,8 @@ void MainWindow::sltLoadTemplate(QVariant variant)
 
     QLabel *background = ui->labelBackground;
     background->setFixedSize(m_screenSize);
-    background->setStyleSheet(
-        QStringLiteral("QLabel{background:") + content.BackgroundColor + QStringLiteral(";}"));
+    background->setStyleSheet(QStringLiteral("QLabel{background:")
+        + ContentRules::styleColor(content.BackgroundColor) + QStringLiteral(";}"));
     if (content.Background.size() > 100) {
         const QPixmap image = MiscFunc::base64ToImage(content.Background);
         background->setScaledContents(true);

@@ -94,9 +94,9 @@ PdfView *MediaForm::pdfView() const
     return static_cast<PdfView *>(view(MtlKind::Pdf));
 }
 
-QString MediaForm::mtlPath(const QString &name) const
+QString MediaForm::mtlFolder() const
 {
-    return m_home + QStringLiteral("/.local/share/lumaview/data/mtl/") + name;
+    return m_home + QStringLiteral("/.local/share/lumaview/data/mtl");
 }
 
 void MediaForm::scheduleTick()

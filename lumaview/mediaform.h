@@ -55,7 +55,7 @@ public:
 
     // ZoneContext
     QWidget *zoneWidget() override { return this; }
-    QString mtlPath(const QString &name) const override;
+    QString mtlFolder() const override;
     QString zoneHost() const override { return m_zoneHost; }
     double volume() const override { return m_volume; }
     void setVolume(double volume) override;

@@ -1,5 +1,6 @@
 #include "mediaview.h"
 
+#include "contentrules.h"
 #include "swipesurface.h"
 
 #include <QFile>
@@ -33,29 +34,35 @@ void MediaView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
         m_player->setVolume(qRound(m_zone.volume() * 100));
         m_player->setVideoOutput(m_videoWidget);
     }
-    // The material's volume becomes the zone's.
-    m_missing = false;
+    // The material's volume becomes the zone's. A file or stream that cannot
+    // be played leaves the player as it was; the slot lasts its length anyway.
+    m_failure.clear();
+    QUrl source;
     if (m_kind == MtlKind::Stream) {
-        m_player->setMedia(QUrl::fromEncoded(mtl.address.toUtf8()));
+        source = QUrl::fromEncoded(mtl.address.toUtf8());
+        if (!ContentRules::isStreamAllowed(source))
+            m_failure = QStringLiteral("stream address refused");
+    } else {
+        const QString path = m_zone.mtlPath(mtl.name);
+        if (path.isEmpty())
+            m_failure = QString::fromLatin1(ZoneViews::NAME_REFUSED);
+        else if (!QFile::exists(path))
+            m_failure = QStringLiteral("file missing");
+        else
+            source = QUrl::fromLocalFile(path);
+    }
+    if (!m_failure.isEmpty()) {
         m_zone.setVolume(mtl.volume);
-        m_player->play();
         return;
     }
-    const QString path = m_zone.mtlPath(mtl.name);
-    if (QFile::exists(path)) {
-        m_player->setMedia(QUrl::fromLocalFile(path));
-        m_zone.setVolume(mtl.volume);
-        m_player->play();
-    } else {
-        // The player keeps whatever it had; the slot lasts its length anyway.
-        m_zone.setVolume(mtl.volume);
-        m_missing = true;
-    }
+    m_player->setMedia(source);
+    m_zone.setVolume(mtl.volume);
+    m_player->play();
 }
 
 QString MediaView::failure() const
 {
-    return m_missing ? QStringLiteral("file missing") : QString();
+    return m_failure;
 }
 
 void MediaView::setActive(bool active)

@@ -23,5 +23,5 @@ private:
     QMediaPlayer *m_player = nullptr;
     QVideoWidget *m_videoWidget = nullptr;
     CONVERTXMLDATA::MtlKind m_kind = CONVERTXMLDATA::MtlKind::Unknown;
-    bool m_missing = false; // the file of the material playing is not there
+    QString m_failure; // why the material playing is not played, empty when it is
 };

@@ -40,6 +40,7 @@ void PdfView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     if (!m_imageLabel)
         m_imageLabel = ZoneViews::newImageLabel(m_zone);
     const QString path = m_zone.mtlPath(mtl.name);
+    m_refused = path.isEmpty();
     if (!m_pdf)
         m_pdf = new PdfUtils;
     if (path == m_openPdfPath && m_pdf->isOpen()) {
@@ -55,7 +56,7 @@ void PdfView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     m_pageCount = 0;
     m_pagePixmap = QPixmap();
     m_imageLabel->clear();
-    if (!m_pdf->OpenPdf(path))
+    if (m_refused || !m_pdf->OpenPdf(path))
         return; // nothing of it on screen for this slot
     m_openPdfPath = path;
     m_pageCount = m_pdf->getNumPages();
@@ -79,7 +80,10 @@ bool PdfView::isShowing() const
 
 QString PdfView::failure() const
 {
-    return isShowing() ? QString() : QStringLiteral("document could not be opened");
+    if (isShowing())
+        return QString();
+    return m_refused ? QString::fromLatin1(ZoneViews::NAME_REFUSED)
+                     : QStringLiteral("document could not be opened");
 }
 
 void PdfView::setActive(bool active)

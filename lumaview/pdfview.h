@@ -39,6 +39,7 @@ private:
     QLabel *m_imageLabel = nullptr;
     PdfUtils *m_pdf = nullptr;
     QString m_openPdfPath;
+    bool m_refused = false; // the name of the material playing was refused
     int m_pageIndex = 0;
     int m_pageCount = 0;
     QRect m_pageFit; // where the pages go in the zone

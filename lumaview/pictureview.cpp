@@ -68,7 +68,10 @@ void PictureView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
 
 QString PictureView::failure() const
 {
-    return m_unreadable ? QStringLiteral("picture missing or unreadable") : QString();
+    if (!m_unreadable)
+        return QString();
+    return m_path.isEmpty() ? QString::fromLatin1(ZoneViews::NAME_REFUSED)
+                            : QStringLiteral("picture missing or unreadable");
 }
 
 void PictureView::setActive(bool active)

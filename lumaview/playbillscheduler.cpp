@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "miscfunc.h"
 #include "playlogutil.h"
+#include "safepath.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,16 @@ PlaybillScheduler::PlaybillScheduler(Sink *sink)
 QString PlaybillScheduler::dataPath(const QString &relative) const
 {
     return m_home + QStringLiteral("/.local/share/lumaview/data/") + relative;
+}
+
+QString PlaybillScheduler::contentPath(const QString &folder, const QString &name)
+{
+    const QString path = SafePath::fileIn(dataPath(folder), name);
+    // An empty name is simply absent; any other refused one came from a peer.
+    if (path.isEmpty() && !name.isEmpty())
+        m_refusals.note(QStringLiteral("Refuse file name \"%1\" in %2: not a plain file name")
+                            .arg(name, folder));
+    return path;
 }
 
 void PlaybillScheduler::requestReload()
@@ -114,7 +125,7 @@ bool PlaybillScheduler::selectTemplate()
     QList<QByteArray> zoneFiles;
     const DAY_TPL &dayEntry = m_insertActive ? m_dayPlay.itpl : m_dayPlay.tpl;
     for (const DAY_ZONE &zone : dayEntry.zones) {
-        const QString path = dataPath(QStringLiteral("zone/") + zone.p);
+        const QString path = contentPath(QStringLiteral("zone"), zone.p);
         ZONE_CTRL ctrl;
         xml_zoneFileContent(path, ctrl);
         m_zoneCtrls.append(ctrl);
@@ -176,7 +187,7 @@ void PlaybillScheduler::readDayPlay()
         if (entry.p.isEmpty())
             return;
         list.ctrls.clear();
-        xml_tpList(dataPath(QStringLiteral("tpl/") + entry.p), list);
+        xml_tpList(contentPath(QStringLiteral("tpl"), entry.p), list);
         list.name = entry.p;
         markUsed(entry.p);
     };
@@ -195,7 +206,7 @@ void PlaybillScheduler::readDayPlay()
 void PlaybillScheduler::readTemplate(const TP_CTRL &entry)
 {
     TP_CONTENT content;
-    xml_tpFileContent(dataPath(QStringLiteral("mtl/") + entry.name), content);
+    xml_tpFileContent(contentPath(QStringLiteral("mtl"), entry.name), content);
     content.name = entry.name;
     // The template on screen is in use like its list, zones and media, so the
     // service's cleanup keeps it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "throttledlog.h"
 #include "xmldata.h"
 
 #include <QJsonObject>
@@ -81,10 +82,14 @@ private:
     // cleanup keeps it.
     void markUsed(const QString &name);
     static QByteArray readWhole(const QString &path);
+    // The path of a named file in data/<folder>, or an empty string (read as
+    // a missing file) when the name is refused (SafePath::fileIn); logged.
+    QString contentPath(const QString &folder, const QString &name);
 
     Sink *m_sink;
     PlayLogUtil *m_playLog = nullptr;
     QString m_home;
+    ThrottledLog m_refusals {QStringLiteral("WARN"), QStringLiteral("Playbill")};
 
     // Written by other threads (reload, status, quit).
     std::atomic<bool> m_quit {false};

@@ -1,5 +1,6 @@
 #include "textlayout.h"
 
+#include "contentrules.h"
 #include "miscfunc.h"
 
 #include <QFont>
@@ -69,7 +70,8 @@ int nextScrollY(int y, int step, int labelHeight, int zoneHeight)
 
 QString labelStyle(const QString &color, const QString &background)
 {
-    return QStringLiteral("color:%1;background:%2").arg(color.left(7), background.left(7));
+    return QStringLiteral("color:%1;background:%2")
+        .arg(ContentRules::styleColor(color).left(7), ContentRules::styleColor(background).left(7));
 }
 
 } // namespace TextLayout

@@ -41,7 +41,8 @@ QPoint horizontalStart(QSize label, QSize zone);
 int nextScrollX(int x, int step, int labelWidth, int zoneWidth);
 int nextScrollY(int y, int step, int labelHeight, int zoneHeight);
 
-// "color:<color>;background:<background>", each cut to 7 characters (#rrggbb).
+// "color:<color>;background:<background>", each cut to 7 characters (#rrggbb);
+// a value that is no colour (ContentRules::styleColor) is left empty.
 QString labelStyle(const QString &color, const QString &background);
 
 } // namespace TextLayout

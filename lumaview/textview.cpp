@@ -1,5 +1,6 @@
 #include "textview.h"
 
+#include "contentrules.h"
 #include "miscfunc.h"
 #include "textlayout.h"
 
@@ -25,7 +26,8 @@ void TextView::playText(const CONVERTXMLDATA::ZONE_MTL &mtl)
     const int W = zone->width();
     const int H = zone->height();
     m_textLabel->setStyleSheet(TextLayout::labelStyle(mtl.color, mtl.bgcolor));
-    zone->setStyleSheet(QStringLiteral("background:") + mtl.bgcolor.left(7));
+    zone->setStyleSheet(
+        QStringLiteral("background:") + ContentRules::styleColor(mtl.bgcolor).left(7));
 
     QFont font = m_textLabel->font();
     font.setWeight(mtl.bold > 0 ? QFont::Bold : QFont::Normal);

@@ -9,7 +9,8 @@ class QWebView;
 
 // "web" and "ie" materials: the page at "url", loaded again every
 // "refreshInterval" ms (at least every 10 s) while it is on screen, and
-// retried when it failed to load.
+// retried when it failed to load. Only pages ContentRules allows are loaded,
+// and what they load in turn is held to the same content folder.
 class WebPageView : public ZoneView
 {
 public:
@@ -28,9 +29,11 @@ public:
 
 private:
     void loadFinished(bool ok);
+    void stopLoading();
 
     QWebView *m_webView = nullptr;
     QUrl m_url;
     PageRefresh m_refresh;
     bool m_stopping = false; // a load being cut reports nothing
+    bool m_refused = false; // the address of the material playing was refused
 };

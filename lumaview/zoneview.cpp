@@ -4,11 +4,17 @@
 #include "mediaview.h"
 #include "pdfview.h"
 #include "pictureview.h"
+#include "safepath.h"
 #include "textview.h"
 #include "weatherview.h"
 #include "webpageview.h"
 
 using CONVERTXMLDATA::MtlKind;
+
+QString ZoneContext::mtlPath(const QString &name) const
+{
+    return SafePath::fileIn(mtlFolder(), name);
+}
 
 namespace ZoneViews {
 

@@ -16,8 +16,12 @@ public:
     // The zone window: parent of every widget a view creates, and the event
     // filter a view installs on surfaces that take swipes.
     virtual QWidget *zoneWidget() = 0;
-    // Full path of a material file in the data/mtl directory.
-    virtual QString mtlPath(const QString &name) const = 0;
+    // The data/mtl folder: the materials the service downloaded.
+    virtual QString mtlFolder() const = 0;
+    // Full path of a material file in mtlFolder(), or an empty string when the
+    // name is refused (SafePath::fileIn): the view then shows nothing for the
+    // slot, as for a missing file, and its failure() says NAME_REFUSED.
+    QString mtlPath(const QString &name) const;
     // The host (and port) of the weather service.
     virtual QString zoneHost() const = 0;
     // The volume fraction last applied, and a new one for the zone.
@@ -84,6 +88,9 @@ protected:
 };
 
 namespace ZoneViews {
+
+// Why a material whose file name was refused shows nothing.
+constexpr const char *NAME_REFUSED = "file name refused";
 
 // The kind whose view plays materials of this kind (audio and streams share
 // the video view); Unknown for kinds no view plays.

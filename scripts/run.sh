@@ -107,6 +107,11 @@ insert_end=$((insert_begin + INSERT_LENGTH))
 INSERT_AT=$((START + INSERT_AFTER))
 sed -i -e "s/@INSERT_BEGIN@/$insert_begin/" -e "s/@INSERT_END@/$insert_end/" \
   -e "s/@TODAY@/$today/g" "$CONTENT/day-play.xml"
+# The web zone names its downloaded page by its place under this home.
+data_root=${DATA//\\/\\\\}
+data_root=${data_root//&/\\&}
+data_root=${data_root//|/\\|}
+sed -i -e "s|@DATA_ROOT@|$data_root|g" "$CONTENT"/zone/*
 
 # --- stopping: every process by its pid --------------------------------------
 SIM_PID="" SERVICE_PID="" XVFB_PID=""

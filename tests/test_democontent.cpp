@@ -15,7 +15,7 @@ using namespace CONVERTXMLDATA;
 
 // The demo's content as the player reads it: consistent for the simulator,
 // every kind of zone present, each template's areas matched by zones, the PDF
-// readable and the web page a local file.
+// readable and the web page a downloaded local file.
 class TestDemoContent : public QObject
 {
     Q_OBJECT
@@ -65,10 +65,11 @@ QString TestDemoContent::stored(const QString &content)
     day.replace("@TODAY@", QDate::currentDate().toString("yyyy-MM-dd").toLatin1());
     day.replace("@INSERT_BEGIN@", "0").replace("@INSERT_END@", "86399");
     writeFile(root + "/data/day-play.xml", day);
-    for (const char *sub : {"tpl", "zone"}) {
-        for (const QString &name : QDir(content + "/" + sub).entryList(QDir::Files))
-            QFile::copy(content + "/" + sub + "/" + name, root + "/data/" + sub + "/" + name);
-    }
+    for (const QString &name : QDir(content + "/tpl").entryList(QDir::Files))
+        QFile::copy(content + "/tpl/" + name, root + "/data/tpl/" + name);
+    for (const QString &name : QDir(content + "/zone").entryList(QDir::Files))
+        writeFile(root + "/data/zone/" + name,
+            readFile(content + "/zone/" + name).replace("@DATA_ROOT@", root.toUtf8()));
     for (const QString &name : QDir(content + "/files").entryList(QDir::Files))
         QFile::copy(content + "/files/" + name, root + "/data/mtl/" + name);
     return root;
@@ -209,8 +210,10 @@ void TestDemoContent::documentAndPageAreReadable()
     QVERIFY(drawn.width() <= 801 && drawn.height() <= 601);
     QVERIFY(drawn.width() >= 798 || drawn.height() >= 598);
 
+    // A page the service downloaded, opened where it keeps it.
     const QUrl page(url);
     QCOMPARE(page.scheme(), QString("file"));
+    QVERIFY(page.toLocalFile().startsWith(stored(m_withVideo) + "/data/mtl/"));
     QVERIFY(readFile(page.toLocalFile()).contains("setInterval(tick, 1000)"));
 }
 

@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QVideoWidget>
 #include <QWebFrame>
+#include <QWebSettings>
 #include <QWebView>
 #include <QtTest>
 
@@ -281,6 +282,15 @@ void TestMediaForm::unshownMaterialsAreNotRecorded_data()
                                      << "pdf" << QByteArray("%PDF-1.4 broken");
     QTest::newRow("missing video") << "gone.mp4"
                                    << "video" << QByteArray();
+    // Files outside the content folder, named by a path or address leading there.
+    QTest::newRow("picture outside") << "../out.png"
+                                     << "pic" << encodedPicture(QSize(8, 8));
+    QTest::newRow("video outside") << "../out.mp4"
+                                   << "video" << QByteArray("frames");
+    QTest::newRow("page outside") << "../out.html"
+                                  << "web" << QByteArray("<html>secret</html>");
+    QTest::newRow("stream from a file") << "../out.ts"
+                                        << "rtsp" << QByteArray("frames");
 }
 
 void TestMediaForm::unshownMaterialsAreNotRecorded()
@@ -293,6 +303,7 @@ void TestMediaForm::unshownMaterialsAreNotRecorded()
     ZONE_MTL bad = mtl(name, 2, type == "pic+effect" ? "pic" : type);
     if (type == "pic+effect")
         bad.ttype = 3;
+    bad.url = bad.address = QUrl::fromLocalFile(mtlDir() + name).toString();
     auto form = makeZone({bad, mtl("a.png", 2)});
     form->checkPlayZoneMtls();
     for (int slot = 0; slot < 6; ++slot) {
@@ -308,9 +319,10 @@ void TestMediaForm::unshownMaterialsAreNotRecorded()
             said << line;
     QCOMPARE(said.size(), 1);
     QVERIFY2(said.first().contains("[ WARN ]"), qPrintable(said.first()));
-    // Nothing of the document is on screen in its slot: no page, no controls.
-    if (type == "pdf") {
-        QCOMPARE(form->currentType(), QString("pdf"));
+    QCOMPARE(said.first().contains("refused"), name.startsWith(".."));
+    // Nothing of the document or page is on screen in its slot.
+    if (type == "pdf" || type == "web") {
+        QCOMPARE(form->currentType(), type);
         for (QWidget *w : form->findChildren<QWidget *>())
             QVERIFY2(!w->isVisible(), qPrintable(w->metaObject()->className()));
     }
@@ -318,7 +330,11 @@ void TestMediaForm::unshownMaterialsAreNotRecorded()
 
 void TestMediaForm::localPageShows()
 {
-    writeFile(mtlDir() + "page.html", "<html><body>Local offers</body></html>");
+    // It may frame nothing outside the content folder, nor read another file.
+    const QString secret = QUrl::fromLocalFile(m_env->dataRoot() + "/data/secret.html").toString();
+    writeFile(m_env->dataRoot() + "/data/secret.html", "<html><body>Secret</body></html>");
+    writeFile(mtlDir() + "page.html",
+        "<html><body>Local offers<iframe src=\"" + secret.toUtf8() + "\"></iframe></body></html>");
     ZONE_MTL page = mtl("", 10, "web");
     page.url = QUrl::fromLocalFile(mtlDir() + "page.html").toString();
     QVERIFY(page.url.startsWith("file:///"));
@@ -326,8 +342,15 @@ void TestMediaForm::localPageShows()
     form->checkPlayZoneMtls();
     auto *web = static_cast<WebPageView *>(form->view(CONVERTXMLDATA::MtlKind::Web));
     QVERIFY(web && web->webView()->isVisible());
-    QTRY_VERIFY(web->webView()->page()->mainFrame()->toPlainText().contains("Local offers"));
+    QSignalSpy loads(web->webView(), &QWebView::loadFinished);
+    QTRY_COMPARE(loads.count(), 1);
+    QWebFrame *frame = web->webView()->page()->mainFrame();
+    QVERIFY(frame->toPlainText().contains("Local offers"));
     QCOMPARE(web->webView()->url().scheme(), QString("file"));
+    QCOMPARE(frame->childFrames().size(), 1);
+    QVERIFY(!frame->childFrames().first()->toPlainText().contains("Secret"));
+    QVERIFY(
+        !web->webView()->settings()->testAttribute(QWebSettings::LocalContentCanAccessFileUrls));
     advance(10000);
     form->checkPlayZoneMtls();
     QCOMPARE(playedNames(), QStringList {page.url});

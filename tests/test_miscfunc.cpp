@@ -2,6 +2,7 @@
 #include "commandrunner.h"
 #include "fakerunner.h"
 #include "miscfunc.h"
+#include "safepath.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -51,6 +52,8 @@ private slots:
     void concatPath_data();
     void concatPath();
     void mtlPathName();
+    void safePaths_data();
+    void safePaths();
 
     void cpuLineParsing();
     void cpuUsageFromRunner();
@@ -399,6 +402,36 @@ void TestMiscFunc::mtlPathName()
     QCOMPARE(MiscFunc::mtlPathName("clip.mp4", "x"), QString("clip.mp4"));
     QCOMPARE(MiscFunc::mtlPathName(".hidden", "x"), QString(".hidden/x"));
     QCOMPARE(MiscFunc::mtlPathName("folder", "x.png"), QString("folder/x.png"));
+}
+
+void TestMiscFunc::safePaths_data()
+{
+    QTest::addColumn<QString>("path"); // as a name, and as a path from the folder
+    QTest::addColumn<bool>("safeName");
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("plain name") << "a.png" << true << true;
+    QTest::newRow("empty") << "" << false << false;
+    QTest::newRow("parent") << "../x.png" << false << false;
+    QTest::newRow("subfolder") << "a/b.png" << false << true;
+    QTest::newRow("dot dot") << ".." << false << false;
+    QTest::newRow("dot") << "." << false << false;
+    QTest::newRow("nul") << QString("a.png") + QChar(0) + ".txt" << false << false;
+    QTest::newRow("backslash") << "a\\b.png" << false << true;
+    QTest::newRow("absolute") << "/etc/passwd" << false << false;
+    QTest::newRow("absolute inside") << "/srv/data/mtl/a.png" << false << true;
+    QTest::newRow("resolves outside") << "sub/../../x.png" << false << false;
+    QTest::newRow("folder prefix") << "../mtl2/a.png" << false << false;
+}
+
+void TestMiscFunc::safePaths()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, safeName);
+    QFETCH(bool, inside);
+    const QString folder = "/srv/data/mtl";
+    QCOMPARE(SafePath::isSafeName(path), safeName);
+    QCOMPARE(SafePath::isInsideFolder(folder, path), inside);
+    QCOMPARE(SafePath::fileIn(folder, path), safeName ? folder + "/" + path : QString());
 }
 
 void TestMiscFunc::cpuLineParsing()

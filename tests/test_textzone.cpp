@@ -43,6 +43,8 @@ private slots:
     void weekdayReplacement_data();
     void weekdayReplacement();
     void clockColoursAndSize();
+    void styleColours_data();
+    void styleColours();
 
     void horizontalCaptionInZone();
     void verticalCaptionInZone();
@@ -334,6 +336,30 @@ void TestTextZone::clockColoursAndSize()
     QCOMPARE(ClockFormat::clockPointSize(48), 48);
     QCOMPARE(TextLayout::labelStyle("#ff0000ff", "#0000ff"),
         QString("color:#ff0000;background:#0000ff"));
+}
+
+void TestTextZone::styleColours_data()
+{
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<QString>("used"); // what goes into the style sheets
+    const QList<QPair<const char *, const char *>> rows {{"#00ff00", "#00ff00"},
+        {"#8000ff00", "#8000ff"}, {"red", "red"}, {"", ""},
+        {"red; background-image: url(file:///etc/passwd)", ""}, {"#00ff00;x", ""}};
+    for (const auto &[colour, used] : rows)
+        QTest::addRow("%s", colour) << QString(colour) << QString(used);
+}
+
+void TestTextZone::styleColours()
+{
+    QFETCH(QString, colour);
+    QFETCH(QString, used);
+    ZONE_MTL m = caption(QStringLiteral("Welcome"), 0, 10);
+    m.color = colour;
+    m.bgcolor = colour;
+    auto form = makeZone({m});
+    const auto *view = static_cast<TextView *>(form->currentView());
+    QCOMPARE(view->textLabel()->styleSheet(), QString("color:%1;background:%1").arg(used));
+    QCOMPARE(form->styleSheet(), QString("background:") + used);
 }
 
 void TestTextZone::horizontalCaptionInZone()

@@ -1,9 +1,12 @@
+#include "contentrules.h"
 #include "pagerefresh.h"
 #include "zonecycle.h"
 #include "zonegeometry.h"
 #include "zonemtl.h"
 
 #include <QtTest>
+
+#include <tuple>
 
 using CONVERTXMLDATA::ZONE_CTRL;
 using CONVERTXMLDATA::ZONE_MTL;
@@ -31,6 +34,8 @@ private slots:
     void swipes();
     void webAddress_data();
     void webAddress();
+    void contentAddresses_data();
+    void contentAddresses();
     void pageReloadPace();
     void failedPageRetried_data();
     void failedPageRetried();
@@ -303,6 +308,54 @@ void TestZoneCycle::webAddress()
     QFETCH(QString, url);
     QFETCH(QString, address);
     QCOMPARE(ZoneGeometry::webAddress(url), address);
+}
+
+void TestZoneCycle::contentAddresses_data()
+{
+    QTest::addColumn<QString>("use"); // "page", "resource" (loaded by a page) or "stream"
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("allowed");
+    const QString inside = "file:///home/u/data/mtl/p.html";
+    const QList<std::tuple<const char *, QString, bool>> rows {
+        {"page", "http://example.org/a", true},
+        {"page", inside, true},
+        {"page", "file:///home/u/data/mtl/a b.html", true},
+        {"page", "file:///etc/passwd", false},
+        {"page", "file:///home/u/data/mtl/../status.json", false},
+        {"page", "file://host/home/u/data/mtl/p.html", false},
+        {"page", "javascript:alert(1)", false},
+        {"page", "data:text/html,<b>x</b>", false},
+        {"page", "qrc:/images/back.png", false},
+        {"page", "about:blank", false},
+        {"resource", "data:image/png;base64,AAAA", true},
+        {"resource", inside, true},
+        {"resource", "file:///etc/passwd", false},
+        {"resource", "qrc:/images/back.png", false},
+        {"stream", "rtsp://camera/live", true},
+        {"stream", "RTMP://example.org/app/key", true},
+        {"stream", "udp://@:1234", true},
+        {"stream", "http://example.org/live.m3u8", true},
+        {"stream", "file:///etc/passwd", false},
+        {"stream", "v4l2:///dev/video0", false},
+        {"stream", "", false},
+    };
+    for (const auto &[use, url, allowed] : rows)
+        QTest::addRow("%s %s", use, qPrintable(url)) << QString(use) << url << allowed;
+}
+
+void TestZoneCycle::contentAddresses()
+{
+    QFETCH(QString, use);
+    QFETCH(QString, url);
+    QFETCH(bool, allowed);
+    const QUrl address = QUrl::fromEncoded(url.toUtf8());
+    const QString folder = "/home/u/data/mtl";
+    if (use == "page")
+        QCOMPARE(ContentRules::isPageAllowed(address, folder), allowed);
+    else if (use == "resource")
+        QCOMPARE(ContentRules::isPageResourceAllowed(address, folder), allowed);
+    else
+        QCOMPARE(ContentRules::isStreamAllowed(address), allowed);
 }
 
 void TestZoneCycle::pageReloadPace()

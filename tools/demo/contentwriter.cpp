@@ -169,11 +169,12 @@ ContentWriter::Material ContentWriter::pdf(const QString &file, int len)
         .set(QStringLiteral("etimes"), 1);
 }
 
-ContentWriter::Material ContentWriter::web(const QString &url, int len, int refreshMs)
+ContentWriter::Material ContentWriter::web(
+    const QString &url, int len, int refreshMs, const QString &file)
 {
     return Material()
-        .set(QStringLiteral("name"), QStringLiteral("page"))
-        .set(QStringLiteral("path"), QString())
+        .set(QStringLiteral("name"), file.isEmpty() ? QStringLiteral("page") : file)
+        .set(QStringLiteral("path"), file.isEmpty() ? QString() : QStringLiteral("data/mtl"))
         .set(QStringLiteral("type"), QStringLiteral("web"))
         .set(QStringLiteral("len"), len)
         .set(QStringLiteral("ttimes"), 0)

@@ -59,7 +59,9 @@ public:
     static Material picture(const QString &file, int len, int transition);
     static Material video(const QString &file, int len);
     static Material pdf(const QString &file, int len);
-    static Material web(const QString &url, int len, int refreshMs);
+    // A page the terminal downloads names its file (in files/).
+    static Material web(
+        const QString &url, int len, int refreshMs, const QString &file = QString());
     static Material text(const QString &name, const QString &caption, int len, int size,
         const QString &color, const QString &background, int speed, int moveMode);
     static Material clock(const QString &name, const QString &zoneId, int len, int size,

@@ -4,7 +4,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QFileInfo>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -299,11 +298,12 @@ bool writeContent(const QString &dir, const QString &videoFile, QString *error)
     if (withVideo)
         out.writeZone(QStringLiteral("z5005.z"), QStringLiteral("video"),
             {ContentWriter::video(out.addFileFrom(videoFile), 12)});
-    const QString page = dir + QStringLiteral("/web/index.html");
-    out.writeText(QStringLiteral("web/index.html"), webPage());
+    // The player opens local pages only from the files the service
+    // downloaded; where they are depends on the terminal's home.
+    const QString page = out.addFile(webPage(), QStringLiteral("html"));
     out.writeZone(QStringLiteral("z5006.z"), QStringLiteral("web"),
         {ContentWriter::web(
-            QStringLiteral("file://") + QFileInfo(page).absoluteFilePath(), 40, 60000)});
+            QStringLiteral("file://@DATA_ROOT@/data/mtl/") + page, 40, 60000, page)});
     out.writeZone(QStringLiteral("z5007.z"), QStringLiteral("pdf"),
         {ContentWriter::pdf(out.addFile(priceListPdf(), QStringLiteral("pdf")), 40)});
     out.writeZone(QStringLiteral("z5008.z"), QStringLiteral("bar"),

@@ -8,6 +8,9 @@
 // and a scrolling caption; a video, a PDF, a local web page and a clock) and an
 // insert programme, whose window day-play.xml leaves as @INSERT_BEGIN@ and
 // @INSERT_END@ (seconds of the day) for the demo to fill in when it starts.
+// The web page is a downloaded file, and its zone names it by a local address
+// under @DATA_ROOT@, the terminal's data root (~/.local/share/lumaview), which
+// the demo also fills in.
 namespace DemoContent {
 
 // Frames of the demo video (frame000.png ...), for GStreamer to encode.
