@@ -90,9 +90,11 @@ void TestPackage::fileList()
     files.sort();
     const QString dir = QStringLiteral("./opt/apps/com.qerbix.lumaview/files/");
     QCOMPARE(files,
-        QStringList({"-rw-r--r-- ./etc/xdg/autostart/com.qerbix.lumaview.lumalink.desktop",
+        QStringList({"-r--r----- ./etc/sudoers.d/lumaview",
+            "-rw-r--r-- ./etc/xdg/autostart/com.qerbix.lumaview.lumalink.desktop",
             "-rw-r--r-- ./usr/lib/systemd/user/lumalink.service", "-rwxr-xr-x " + dir + "lumalink",
-            "-rwxr-xr-x " + dir + "lumalink-session", "-rwxr-xr-x " + dir + "lumaview"}));
+            "-rwxr-xr-x " + dir + "lumalink-session", "-rwxr-xr-x " + dir + "lumaview",
+            "-rwxr-xr-x ./usr/libexec/lumaview/lumaview-wakealarm"}));
     // Every file belongs to root; nothing of the build machine leaks in.
     for (const QString &line : lines)
         QVERIFY2(line.contains(" root/root "), qPrintable(line));
