@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth wget zip unzip clang-format fonts-wqy-zenhei
   gstreamer1.0-tools faketime sqlite3 # demo video, next-day statistics, play counts
   systemd # the package test checks the user unit with systemd-analyze
+  lintian # ... and the whole package with Debian's checks
 )
 
 as_root() {
@@ -35,6 +36,29 @@ ARM64_PACKAGES=(
 
 install_packages() {
   install_package_list "${PACKAGES[@]}"
+}
+
+# The package test checks the sudoers rule with visudo, which comes with sudo.
+# Where sudo is not installed, its package is unpacked into build-tools/sudo,
+# never installed: the tests run as root and must not reach the real sudo.
+fetch_visudo() {
+  local dest="$ROOT/build-tools/sudo" tmp
+  if command -v visudo >/dev/null 2>&1 || [ -x "$dest/usr/sbin/visudo" ]; then
+    return
+  fi
+  echo "== unpacking visudo from sudo's package into $dest (not installing sudo)"
+  tmp=$(mktemp -d)
+  if ! (cd "$tmp" && apt-get download sudo); then
+    as_root apt-get update
+    (cd "$tmp" && apt-get download sudo)
+  fi
+  dpkg -x "$tmp"/sudo_*.deb "$tmp/root"
+  # Only visudo and the library it links: no sudo, no setuid file.
+  mkdir -p "$dest/usr/sbin" "$dest/usr/libexec/sudo"
+  cp "$tmp/root/usr/sbin/visudo" "$dest/usr/sbin/"
+  cp -P "$tmp"/root/usr/libexec/sudo/libsudo_util.so* "$dest/usr/libexec/sudo/"
+  chmod -R u-s,g-s "$dest"
+  rm -rf "$tmp"
 }
 
 install_arm64_packages() {

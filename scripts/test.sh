@@ -14,6 +14,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 install_packages
+fetch_visudo
 
 echo "== clang-format check"
 cd "$ROOT"

@@ -7,6 +7,7 @@
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,7 +23,9 @@ private slots:
     void fileList();
     void control_data();
     void control();
+    void maintainerScripts_data();
     void maintainerScripts();
+    void debianChecks();
     void autostartEntry();
     void sessionStart_data();
     void sessionStart();
@@ -92,8 +95,12 @@ void TestPackage::fileList()
     QCOMPARE(files,
         QStringList({"-r--r----- ./etc/sudoers.d/lumaview",
             "-rw-r--r-- ./etc/xdg/autostart/com.qerbix.lumaview.lumalink.desktop",
-            "-rw-r--r-- ./usr/lib/systemd/user/lumalink.service", "-rwxr-xr-x " + dir + "lumalink",
-            "-rwxr-xr-x " + dir + "lumalink-session", "-rwxr-xr-x " + dir + "lumaview",
+            "-rw-r--r-- ./usr/lib/systemd/user/lumalink.service",
+            "-rw-r--r-- ./usr/share/doc/com.qerbix.lumaview/changelog.gz",
+            "-rw-r--r-- ./usr/share/doc/com.qerbix.lumaview/copyright",
+            "-rw-r--r-- ./usr/share/lintian/overrides/com.qerbix.lumaview",
+            "-rwxr-xr-x " + dir + "lumalink", "-rwxr-xr-x " + dir + "lumalink-session",
+            "-rwxr-xr-x " + dir + "lumaview",
             "-rwxr-xr-x ./usr/libexec/lumaview/lumaview-wakealarm"}));
     // Every file belongs to root; nothing of the build machine leaks in.
     for (const QString &line : lines)
@@ -151,8 +158,20 @@ void TestPackage::control()
     QVERIFY2(names.contains(expected), qPrintable(value));
 }
 
+void TestPackage::maintainerScripts_data()
+{
+    // How a stand-in getent answers for the lumaview group, and whether the
+    // script then makes it.
+    QTest::addColumn<QByteArray>("getent");
+    QTest::addColumn<bool>("made");
+    QTest::newRow("new group") << QByteArray("exit 2\n") << true;
+    QTest::newRow("group exists") << QByteArray("echo lumaview:x:990:\n") << false;
+}
+
 void TestPackage::maintainerScripts()
 {
+    QFETCH(QByteArray, getent);
+    QFETCH(bool, made);
     QTemporaryDir control;
     int code = -1;
     run("dpkg-deb", {"-e", m_deb, control.path()}, &code);
@@ -160,6 +179,10 @@ void TestPackage::maintainerScripts()
     const QStringList scripts
         = QDir(control.path()).entryList({"preinst", "postinst", "prerm", "postrm"}, QDir::Files);
     QCOMPARE(scripts, QStringList {"postinst"});
+    // The files in /etc are the administrator's once installed.
+    QCOMPARE(QString::fromUtf8(readFile(control.path() + "/conffiles")).split(QLatin1Char('\n')),
+        QStringList({"/etc/sudoers.d/lumaview",
+            "/etc/xdg/autostart/com.qerbix.lumaview.lumalink.desktop", ""}));
     const QString path = control.path() + "/postinst";
     QVERIFY(QFileInfo(path).isExecutable());
     const QString text = QString::fromUtf8(readFile(path));
@@ -171,19 +194,50 @@ void TestPackage::maintainerScripts()
             code_lines << trimmed;
     }
     const QString commands = code_lines.join(QLatin1Char('\n'));
-    for (const char *word : {"lumalink", "lumaview", "systemctl", "service ", "su ", "runuser",
-             "sudo", "nohup", "setsid", "start-stop-daemon", "&"})
+    for (const char *word : {"lumalink", "files/lumaview", "systemctl", "service ", "su ",
+             "runuser", "sudo", "nohup", "setsid", "start-stop-daemon", "&"})
         QVERIFY2(!commands.contains(QLatin1String(word)), word);
 
-    // Run it as dpkg would, with stand-ins in PATH: it only prints.
+    // Run it as dpkg would, with stand-ins in PATH: it makes the group once.
     TestEnv env;
+    QVERIFY(env.addShim("getent", getent) && env.addShim("groupadd"));
     QProcess postinst;
     postinst.setProcessEnvironment(env.processEnvironment());
     postinst.start("sh", {path, "configure", ""});
     QVERIFY(postinst.waitForFinished(10000));
     QCOMPARE(postinst.exitCode(), 0);
-    QVERIFY(env.readShimLog().isEmpty());
+    QCOMPARE(env.readShimLog(),
+        QString("getent group lumaview\n") + (made ? "groupadd --system lumaview\n" : ""));
     QVERIFY(!QDir(env.dataRoot()).exists());
+}
+
+void TestPackage::debianChecks()
+{
+    // Debian's own checks: lintian finds no error or warning (the /opt path
+    // carries an override that says why), and visudo accepts the sudoers rule
+    // (from sudo's package unpacked by scripts/test.sh where sudo is not
+    // installed: the tests must never run the real one).
+    int code = -1;
+    QString said
+        = run("lintian", {"--allow-root", "--no-cfg", "--fail-on", "error,warning", m_deb}, &code);
+    QVERIFY2(code == 0, qPrintable(said));
+    QString visudo = QStandardPaths::findExecutable("visudo", {"/usr/sbin", "/sbin"});
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    if (visudo.isEmpty()) {
+        const QString unpacked = QStringLiteral(LUMA_VISUDO_ROOT);
+        visudo = unpacked + "/usr/sbin/visudo";
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("LD_LIBRARY_PATH", unpacked + "/usr/libexec/sudo");
+        check.setProcessEnvironment(environment);
+    }
+    QVERIFY2(QFileInfo(visudo).isExecutable(),
+        "no visudo: scripts/test.sh unpacks it into " LUMA_VISUDO_ROOT);
+    check.start(visudo, {"-c", "-f", m_root.path() + "/etc/sudoers.d/lumaview"});
+    QVERIFY(check.waitForFinished(30000));
+    said = QString::fromUtf8(check.readAll());
+    QVERIFY2(check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0, qPrintable(said));
+    QVERIFY2(said.contains("parsed OK"), qPrintable(said));
 }
 
 void TestPackage::autostartEntry()
