@@ -4,12 +4,12 @@
 #include "globals.h"
 #include "httpclient.h"
 
-#include <QDir>
+#include <QCoreApplication>
 #include <QFileInfo>
 
-QString PlayerWatchdog::playerProgram(const QString &workingDir)
+QString PlayerWatchdog::playerProgram(const QString &serviceDir)
 {
-    const QString local = workingDir + QStringLiteral("/lumaview");
+    const QString local = serviceDir + QStringLiteral("/lumaview");
     if (QFileInfo(local).isFile())
         return local;
     return QString::fromLatin1(INSTALLED_PLAYER);
@@ -22,8 +22,10 @@ bool PlayerWatchdog::checkPlayerRunning()
     const QString reply = HttpClient::notifyPlayer(QStringLiteral("STATUS"), QString());
     if (HttpClient::succeedPostResult(reply))
         return false;
-    // The player takes no arguments; "&" is what it has always been given.
+    // The player next to the service's own program, wherever the service was
+    // started from: a working folder can be anyone's. The player takes no
+    // arguments; "&" is what it has always been given.
     CommandRunner::instance()->startDetached(
-        playerProgram(QDir::currentPath()), {QStringLiteral("&")});
+        playerProgram(QCoreApplication::applicationDirPath()), {QStringLiteral("&")});
     return true;
 }

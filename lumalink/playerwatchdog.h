@@ -11,9 +11,9 @@ class PlayerWatchdog
 public:
     static constexpr const char *INSTALLED_PLAYER = "/opt/apps/com.qerbix.lumaview/files/lumaview";
 
-    // The copy next to the service's working folder when there is one, else
-    // the installed player.
-    static QString playerProgram(const QString &workingDir);
+    // The copy in the service's own folder when there is one, else the
+    // installed player.
+    static QString playerProgram(const QString &serviceDir);
 
     // Only on a terminal that has a server address. True when the player was
     // started.

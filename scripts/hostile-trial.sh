@@ -110,8 +110,7 @@ for mode in "${MODES[@]}"; do
   home="$TRIAL_ROOT/$mode"
   data="$home/.local/share/lumaview"
   mkdir -p "$data/data" "$home/app"
-  ln -s "$BUILD_DIR/lumalink/lumalink" "$home/app/lumalink"
-  ln -s "$BUILD_DIR/lumaview/lumaview" "$home/app/lumaview"
+  cp "$BUILD_DIR/lumalink/lumalink" "$BUILD_DIR/lumaview/lumaview" "$home/app/"
   printf '{ "connHost": "127.0.0.1:%s", "password": "trial" }\n' "$SIM_PORT" >"$data/data/status.json"
 
   "$BUILD_DIR/tools/sim/lumasim" --port "$SIM_PORT" --http-port "$HTTP_PORT" \

@@ -88,10 +88,10 @@ export HOME="$DEMO_HOME"
 export PATH="$(shim_path):$PATH"
 export LUMA_SHIM_LOG="$DEMO_HOME/privileged-calls.log"
 
-# The installed layout: the service runs in the folder that holds the player,
-# and its watchdog starts the player from there.
-ln -s "$BUILD_DIR/lumalink/lumalink" "$DEMO_HOME/app/lumalink"
-ln -s "$BUILD_DIR/lumaview/lumaview" "$DEMO_HOME/app/lumaview"
+# The installed layout: the two programs in one folder, where the service's
+# watchdog finds the player next to its own program (copies: a link would
+# lead it back to the build folder).
+cp "$BUILD_DIR/lumalink/lumalink" "$BUILD_DIR/lumaview/lumaview" "$DEMO_HOME/app/"
 
 # The insert programme's window is set now, a little after the start, in
 # seconds since the midnight that starts today's playbill. Near midnight the
@@ -117,7 +117,7 @@ sed -i -e "s|@DATA_ROOT@|$data_root|g" "$CONTENT"/zone/*
 SIM_PID="" SERVICE_PID="" XVFB_PID=""
 player_pids() { # players running with this demo's HOME
   local exe pid
-  exe=$(readlink -f "$BUILD_DIR/lumaview/lumaview")
+  exe=$(readlink -f "$DEMO_HOME/app/lumaview")
   for dir in /proc/[0-9]*; do
     [ "$(readlink "$dir/exe" 2>/dev/null)" = "$exe" ] || continue
     tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "HOME=$DEMO_HOME" || continue

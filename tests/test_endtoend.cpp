@@ -150,11 +150,10 @@ void TestEndToEnd::startService(bool nextDay)
     }
     m_service.setProcessEnvironment(environment);
     // The installed layout: the watchdog starts the player found next to the
-    // service's working folder.
-    m_service.setWorkingDirectory(m_appDir);
+    // service's program.
     m_service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_service.setStandardOutputFile(QProcess::nullDevice());
-    m_service.start(QStringLiteral(LUMALINK_BIN), QStringList());
+    m_service.start(m_appDir + "/lumalink", QStringList());
     QVERIFY(m_service.waitForStarted(5000));
 }
 
@@ -227,6 +226,7 @@ void TestEndToEnd::initTestCase()
     writeContent(m_scratch.path() + "/blue", "tl2.l", "z2.z", BLUE, &m_bluePicture);
     m_appDir = m_scratch.path() + "/app";
     QVERIFY(QDir().mkpath(m_appDir));
+    QVERIFY(QFile::copy(QStringLiteral(LUMALINK_BIN), m_appDir + "/lumalink"));
     QVERIFY(QFile::link(playerBinary(), m_appDir + "/lumaview"));
 
     m_sim.setContentDir(m_scratch.path() + "/red");

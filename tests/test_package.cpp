@@ -251,7 +251,7 @@ void TestPackage::autostartEntry()
             "Path=/opt/apps/com.qerbix.lumaview/files", "Terminal=false"})
         QVERIFY2(lines.contains(QLatin1String(line)), line);
     // What Exec names is in the package, and the player is next to it, where
-    // the watchdog looks for it from the working folder.
+    // the watchdog looks for it beside its own program.
     QVERIFY(QFileInfo(installed("lumalink")).isExecutable());
     QVERIFY(QFileInfo(installed("lumaview")).isExecutable());
 }

@@ -22,7 +22,7 @@ private slots:
     void killedPlayerIsStartedAgain();
 
 private:
-    bool startService(QProcess &service, const TestEnv &env, const QString &workDir = QString());
+    bool startService(QProcess &service, const TestEnv &env, const QString &appDir = QString());
 };
 
 namespace {
@@ -67,12 +67,18 @@ QList<qint64> pidsIn(const QString &path)
 }
 } // namespace
 
-bool TestStatsProcess::startService(QProcess &service, const TestEnv &env, const QString &workDir)
+bool TestStatsProcess::startService(QProcess &service, const TestEnv &env, const QString &appDir)
 {
     service.setProcessEnvironment(env.processEnvironment());
-    if (!workDir.isEmpty())
-        service.setWorkingDirectory(workDir);
-    service.start(QStringLiteral(LUMALINK_BIN), QStringList());
+    // Given a folder, the service runs from a copy there, as installed, and
+    // its watchdog starts the player found beside it.
+    QString program = QStringLiteral(LUMALINK_BIN);
+    if (!appDir.isEmpty()) {
+        if (!QFile::copy(program, appDir + "/lumalink"))
+            return false;
+        program = appDir + "/lumalink";
+    }
+    service.start(program, QStringList());
     if (!service.waitForStarted(5000))
         return false;
     return QTest::qWaitFor(serviceAnswers, 10000);
@@ -116,7 +122,7 @@ void TestStatsProcess::killedPlayerIsStartedAgain()
             .arg(port)
             .toUtf8()));
 
-    // The copy next to the service's working folder is the one it starts: a
+    // The copy next to the service's program is the one it starts: a
     // script that notes its pid and becomes the real player. It drops the
     // descriptors it inherited (a lock held by whoever runs the tests must not
     // outlive them in a player left behind).
