@@ -71,7 +71,9 @@ SqlQueue::Result SqlQueue::add(const QString &statement)
         MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_NOT_KEPT"), sql);
         return Result::NotKept;
     }
-    const bool wake = m_queue.size() % WAKE_EVERY == 0;
+    const bool wake = ++m_addedSinceWake >= WAKE_EVERY;
+    if (wake)
+        m_addedSinceWake = 0;
     const auto handler = m_wake;
     lock.unlock();
     if (wake && handler)

@@ -62,7 +62,9 @@ public:
 
     int size() const;
     int peakSize() const;
-    // Called (outside the lock) each time WAKE_EVERY more entries are waiting.
+    // Called (outside the lock) each time WAKE_EVERY more plays were added:
+    // counted by additions, since the queue's size goes up and down while
+    // the statistics thread drains it.
     void setWakeHandler(std::function<void()> handler);
     static constexpr int WAKE_EVERY = 500;
 
@@ -75,6 +77,7 @@ private:
     QList<Entry> m_queue;
     bool m_opened = false;
     int m_peak = 0;
+    int m_addedSinceWake = 0;
     std::function<void()> m_wake;
     ThrottledLog m_refusals {QStringLiteral("WARN"), QStringLiteral("SQL_REFUSED")};
     ThrottledLog m_setAsideLog {QStringLiteral("WARN"), QStringLiteral("SQL_SET_ASIDE")};

@@ -31,6 +31,7 @@ private slots:
     void repeatedPlayReplacesItsRow();
     void encodedStatementIsDecoded();
     void fullQueueRefuses();
+    void wakesEveryBurstWhileDraining();
     void acceptedStatementSurvivesRestart();
     void restartAfterStoringDoesNotRunTwice();
     void tornJournalLineIsIgnored();
@@ -234,6 +235,23 @@ void TestStats::fullQueueRefuses()
     QCOMPARE(stat.sqlQueue().size(), 0);
     QVERIFY(stat.addSqlQueue(used.arg("late")));
     QCOMPARE(rows("SELECT name FROM file_mgt"), QStringList {"clip.mp4"});
+}
+
+void TestStats::wakesEveryBurstWhileDraining()
+{
+    // The statistics thread is woken once per WAKE_EVERY plays added, also
+    // when it drains the queue meanwhile (the size then never reaches a
+    // multiple of it, and the plays would wait for its next pass).
+    SqlQueue queue;
+    int wakes = 0;
+    queue.setWakeHandler([&] { ++wakes; });
+    const QString used = "UPDATE file_mgt SET access_time='2024-05-01 10:00:00' WHERE name='%1'";
+    for (int i = 0; i < 2 * SqlQueue::WAKE_EVERY; ++i) {
+        QCOMPARE(queue.add(used.arg(i)), SqlQueue::Result::Queued);
+        if (i % 300 == 299)
+            queue.markApplied(queue.peek(SqlQueue::WAKE_EVERY).last().seq);
+    }
+    QCOMPARE(wakes, 2);
 }
 
 void TestStats::acceptedStatementSurvivesRestart()
