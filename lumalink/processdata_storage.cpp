@@ -1,5 +1,6 @@
 #include "miscfunc.h"
 #include "processdata.h"
+#include "safepath.h"
 #include "xmlguard.h"
 
 #include <QDomDocument>
@@ -38,8 +39,7 @@ QDomElement rootOf(const QByteArray &body, const QString &tag, QDomDocument &doc
 
 bool isSafeId(const QByteArray &id)
 {
-    return !id.isEmpty() && id != "." && id != ".." && !id.contains('/') && !id.contains('\\')
-        && !id.contains('\0');
+    return SafePath::isSafeName(QString::fromUtf8(id));
 }
 
 QString dataDir()

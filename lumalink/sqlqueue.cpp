@@ -54,12 +54,12 @@ SqlQueue::Result SqlQueue::add(const QString &statement)
 {
     const QString sql = NotifyProtocol::decodeStatement(statement);
     QString why;
-    const bool record = PlayRecord::parse(sql, &why).fromPlayer();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (!record) {
+    if (!PlayRecord::parse(sql, &why).fromPlayer()) {
+        std::lock_guard<std::mutex> logLock(m_logMutex);
         m_refusals.note(QStringLiteral("No play record (%1): %2").arg(why, sql.left(200)));
         return Result::Refused;
     }
+    std::unique_lock<std::mutex> lock(m_mutex);
     ensureOpen();
     if (m_queue.size() >= MAX_SQL_QUEUE) {
         lock.unlock();
@@ -106,7 +106,8 @@ void SqlQueue::setAside(const SqlJournal::Record &entry, const QString &why)
 {
     // The reason, then the entry as the journal holds it.
     const QByteArray line = MiscFunc::logSafe(why).toUtf8() + '\t' + SqlJournal::encode(entry);
-    std::unique_lock<std::mutex> lock(m_mutex);
+    // The queue stays free for new plays while the file is written.
+    std::lock_guard<std::mutex> logLock(m_logMutex);
     appendSetAside(setAsidePath(), line, MAX_SET_ASIDE_BYTES);
     m_setAsideLog.note(QStringLiteral("Statement %1 set aside in %2 (%3): %4")
                            .arg(entry.seq)

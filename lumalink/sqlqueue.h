@@ -79,6 +79,9 @@ private:
     int m_peak = 0;
     int m_addedSinceWake = 0;
     std::function<void()> m_wake;
+    // The refusal and set-aside logs and the set-aside file, apart from the
+    // queue's lock.
+    std::mutex m_logMutex;
     ThrottledLog m_refusals {QStringLiteral("WARN"), QStringLiteral("SQL_REFUSED")};
     ThrottledLog m_setAsideLog {QStringLiteral("WARN"), QStringLiteral("SQL_SET_ASIDE")};
 };
