@@ -39,7 +39,8 @@ QDomElement rootOf(const QByteArray &body, const QString &tag, QDomDocument &doc
 
 bool isSafeId(const QByteArray &id)
 {
-    return SafePath::isSafeName(QString::fromUtf8(id));
+    // QString::fromUtf8 of a QByteArray stops at a NUL: look at the bytes first.
+    return !id.contains('\0') && SafePath::isSafeName(QString::fromUtf8(id));
 }
 
 QString dataDir()
