@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonParseError>
 #include <QSaveFile>
 
 #include <mutex>
@@ -17,7 +18,7 @@ std::mutex &writeMutex()
     return mutex;
 }
 
-bool writeWhole(const QString &path, const QJsonObject &object)
+bool writeOne(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
@@ -25,8 +26,19 @@ bool writeWhole(const QString &path, const QJsonObject &object)
     // It may hold the sudo password: private before anything is written.
     if (::fchmod(file.handle(), 0600) != 0)
         return false;
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Indented));
+    file.write(bytes);
     return file.commit();
+}
+
+bool writeWhole(const QString &path, const QJsonObject &object)
+{
+    const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    if (!writeOne(path, bytes))
+        return false;
+    // The copy is taken back when the file itself is found damaged; a copy
+    // that could not be written leaves the previous one.
+    writeOne(StatusFile::goodCopyPath(path), bytes);
+    return true;
 }
 } // namespace
 
@@ -42,23 +54,62 @@ bool StatusFile::exists(const QString &path)
 
 QJsonObject StatusFile::read(const QString &path)
 {
+    QJsonObject object;
+    parse(path, &object);
+    return object;
+}
+
+bool StatusFile::parse(const QString &path, QJsonObject *object)
+{
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QJsonObject();
-    QByteArray bytes = file.readAll();
-    file.close();
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    return MiscFunc::strToJson(QString::fromUtf8(bytes));
+    if (file.size() > MAX_BYTES || !file.open(QIODevice::ReadOnly))
+        return false;
+    QJsonParseError error {};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    if (object)
+        *object = document.object();
+    return true;
+}
+
+StatusFile::Recovery StatusFile::recover(const QString &path, const QDateTime &now)
+{
+    std::lock_guard<std::mutex> lock(writeMutex());
+    if (!QFile::exists(path) || parse(path))
+        return Recovery::Sound;
+    const QString aside
+        = path + QStringLiteral(".bad-") + now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QFile::remove(aside);
+    if (!QFile::rename(path, aside)) {
+        MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
+            QStringLiteral(
+                "%1 does not parse and cannot be moved aside; it is left as it is and not written")
+                .arg(path));
+        return Recovery::Sound;
+    }
+    QJsonObject good;
+    if (parse(goodCopyPath(path), &good) && writeWhole(path, good)) {
+        MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
+            QStringLiteral("%1 does not parse: moved to %2, the last good copy taken back")
+                .arg(path, aside));
+        return Recovery::SetAsideRestored;
+    }
+    MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
+        QStringLiteral("%1 does not parse and there is no good copy: moved to %2, the terminal "
+                       "must be configured again")
+            .arg(path, aside));
+    return Recovery::SetAsideOnly;
 }
 
 bool StatusFile::update(const QString &path, const std::function<void(QJsonObject &)> &change)
 {
     std::lock_guard<std::mutex> lock(writeMutex());
-    if (!QFile::exists(path))
+    // A file that does not parse is never overwritten: what it held may still
+    // be read back by hand, and recover() deals with it at the next load.
+    QJsonObject object;
+    if (!parse(path, &object))
         return false;
-    QJsonObject object = read(path);
     change(object);
     return writeWhole(path, object);
 }

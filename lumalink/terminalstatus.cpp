@@ -1,5 +1,6 @@
 #include "terminalstatus.h"
 
+#include "clock.h"
 #include "globals.h"
 #include "statusfile.h"
 
@@ -50,6 +51,7 @@ bool TerminalStatus::splitConnHost(const QString &value, QString &ip, QString &p
 
 void TerminalStatus::loadAtStartup(const std::function<QString()> &macProvider)
 {
+    StatusFile::recover(m_path, Clock::now());
     const QJsonObject object = StatusFile::read(m_path);
     QString ip;
     QString port;
@@ -83,21 +85,34 @@ bool TerminalStatus::saveTerminalInfo()
             object.insert(QStringLiteral("password"), m_settings->sudoPassword.get());
         });
     }
+    return StatusFile::create(m_path, newFile());
+}
+
+QJsonObject TerminalStatus::newFile() const
+{
     QJsonObject object;
     object.insert(QStringLiteral("terminalId"), m_settings->terminalId.get());
     object.insert(QStringLiteral("mac"), m_settings->mac.get());
-    object.insert(QStringLiteral("connHost"), connHost);
+    object.insert(QStringLiteral("connHost"),
+        m_settings->connIp.get() + QLatin1Char(':') + m_settings->connPort.get());
     object.insert(QStringLiteral("password"), m_settings->sudoPassword.get());
     object.insert(QStringLiteral("status"), 5);
     object.insert(QStringLiteral("rtdaHost"), m_settings->connIp.get() + QStringLiteral(":2100"));
     // Peers read the first volume as a string; later writes store a number.
     object.insert(QStringLiteral("volume"), QStringLiteral("0.1"));
-    return StatusFile::create(m_path, object);
+    return object;
 }
 
 SessionSettings TerminalStatus::checkStatus() const
 {
     SessionSettings settings;
+    // Damaged since the start (a hand edit): the good copy comes back; with
+    // none, a new file holds the settings in memory, so the next start still
+    // finds the server.
+    if (StatusFile::recover(m_path, Clock::now()) == StatusFile::Recovery::SetAsideOnly) {
+        StatusFile::create(m_path, newFile());
+        return settings;
+    }
     if (!StatusFile::exists(m_path))
         return settings;
     const QJsonObject object = StatusFile::read(m_path);

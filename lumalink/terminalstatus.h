@@ -2,6 +2,7 @@
 
 #include "globals.h"
 
+#include <QJsonObject>
 #include <QString>
 
 #include <functional>
@@ -41,6 +42,8 @@ public:
     void loadAtStartup(const std::function<QString()> &macProvider);
     bool saveTerminalInfo();
 
+    // Both loads first set aside a file that does not parse and take back its
+    // last good copy (StatusFile::recover).
     // Session load; also refreshes the address, identity and password settings.
     SessionSettings checkStatus() const;
     int getClearType() const;
@@ -54,6 +57,9 @@ public:
         const QString &serverHost, int serverPort, const QString &rtdaHost, int rtdaPort);
 
 private:
+    // What a newly created file holds: the settings in memory and defaults.
+    QJsonObject newFile() const;
+
     QString m_path;
     ServiceSettings *m_settings;
 };

@@ -1,4 +1,6 @@
+#include "clock.h"
 #include "globals.h"
+#include "miscfunc.h"
 #include "startguard.h"
 #include "statusfile.h"
 #include "terminalstatus.h"
@@ -29,6 +31,8 @@ private slots:
     void startGuardSetsAsideAfterShortRuns();
     void emptyServerAddressLeavesHostsAlone();
     void rewriteNeverLeavesPartialFile();
+    void damagedFileIsSetAside_data();
+    void damagedFileIsSetAside();
 };
 
 void TestTerminalStatus::terminalIdFromMac_data()
@@ -259,7 +263,60 @@ void TestTerminalStatus::rewriteNeverLeavesPartialFile()
     delete reader;
     QCOMPARE(bad.load(), 0);
     // No temporary files left beside it.
-    QCOMPARE(QDir(env.dataRoot() + "/data").entryList(QDir::Files), QStringList {"status.json"});
+    QCOMPARE(QDir(env.dataRoot() + "/data").entryList(QDir::Files),
+        QStringList({"status.json", "status.json.good"}));
+}
+
+void TestTerminalStatus::damagedFileIsSetAside_data()
+{
+    QTest::addColumn<QByteArray>("damaged");
+    QTest::addColumn<bool>("goodCopy");
+    QTest::addColumn<bool>("atStart"); // else at a session load
+    const QByteArray cut = R"({"connHost":"10.0.0.9:9000","terminalId":"T1","pass)";
+    QTest::newRow("cut in half, good copy") << cut << true << true;
+    QTest::newRow("cut in half, no copy") << cut << false << true;
+    QTest::newRow("hand edit, session load")
+        << QByteArray("{\"connHost\": 10.0.0.9:9000,}") << true << false;
+    QTest::newRow("hand edit, session load, no copy") << QByteArray("[]") << false << false;
+    QTest::newRow("empty") << QByteArray() << true << true;
+    QTest::newRow("zeros") << QByteArray(300, '\0') << true << true;
+}
+
+void TestTerminalStatus::damagedFileIsSetAside()
+{
+    // A status.json that does not parse is never overwritten: it is moved
+    // aside and the last good copy taken; without one the settings in memory
+    // (or, at start, the configuration window) take over.
+    QFETCH(QByteArray, damaged);
+    QFETCH(bool, goodCopy);
+    QFETCH(bool, atStart);
+    TestEnv env;
+    QVERIFY(QDir().mkpath(env.dataRoot() + "/data") && QDir().mkpath(env.dataRoot() + "/logs"));
+    Clock::setFixedMs(QDateTime(QDate(2026, 12, 10), QTime(8, 30, 5)).toMSecsSinceEpoch());
+    const auto resetClock = qScopeGuard([] { Clock::reset(); });
+    TerminalStatus status;
+    QVERIFY(writeFile(status.path(),
+        R"({"connHost":"10.0.0.9:9000","terminalId":"T1","mac":"AA","password":"pw"})"));
+    status.loadAtStartup({});
+    if (!goodCopy)
+        QVERIFY(QFile::remove(StatusFile::goodCopyPath(status.path())));
+    QVERIFY(writeFile(status.path(), damaged));
+    if (atStart)
+        resetGlobals();
+    QCOMPARE(status.writeVolume(0.3), false); // never written over
+
+    if (atStart)
+        status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
+    else
+        status.checkStatus();
+    const bool kept = goodCopy || !atStart;
+    QCOMPARE(readFile(status.path() + ".bad-20261210-083005"), damaged);
+    const QJsonObject now = StatusFile::read(status.path());
+    QCOMPARE(now["connHost"].toString(), kept ? QString("10.0.0.9:9000") : QString(":"));
+    QCOMPARE(gConnIp.get(), kept ? QString("10.0.0.9") : QString());
+    QCOMPARE(now["password"].toString(), kept ? QString("pw") : QString());
+    QVERIFY(readFile(MiscFunc::logFilePath(MiscFunc::getDate()))
+                .contains("[ STATUS_DAMAGED ] - [ ERROR ]"));
 }
 
 void TestTerminalStatus::startGuardSetsAsideAfterShortRuns_data()
