@@ -382,7 +382,7 @@ QList<DEF_DATA::STAT_LOG> StatDatabase::readStatBatch(int limit)
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.prepare(
         QStringLiteral("SELECT name AS mtl, time_segment, play_type, times AS total, "
-                       "duration AS len, timestamp FROM play_stat ORDER BY rowid LIMIT ?"));
+                       "duration AS len, timestamp, rowid FROM play_stat ORDER BY rowid LIMIT ?"));
     query.addBindValue(limit);
     if (!query.exec())
         return batch;
@@ -394,39 +394,49 @@ QList<DEF_DATA::STAT_LOG> StatDatabase::readStatBatch(int limit)
         log.total = query.value(3).toInt();
         log.len = query.value(4).toInt();
         log.timestamp = query.value(5).toString();
+        log.rowid = query.value(6).toLongLong();
         batch.append(log);
     }
     return batch;
 }
 
-bool StatDatabase::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
+int StatDatabase::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
 {
     if (!m_open)
-        return false;
+        return -1;
     const TimeLimit upkeepLimit(*this, MAINTENANCE_LIMIT_MS);
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.transaction())
-        return false;
+        return -1;
+    int removed = 0;
     for (const DEF_DATA::STAT_LOG &log : batch) {
+        // By the row read: a name, hour or type the comparison cannot match
+        // (a NULL, a number stored as text) would leave the row for ever.
         QSqlQuery remove(db);
-        remove.prepare(QStringLiteral(
-            "DELETE FROM play_stat WHERE name = ? AND time_segment = ? AND play_type = ?"));
-        remove.addBindValue(log.mtl);
-        remove.addBindValue(log.time_segment);
-        remove.addBindValue(log.play_type);
+        if (log.rowid >= 0) {
+            remove.prepare(QStringLiteral("DELETE FROM play_stat WHERE rowid = ?"));
+            remove.addBindValue(log.rowid);
+        } else {
+            remove.prepare(QStringLiteral(
+                "DELETE FROM play_stat WHERE name = ? AND time_segment = ? AND play_type = ?"));
+            remove.addBindValue(log.mtl);
+            remove.addBindValue(log.time_segment);
+            remove.addBindValue(log.play_type);
+        }
         if (!remove.exec()) {
             warn(QStringLiteral("SQL_FAIL"),
                 QStringLiteral("DELETE FROM play_stat WHERE name='%1' AND time_segment='%2' AND "
                                "play_type=%3")
                     .arg(quoted(log.mtl), log.time_segment, QString::number(log.play_type)));
             db.rollback();
-            return false;
+            return -1;
         }
+        removed += qMax(0, remove.numRowsAffected());
     }
     if (db.commit())
-        return true;
+        return removed;
     db.rollback();
-    return false;
+    return -1;
 }
 
 QStringList StatDatabase::filesUnusedBefore(const QString &cutoffDate)

@@ -18,6 +18,7 @@ struct STAT_LOG
     qint32 total = 0; // plays in that hour
     qint32 len = 0; // summed durations
     QString timestamp; // when the hour was aggregated
+    qint64 rowid = -1; // the row read, so exactly it is removed once uploaded
 };
 } // namespace DEF_DATA
 
@@ -90,7 +91,9 @@ public:
 
     QList<DEF_DATA::STAT_LOG> readStatBatch(int limit);
     // Deletes exactly the rows of the batch, by key, in one transaction.
-    bool deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch);
+    // Removes the uploaded rows (by the row read, else by name, hour and play
+    // type); the number removed, or -1 when the database refused.
+    int deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch);
 
     // Stored files whose last use (their download, when never used) lies
     // before the cutoff date "yyyy-MM-dd".

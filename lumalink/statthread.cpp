@@ -116,8 +116,13 @@ void StatThread::sendPlayerData()
         if (batch.isEmpty())
             return;
         const bool ok = postStatLog(batch);
-        if (ok && !deleteStatLog(batch))
+        // Uploaded rows that are not removed would be read and sent again
+        // and again: the loop ends, and the next pass tries once more.
+        if (ok && deleteStatLog(batch) <= 0) {
+            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+                QStringLiteral("Uploaded play statistics could not be removed"));
             return;
+        }
         if (!ok || batch.size() < StatUpload::BATCH_SIZE)
             return;
     }
@@ -135,9 +140,9 @@ bool StatThread::postStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
     return ok;
 }
 
-bool StatThread::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
+int StatThread::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
 {
-    return ensureDatabase() && m_db.deleteStatLog(batch);
+    return ensureDatabase() ? m_db.deleteStatLog(batch) : -1;
 }
 
 void StatThread::checkPlayerRunning()

@@ -55,7 +55,7 @@ public:
     int statPlayData();
     void sendPlayerData();
     bool postStatLog(const QList<DEF_DATA::STAT_LOG> &batch);
-    bool deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch);
+    int deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch); // rows removed, -1: refused
     void checkPlayerRunning();
     void clearLogAndUnusedFile();
     static int getClearType();
