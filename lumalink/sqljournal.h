@@ -49,6 +49,9 @@ public:
     bool rewrite(const QList<Record> &pending);
 
     qint64 lastSeq() const { return m_lastSeq; }
+    // Numbers go on after seq at least (the database stored up to it); takes
+    // effect in the file at the next rewrite.
+    void raiseNumbering(qint64 seq) { m_lastSeq = qMax(m_lastSeq, seq); }
     int recordCount() const { return m_records; }
 
     static QByteArray encode(const Record &record);

@@ -32,10 +32,24 @@ int SqlQueue::open(qint64 appliedSeq)
             m_queue.append(record);
     }
     m_peak = qMax(m_peak, m_queue.size());
+    // A journal lost or put back from an older copy numbers behind what the
+    // database stored: new plays would count as stored already. Its numbers
+    // go on after the database's.
+    const qint64 journalSeq = m_journal.lastSeq();
+    const bool behind = appliedSeq > journalSeq;
+    if (behind) {
+        m_journal.raiseNumbering(appliedSeq);
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+            QStringLiteral("Journal %1 numbered up to %2, the database stored up to %3: numbering "
+                           "goes on after %3")
+                .arg(m_journal.path())
+                .arg(journalSeq)
+                .arg(appliedSeq));
+    }
     if (!writable)
         MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
             QStringLiteral("Open journal %1 fail").arg(m_journal.path()));
-    else if (m_queue.size() < records.size())
+    else if (behind || m_queue.size() < records.size())
         m_journal.rewrite(m_queue);
     return m_queue.size();
 }

@@ -33,6 +33,7 @@ private slots:
     void fullQueueRefuses();
     void wakesEveryBurstWhileDraining();
     void acceptedStatementSurvivesRestart();
+    void restartAfterStoringDoesNotRunTwice_data();
     void restartAfterStoringDoesNotRunTwice();
     void tornJournalLineIsIgnored();
     void failingRecordIsSetAsideAfterItsTries_data();
@@ -276,10 +277,19 @@ void TestStats::acceptedStatementSurvivesRestart()
     QCOMPARE(rows("SELECT name, res_type FROM file_mgt"), QStringList {"tl100.l|1"});
 }
 
+void TestStats::restartAfterStoringDoesNotRunTwice_data()
+{
+    QTest::addColumn<bool>("journalLost");
+    QTest::newRow("journal not cut back") << false;
+    QTest::newRow("journal lost") << true;
+}
+
 void TestStats::restartAfterStoringDoesNotRunTwice()
 {
     // Stored, but the service ended before the journal was cut back: the
-    // database's mark keeps a statement from running twice.
+    // database's mark keeps a statement from running twice. A journal lost
+    // since numbers on after that mark, so new plays still count.
+    QFETCH(bool, journalLost);
     const QString journal = SqlQueue::defaultJournalPath();
     {
         StatThread stat;
@@ -292,7 +302,10 @@ void TestStats::restartAfterStoringDoesNotRunTwice()
         addPlay(stat, "a.jpg", "2024-05-01 10:00:00", 1);
         const QByteArray before = readFile(journal);
         QVERIFY(stat.drainQueue());
-        writeFile(journal, before); // as if the rewrite never happened
+        if (journalLost)
+            QVERIFY(QFile::remove(journal));
+        else
+            writeFile(journal, before); // as if the rewrite never happened
     }
     StatThread restarted;
     QVERIFY(restarted.connectToDb());
