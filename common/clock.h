@@ -10,8 +10,13 @@ class Clock
 public:
     static QDateTime now(); // local time
     static qint64 nowMs(); // milliseconds since the epoch
+    // Time that only goes on, whatever the wall clock is set to (periods of
+    // upkeep): milliseconds since some start, never set back.
+    static qint64 monotonicMs();
+    // Setting the wall clock (a time sync) leaves the monotonic clock alone.
     static void setOffsetMs(qint64 offset);
     static void setFixedMs(qint64 msSinceEpoch);
-    static void advanceMs(qint64 ms); // moves a fixed clock, or the offset
+    // Time passing: moves a fixed clock, or the offset, and the monotonic clock.
+    static void advanceMs(qint64 ms);
     static void reset();
 };

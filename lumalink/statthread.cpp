@@ -191,11 +191,21 @@ void StatThread::runPass()
 {
     drainQueue();
     m_queue.sync();
-    const UpkeepSchedule::Due due = m_schedule.due(MiscFunc::timestamp());
+    const qint64 monotonic = Clock::monotonicMs();
+    const qint64 jump = m_schedule.noteWallClock(Clock::nowMs(), monotonic);
+    if (jump > 0)
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+            QStringLiteral("The clock jumped forward by %1 hours: the next cleanup of logs and "
+                           "unused files is skipped")
+                .arg(jump / 3600000));
+    const UpkeepSchedule::Due due = m_schedule.due(monotonic);
     if (due.stats)
         statAndSendPlayData();
     if (due.cleanup)
         clearLogAndUnusedFile();
+    if (due.cleanupSkipped)
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+            QStringLiteral("Cleanup of logs and unused files skipped after the clock jump"));
     if (due.watchdog)
         checkPlayerRunning();
 }
@@ -221,7 +231,7 @@ void StatThread::run()
     // A connection opened by another thread is not used here.
     m_db.close();
     ensureDatabase();
-    m_schedule.restart(MiscFunc::timestamp());
+    m_schedule.restart(Clock::monotonicMs());
     drainQueue();
     while (!m_stop) {
         {

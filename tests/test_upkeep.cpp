@@ -29,6 +29,8 @@ private slots:
     void cleanup();
 
     void scheduleAfterStart();
+    void wallClockJumpSkipsOneCleanup_data();
+    void wallClockJumpSkipsOneCleanup();
     void cutoffPerClearType_data();
     void cutoffPerClearType();
     void cleanupKeepsTheCutoffDay();
@@ -398,6 +400,43 @@ void TestUpkeep::watchdogProbes()
     QCOMPARE(starts().first().args, QStringList {"&"});
 }
 
+void TestUpkeep::wallClockJumpSkipsOneCleanup_data()
+{
+    QTest::addColumn<qint64>("jumpMs"); // the wall clock set at 30 s after start
+    QTest::addColumn<QList<int>>("cleanups");
+    QTest::addColumn<QList<int>>("skipped");
+    const qint64 hour = 3600000;
+    QTest::newRow("no jump") << qint64(0) << QList<int> {66, 3669} << QList<int> {};
+    QTest::newRow("two hours on") << 2 * hour << QList<int> {66, 3669} << QList<int> {};
+    QTest::newRow("set back a day") << -24 * hour << QList<int> {66, 3669} << QList<int> {};
+    QTest::newRow("75 years on") << 75 * 8766 * hour << QList<int> {3669} << QList<int> {66};
+}
+
+void TestUpkeep::wallClockJumpSkipsOneCleanup()
+{
+    // The schedule runs on monotonic time; only the next cleanup after a
+    // forward jump of more than a day is skipped.
+    QFETCH(qint64, jumpMs);
+    QFETCH(QList<int>, cleanups);
+    QFETCH(QList<int>, skipped);
+    const qint64 wallStart = 1700000000000;
+    UpkeepSchedule schedule(0);
+    QList<int> ran;
+    QList<int> skips;
+    for (int s = 3; s <= 3700; s += 3) {
+        const qint64 wall = wallStart + qint64(s) * 1000 + (s >= 30 ? jumpMs : 0);
+        QCOMPARE(schedule.noteWallClock(wall, qint64(s) * 1000) > 0,
+            s == 30 && jumpMs > UpkeepSchedule::WALL_JUMP_MS);
+        const UpkeepSchedule::Due due = schedule.due(qint64(s) * 1000);
+        if (due.cleanup)
+            ran << s;
+        if (due.cleanupSkipped)
+            skips << s;
+    }
+    QCOMPARE(ran, cleanups);
+    QCOMPARE(skips, skipped);
+}
+
 void TestUpkeep::restartedPlayerIsBackWithinTwelveSeconds_data()
 {
     QTest::addColumn<int>("passesAfterCheck"); // when the server's restart arrives
@@ -414,13 +453,13 @@ void TestUpkeep::restartedPlayerIsBackWithinTwelveSeconds()
     QFETCH(int, seconds);
     gConnIp = QStringLiteral("127.0.0.1");
     QVERIFY2(startPlayer(), "port 12223 is busy");
-    qint64 now = 1700000000000;
-    Clock::setFixedMs(now);
+    qint64 now = 0; // time passed
+    Clock::setFixedMs(1700000000000);
     StatThread stat;
-    stat.schedule().restart(now);
+    stat.schedule().restart(Clock::monotonicMs());
     const auto pass = [&] {
         now += StatThread::PASS_SLEEP_MS;
-        Clock::setFixedMs(now);
+        Clock::advanceMs(StatThread::PASS_SLEEP_MS);
         stat.runPass();
     };
     pass(); // the first watchdog check: the player answers
@@ -433,6 +472,9 @@ void TestUpkeep::restartedPlayerIsBackWithinTwelveSeconds()
     QTRY_VERIFY(m_exitRequested);
     m_player.reset();
     const qint64 exitAt = now;
+    // A time sync sets the wall clock back eight hours meanwhile: the
+    // watchdog does not wait for it.
+    Clock::setFixedMs(Clock::nowMs() - 8 * 3600000);
 
     while (starts().isEmpty() && now - exitAt < 60000)
         pass();
