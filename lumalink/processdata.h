@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QImage>
 #include <QList>
 #include <QSize>
@@ -32,10 +33,15 @@ int verifyPackage(QByteArray &frame);
 void processConfig(const QByteArray &xml, SERVER_CONFIG &config);
 // "MMddHHmmyyyy.ss" of a server time (seconds since the epoch), local time.
 QString sysTimeArgument(quint64 secondsSinceEpoch);
+// The earliest server time taken: midnight (UTC) of the day this program was
+// built. A server (or a man in the middle) sending an earlier one would turn
+// the clock back before any content this terminal can have received.
+QDateTime earliestServerTime();
 // Sets the system clock and then the hardware clock through sudo, with the
-// process's sudo password or the one given.
-void changeSysTime(const QByteArray &body);
-void changeSysTime(const QByteArray &body, const QString &password);
+// process's sudo password or the one given. A time earlier than
+// earliestServerTime() or past the year 9999 is refused and logged (false).
+bool changeSysTime(const QByteArray &body);
+bool changeSysTime(const QByteArray &body, const QString &password);
 void restartPlayer();
 void getEnvironmentInfo(QByteArray &out, double volume);
 QByteArray environmentXml(QSize desktop, double volume, double cpuUsage);

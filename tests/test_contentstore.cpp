@@ -89,8 +89,8 @@ void TestContentStore::serverTimeGoesThroughSudo()
     QVERIFY(QDir().mkpath(env.dataRoot() + "/logs"));
     QCOMPARE(PROCESSDATA::sysTimeArgument(0),
         QDateTime::fromMSecsSinceEpoch(0).toString("MMddHHmmyyyy.ss"));
-    const QDateTime when(QDate(2026, 12, 7), QTime(14, 5, 9));
-    QCOMPARE(PROCESSDATA::sysTimeArgument(when.toSecsSinceEpoch()), QString("120714052026.09"));
+    const QDateTime when(QDate(2040, 12, 7), QTime(14, 5, 9));
+    QCOMPARE(PROCESSDATA::sysTimeArgument(when.toSecsSinceEpoch()), QString("120714052040.09"));
 
     auto fake = std::make_shared<FakeRunner>();
     auto previous = CommandRunner::install(fake);
@@ -105,7 +105,7 @@ void TestContentStore::serverTimeGoesThroughSudo()
     const auto calls = fake->calls();
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[0].program, QString("sudo"));
-    QCOMPARE(calls[0].args, (QStringList {"-S", "date", "120714052026.09"}));
+    QCOMPARE(calls[0].args, (QStringList {"-S", "date", "120714052040.09"}));
     QCOMPARE(calls[1].args, (QStringList {"-S", "hwclock", "--systohc"}));
     // The password only ever travels on standard input.
     QCOMPARE(calls[0].input, QByteArray("pa ss\"; reboot\n"));
@@ -120,12 +120,26 @@ void TestContentStore::serverTimeGoesThroughSudo()
     CommandRunner::install(previous);
     const auto unattended = fake->calls().mid(2);
     QCOMPARE(unattended.size(), 4);
-    QCOMPARE(unattended[0].args, (QStringList {"-n", "date", "120714052026.09"}));
+    QCOMPARE(unattended[0].args, (QStringList {"-n", "date", "120714052040.09"}));
     QCOMPARE(unattended[1].args, (QStringList {"-n", "hwclock", "--systohc"}));
     QCOMPARE(unattended[0].input, QByteArray());
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QCOMPARE(log.count("[ SUDO ] - [ WARN ]  sudo -n date "), 1);
     QCOMPARE(log.count("[ SUDO ] - [ WARN ]  sudo -n hwclock "), 1);
+
+    // A time before this program was built, or past any clock, is refused.
+    for (const quint64 refused : {quint64(PROCESSDATA::earliestServerTime().toSecsSinceEpoch() - 1),
+             quint64(0), ~quint64(0)}) {
+        QByteArray early;
+        for (int i = 0; i < 8; ++i)
+            early.append(char((refused >> (8 * i)) & 0xff));
+        CommandRunner::install(fake);
+        QVERIFY(!PROCESSDATA::changeSysTime(early));
+        CommandRunner::install(previous);
+    }
+    QCOMPARE(fake->calls().size(), 6);
+    QVERIFY(readFile(MiscFunc::logFilePath(MiscFunc::getDate()))
+                .contains("[ TIME_REFUSED ] - [ WARN ]"));
 }
 
 void TestContentStore::environmentReport()

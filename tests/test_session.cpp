@@ -192,7 +192,7 @@ bool TestSession::drive(const std::function<bool()> &done, int maxPasses)
 
 void TestSession::walksToWaitingAndStoresContent()
 {
-    const qint64 serverTime = QDateTime(QDate(2026, 12, 8), QTime(10, 0, 0)).toSecsSinceEpoch();
+    const qint64 serverTime = QDateTime(QDate(2040, 12, 8), QTime(10, 0, 0)).toSecsSinceEpoch();
     m_server->setServerTime(serverTime);
     startSession();
     QVERIFY(drive([this] { return m_session->step() == ServerSession::WAITING; }));
@@ -241,7 +241,7 @@ void TestSession::walksToWaitingAndStoresContent()
     // The clock was set through sudo with the server's time, then the RTC.
     const auto calls = m_runner->calls();
     QCOMPARE(calls.size(), 2);
-    QCOMPARE(calls[0].args, (QStringList {"-S", "date", "120810002026.00"}));
+    QCOMPARE(calls[0].args, (QStringList {"-S", "date", "120810002040.00"}));
     QCOMPARE(calls[0].input, QByteArray("pw\n"));
     QCOMPARE(calls[1].args, (QStringList {"-S", "hwclock", "--systohc"}));
 

@@ -278,8 +278,9 @@ void TestSessionParts::loopLogsInAndWalks()
     QCOMPARE(m_settings->logUrl.get(), QString("http://10.0.0.5:8080"));
     passUntilSent(5);
     QCOMPARE(m_link->sentKinds().last(), QString("273/102"));
-    QByteArray time(8, '\0');
-    time[0] = 1;
+    QByteArray time; // now, little-endian
+    for (int i = 0; i < 8; ++i)
+        time.append(char((quint64(QDateTime::currentSecsSinceEpoch()) >> (8 * i)) & 0xff));
     m_link->deliver(serverFrame(PROTO_SESSION, CMD_SERVER_TIME, {time}));
     QCOMPARE(m_runner->calls().size(), 2);
     QCOMPARE(m_runner->calls()[0].input, QByteArray("pw\n"));
