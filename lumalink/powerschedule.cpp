@@ -219,7 +219,9 @@ bool PowerSchedule::writePowerOnOff(const QByteArray &xml)
 
 void PowerSchedule::tick()
 {
-    const qint64 now = Clock::nowMs();
+    // On the monotonic clock: a time sync that sets the clock back does not
+    // stop the checks.
+    const qint64 now = Clock::monotonicMs();
     if (now - m_lastCheckMs > CHECK_PERIOD_MS) {
         checkPowerSchedule();
         m_lastCheckMs = now;
@@ -275,11 +277,13 @@ void PowerSchedule::checkPowerSchedule()
     const QDate today = now.date();
     const QString nowTime = now.toString(QStringLiteral("HH:mm:ss"));
 
+    // The wake alarm is programmed before a due shutdown, which may be the
+    // last thing this machine does today.
+    bool shutdownDue = false;
     const Entry *laterToday = nullptr;
     for (const Entry &entry : entries) {
         if (entry.onOff == Entry::POWER_OFF) {
-            if (offEntryDue(entry, now))
-                shutdown();
+            shutdownDue = shutdownDue || offEntryDue(entry, now);
         } else if (entry.onOff == Entry::POWER_ON) {
             const QString t8 = timeOfDay(entry.time);
             const bool dueToday = entry.time.startsWith(dateText(today)) || fallsOn(entry, today);
@@ -287,11 +291,16 @@ void PowerSchedule::checkPowerSchedule()
                 laterToday = &entry;
         }
     }
-    if (laterToday) {
+    if (laterToday)
         programAlarm(*laterToday, dateText(today) + QLatin1Char(' ') + timeOfDay(laterToday->time));
-        return;
-    }
+    else
+        programNextAlarm(entries, today);
+    if (shutdownDue)
+        shutdown();
+}
 
+void PowerSchedule::programNextAlarm(const QList<Entry> &entries, const QDate &today)
+{
     // Nothing more today: the first on-time after today.
     const QString tomorrow = dateText(today.addDays(1));
     const Entry *next = nullptr;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <limits>
+
 #include <QByteArray>
 #include <QDate>
 #include <QList>
@@ -93,13 +95,15 @@ public:
 private:
     bool offEntryDue(const Entry &entry, const QDateTime &now) const;
     void programAlarm(const Entry &entry, const QString &at);
+    void programNextAlarm(const QList<Entry> &entries, const QDate &today);
     Entry makeEntry(int onOff, int repeat, const QString &time);
 
     ServiceSettings &m_settings;
     QString m_filePath;
     QList<Entry> m_list;
     quint64 m_nextId = 1;
-    qint64 m_lastCheckMs = 0;
+    // Monotonic time of the last check; the first tick checks at once.
+    qint64 m_lastCheckMs = std::numeric_limits<qint64>::min() / 4;
     // The alarm last programmed: which entry, and for when.
     quint64 m_alarmEntry = 0;
     QString m_alarmAt;

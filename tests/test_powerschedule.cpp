@@ -27,6 +27,7 @@ private slots:
     void alarmProgrammedOncePerEntry();
     void alarmIsOneNumberForTheHelper();
     void checkRunsAboutEveryTenSeconds();
+    void alarmComesBeforeShutdown();
     void nextRepeatTime_data();
     void nextRepeatTime();
 
@@ -281,6 +282,21 @@ void TestPowerSchedule::checkRunsAboutEveryTenSeconds()
     }
     // Checks at 21:59:58, 22:00:09, 22:00:20, 22:00:31: two of them inside the window.
     QCOMPARE(shutdowns(), 2);
+}
+
+void TestPowerSchedule::alarmComesBeforeShutdown()
+{
+    // Off now and on tomorrow morning in the same check: the machine must
+    // know when to wake before it goes down.
+    QVERIFY(m_power->modifyCrontab(
+        R"(<R><D s="1" r="1" t="22:00:00"/><A s="0" r="1" t="07:00:00"/></R>)"));
+    Clock::setFixedMs(at("2026-12-09 22:00:05"));
+    m_power->checkPowerSchedule();
+    QStringList order;
+    for (const FakeRunner::Call &call : m_runner->calls())
+        order << call.args.value(1);
+    QCOMPARE(order, (QStringList {PowerSchedule::WAKE_ALARM_HELPER, "shutdown"}));
+    QCOMPARE(alarms(), QList<qint64> {9 * 3600 - 5});
 }
 
 void TestPowerSchedule::nextRepeatTime_data()
