@@ -24,6 +24,9 @@
 #include <cctype>
 #include <mutex>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 std::atomic<int> s_downloadTimeoutSec {60};
 
@@ -110,6 +113,17 @@ private:
     QCryptographicHash m_hash {QCryptographicHash::Md5};
     qint64 m_pos = 0;
 };
+
+// fsync of a file or a folder (opened read-only, which fsync allows).
+bool syncToDisk(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
 
 QString replyText(QNetworkReply *reply)
 {
@@ -308,27 +322,31 @@ bool HttpClient::downloadFile(
         return false;
     }
     growing.catchUp();
-    if (!QFile::rename(target + QStringLiteral(".tmp"), target)) {
+    // Checked before it gets its name: a file under its final name has the
+    // digest that name holds. The digest taken on the way counts only when it
+    // matches; otherwise the whole file is hashed again before it is refused.
+    const QString partial = target + QStringLiteral(".tmp");
+    QString md5 = growing.hex();
+    if (!name.toLower().contains(md5))
+        md5 = MiscFunc::getFileMD5(partial);
+    if (!name.toLower().contains(md5)) {
+        QFile::remove(partial);
+        MiscFunc::writeLog(QStringLiteral("INFO"), module,
+            QStringLiteral("Downloaded file: ") + name + QStringLiteral(" with wrong md5: ") + md5);
+        if (wrongDigest)
+            *wrongDigest = true;
+        return false;
+    }
+    // On the disk before the rename, and the rename on the disk before the
+    // file counts as there: a power cut leaves either no file or the right one.
+    if (!syncToDisk(partial) || !QFile::rename(partial, target) || !syncToDisk(dir)) {
+        QFile::remove(partial);
         MiscFunc::writeLog(
             QStringLiteral("WARN"), module, QStringLiteral("Download rename file failed: ") + name);
         return false;
     }
-    // The digest taken on the way counts only when it matches; otherwise the
-    // whole file is hashed again before it is refused.
-    QString md5 = growing.hex();
-    if (!name.toLower().contains(md5))
-        md5 = MiscFunc::getFileMD5(target);
-    if (name.toLower().contains(md5)) {
-        MiscFunc::writeLog(
-            QStringLiteral("INFO"), module, QStringLiteral("Downloaded file: ") + name);
-        return true;
-    }
-    QFile::remove(target);
-    MiscFunc::writeLog(QStringLiteral("INFO"), module,
-        QStringLiteral("Downloaded file: ") + name + QStringLiteral(" with wrong md5: ") + md5);
-    if (wrongDigest)
-        *wrongDigest = true;
-    return false;
+    MiscFunc::writeLog(QStringLiteral("INFO"), module, QStringLiteral("Downloaded file: ") + name);
+    return true;
 }
 
 QString HttpClient::notifyPlayer(const QString &cmd, const QString &param)
