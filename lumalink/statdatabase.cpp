@@ -5,6 +5,8 @@
 #include "playrecord.h"
 
 #include <QAtomicInt>
+#include <QDateTime>
+#include <QFile>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -80,14 +82,21 @@ QString StatDatabase::defaultPath()
 
 bool StatDatabase::open()
 {
-    close();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        db.setDatabaseName(m_path);
-        m_open = db.open();
+    for (int attempt = 0;; ++attempt) {
+        close();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+            db.setDatabaseName(m_path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BUSY_TIMEOUT_MS));
+            m_open = db.open();
+        }
+        m_open = m_open && guardConnection();
+        if (!m_open || attempt > 0 || isSound())
+            break;
+        setFileAside(QStringLiteral("it fails the quick check"));
     }
     if (m_open)
-        m_open = guardConnection() && createTables();
+        m_open = createTables();
     if (!m_open) {
         close();
         if (!m_openFailLogged)
@@ -97,6 +106,48 @@ bool StatDatabase::open()
     }
     m_openFailLogged = false;
     return true;
+}
+
+bool StatDatabase::isSound()
+{
+    const TimeLimit upkeepLimit(*this, MAINTENANCE_LIMIT_MS);
+    QSqlQuery check(QSqlDatabase::database(m_connection, false));
+    if (check.exec(QStringLiteral("PRAGMA quick_check")) && check.next())
+        return check.value(0).toString() == QLatin1String("ok");
+    // Busy or out of time is no damage; only SQLite's word for one is.
+    const int code = lastErrorCode();
+    return code != SQLITE_CORRUPT && code != SQLITE_NOTADB;
+}
+
+void StatDatabase::setFileAside(const QString &why)
+{
+    close();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // The rollback journal and write-ahead log belong to the file they go with.
+    for (const QString &suffix :
+        {QString(), QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (QFile::exists(m_path + suffix))
+            QFile::rename(m_path + suffix, m_path + QStringLiteral(".bad-") + stamp + suffix);
+    }
+    MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STAT_DB_DAMAGED"),
+        QStringLiteral("%1 is damaged (%2): moved to %1.bad-%3, a new database is made and the "
+                       "journal's plays are stored in it")
+            .arg(m_path, why, stamp));
+    m_failures.clear();
+}
+
+bool StatDatabase::recoverIfDamaged()
+{
+    if (!m_damaged)
+        return false;
+    m_damaged = false;
+    setFileAside(QStringLiteral("SQLite reported it while in use"));
+    return open();
+}
+
+int StatDatabase::lastErrorCode() const
+{
+    return m_handle ? sqlite3_errcode(static_cast<sqlite3 *>(m_handle)) & 0xff : SQLITE_OK;
 }
 
 int StatDatabase::progress(void *self)
@@ -120,6 +171,7 @@ bool StatDatabase::guardConnection()
     sqlite3_limit(sqlite, SQLITE_LIMIT_ATTACHED, 0);
     sqlite3_db_config(sqlite, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_progress_handler(sqlite, PROGRESS_STEPS, &StatDatabase::progress, this);
+    m_handle = sqlite;
     return true;
 }
 
@@ -178,6 +230,7 @@ void StatDatabase::close()
     }
     QSqlDatabase::removeDatabase(m_connection);
     m_open = false;
+    m_handle = nullptr;
 }
 
 qint64 StatDatabase::appliedSeq()
@@ -235,6 +288,15 @@ StatDatabase::Applied StatDatabase::applyStatements(const QList<SqlJournal::Reco
                     skipped.insert(entry.seq);
                     result.setAside.append({entry, why});
                 } else if (!storeRecord(record, &why)) {
+                    const int code = lastErrorCode();
+                    if (code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_FULL
+                        || code == SQLITE_IOERR || code == SQLITE_CORRUPT
+                        || code == SQLITE_NOTADB) {
+                        // The database, not the record: the whole batch waits.
+                        m_damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+                        db.rollback();
+                        return Applied();
+                    }
                     failed = i;
                     break;
                 }
@@ -255,6 +317,8 @@ StatDatabase::Applied StatDatabase::applyStatements(const QList<SqlJournal::Reco
                 QStringLiteral("Commit of %1 statements fail: %2")
                     .arg(entries.size())
                     .arg(db.lastError().text()));
+            const int code = lastErrorCode();
+            m_damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
             db.rollback();
             return Applied();
         }

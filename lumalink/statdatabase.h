@@ -51,8 +51,15 @@ public:
     static QString defaultPath(); // data/playdata.db
 
     // Opens (creating the file and its tables when needed) on the calling
-    // thread. Logs "Open db %1 fail" once per failure streak.
+    // thread. Logs "Open db %1 fail" once per failure streak. A file that
+    // fails SQLite's quick check, or is no database, is set aside (with the
+    // time in its name) and a new one created; the journal then fills it.
     bool open();
+    // SQLite said the file is damaged (CORRUPT, NOTADB) while in use: set it
+    // aside and open a new one. True when that was needed and done.
+    bool recoverIfDamaged();
+    // A wait for a lock held by another process is this long at most.
+    static constexpr int BUSY_TIMEOUT_MS = 1000;
     void close();
     bool isOpen() const { return m_open; }
     QString path() const { return m_path; }
@@ -76,7 +83,9 @@ public:
     // fixed statement with bound values (see PlayRecord); anything else is
     // set aside unrun. A record that fails (logged as "SQL_FAIL") ends the
     // batch there and is tried again at the next pass; after MAX_TRIES it is
-    // set aside, so it never holds back the records after it.
+    // set aside, so it never holds back the records after it. A failure of
+    // the database rather than the record (busy, locked, full, I/O, damaged)
+    // stores nothing and counts against no record: the batch waits whole.
     Applied applyStatements(const QList<SqlJournal::Record> &entries);
     // Runs one statement as it stands, for setting up and checking a database
     // (logged as "SQL_FAIL" on failure). Never fed what a peer sent.
@@ -90,7 +99,6 @@ public:
     int statPlayData(const QString &today, const QString &now);
 
     QList<DEF_DATA::STAT_LOG> readStatBatch(int limit);
-    // Deletes exactly the rows of the batch, by key, in one transaction.
     // Removes the uploaded rows (by the row read, else by name, hour and play
     // type); the number removed, or -1 when the database refused.
     int deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch);
@@ -117,6 +125,13 @@ private:
     bool guardConnection();
     bool createTables();
     bool storeRecord(const PlayRecord &record, QString *why);
+    bool isSound();
+    void setFileAside(const QString &why);
+    // The primary result code of the connection's last failure.
+    int lastErrorCode() const;
+
+    void *m_handle = nullptr; // the connection's sqlite3
+    bool m_damaged = false;
 
     QString m_path;
     QString m_connection;

@@ -73,8 +73,12 @@ bool StatThread::drainQueue()
             break;
         const StatDatabase::Applied applied = m_db.applyStatements(entries);
         ok = applied.committed;
-        if (!ok)
+        if (!ok) {
+            // A damaged file is replaced at once; the plays wait in the
+            // queue and go into the new one at the next pass.
+            m_db.recoverIfDamaged();
             break;
+        }
         for (const StatDatabase::SetAside &aside : applied.setAside)
             m_queue.setAside(aside.entry, aside.why);
         m_queue.markApplied(applied.lastSeq);

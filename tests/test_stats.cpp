@@ -45,6 +45,8 @@ private slots:
     void fileRecords_data();
     void fileRecords();
     void emptyDatabaseFileGetsItsTables();
+    void damagedDatabaseIsReplaced();
+    void lockedDatabaseKeepsTheBatch();
     void playRecords_data();
     void playRecords();
 
@@ -485,6 +487,54 @@ void TestStats::emptyDatabaseFileGetsItsTables()
                      "NULL, \"duration\" integer NOT NULL, \"timestamp\" text(20) NOT NULL, "
                      "\"mtl_type\" text(50), PRIMARY KEY (\"name\", \"time_segment\", "
                      "\"play_type\") )"});
+}
+
+void TestStats::damagedDatabaseIsReplaced()
+{
+    // A play journaled, then the database file found to be no database: it
+    // is set aside whole and the play goes into a new one.
+    {
+        StatThread stat;
+        QVERIFY(stat.connectToDb());
+        addPlay(stat, "kept.jpg", "2024-05-01 10:00:00", 1);
+    }
+    const QByteArray damaged = QByteArray("no database here, just a hand edit\n").repeated(100);
+    QVERIFY(writeFile(dbPath(), damaged));
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"kept.jpg"});
+    const QStringList aside
+        = QDir(m_env->dataRoot() + "/data").entryList({"playdata.db.bad-*"}, QDir::Files);
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(readFile(m_env->dataRoot() + "/data/" + aside.first()), damaged);
+    QVERIFY(logText().contains("[ STAT_DB_DAMAGED ] - [ ERROR ]"));
+}
+
+void TestStats::lockedDatabaseKeepsTheBatch()
+{
+    // Another process holds the write lock for longer than a record may
+    // fail: the plays wait whole, none is set aside, and each pass waits
+    // about a second, not five per statement.
+    StatThread stat;
+    QVERIFY(stat.connectToDb());
+    QVERIFY(stat.drainQueue()); // the thread's own connection is open
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        locker.setDatabaseName(dbPath());
+        QVERIFY(locker.open());
+        QSqlQuery lock(locker);
+        QVERIFY(lock.exec("BEGIN IMMEDIATE"));
+        addPlay(stat, "a.jpg", "2024-05-01 10:00:00", 1);
+        addPlay(stat, "b.jpg", "2024-05-01 10:00:00", 1);
+        for (int pass = 0; pass <= StatDatabase::MAX_TRIES; ++pass)
+            QVERIFY(!stat.drainQueue());
+        QVERIFY(lock.exec("COMMIT"));
+    }
+    QSqlDatabase::removeDatabase("locker");
+    QVERIFY(stat.drainQueue());
+    QCOMPARE(rows("SELECT name FROM play_detail ORDER BY name"), (QStringList {"a.jpg", "b.jpg"}));
+    QVERIFY(!QFile::exists(SqlQueue::defaultJournalPath() + ".bad"));
 }
 
 void TestStats::earlierDaysAggregatePerHour()
