@@ -107,7 +107,7 @@ CommandResult ProcessRunner::runWatched(const QString &program, const QStringLis
     return result;
 }
 
-bool ProcessRunner::startDetached(const QString &program, const QStringList &args)
+bool ProcessRunner::startDetached(const QString &program, const QStringList &args, qint64 *pid)
 {
-    return QProcess::startDetached(program, args);
+    return QProcess::startDetached(program, args, QString(), pid);
 }

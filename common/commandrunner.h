@@ -43,8 +43,11 @@ public:
         return run(program, args, QByteArray(), 30000, -1);
     }
 
-    // Starts a program that outlives the caller (the player restart).
-    virtual bool startDetached(const QString &program, const QStringList &args) = 0;
+    // Starts a program that outlives the caller (the player restart); its
+    // process id in pid when given.
+    virtual bool startDetached(
+        const QString &program, const QStringList &args, qint64 *pid = nullptr)
+        = 0;
 
     // Runs a privileged command through `sudo -S`, feeding the password; with
     // no password through `sudo -n`, which runs only what the sudoers rule
@@ -69,5 +72,6 @@ public:
         int startMs, int finishMs) override;
     CommandResult runWatched(const QString &program, const QStringList &args,
         const std::function<bool()> &whileRunning, int pollMs) override;
-    bool startDetached(const QString &program, const QStringList &args) override;
+    bool startDetached(
+        const QString &program, const QStringList &args, qint64 *pid = nullptr) override;
 };

@@ -33,7 +33,7 @@ public:
         result.exitCode = 0;
         return result;
     }
-    bool startDetached(const QString &, const QStringList &) override { return true; }
+    bool startDetached(const QString &, const QStringList &, qint64 *) override { return true; }
 };
 
 QTemporaryDir *s_home = nullptr;

@@ -5,7 +5,9 @@
 // Starts the player again when it stops answering: probed with the local
 // command "STATUS" (which a running player answers {"code":0}), and started as
 // a detached program when the probe fails. A second player started while one
-// still runs leaves by itself, since its local port is taken.
+// still runs leaves by itself, since its local port is taken; so a player it
+// started that still holds the port but no longer answers (frozen) is ended
+// first, by the process id it was started with.
 class PlayerWatchdog
 {
 public:
@@ -17,5 +19,11 @@ public:
 
     // Only on a terminal that has a server address. True when the player was
     // started.
-    static bool checkPlayerRunning();
+    bool checkPlayerRunning();
+
+private:
+    // The player this watchdog started: its process id and when the kernel
+    // started it (so a process id used again by another program is left alone).
+    qint64 m_pid = 0;
+    QByteArray m_startTime;
 };

@@ -151,7 +151,7 @@ int StatThread::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
 
 void StatThread::checkPlayerRunning()
 {
-    PlayerWatchdog::checkPlayerRunning();
+    m_watchdog.checkPlayerRunning();
 }
 
 void StatThread::clearLogAndUnusedFile()

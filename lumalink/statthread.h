@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playerwatchdog.h"
 #include "runend.h"
 #include "sqlqueue.h"
 #include "statdatabase.h"
@@ -83,6 +84,7 @@ private:
     SqlQueue m_queue;
     StatDatabase m_db;
     UpkeepSchedule m_schedule;
+    PlayerWatchdog m_watchdog; // on this thread only
     std::atomic<bool> m_stop {false};
     RunEnd m_runEnd; // marked last by run()
     std::atomic<int> m_passSleepMs {PASS_SLEEP_MS};

@@ -45,7 +45,7 @@ public:
         }
         return result;
     }
-    bool startDetached(const QString &, const QStringList &) override { return false; }
+    bool startDetached(const QString &, const QStringList &, qint64 *) override { return false; }
 };
 
 class TestDownload : public QObject

@@ -12,8 +12,10 @@
 #include "upkeepschedule.h"
 #include "version.h"
 
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
@@ -43,6 +45,7 @@ private slots:
     void playerProgramChoice();
     void watchdogProbes_data();
     void watchdogProbes();
+    void frozenPlayerIsEnded();
     void restartedPlayerIsBackWithinTwelveSeconds_data();
     void restartedPlayerIsBackWithinTwelveSeconds();
 
@@ -435,6 +438,29 @@ void TestUpkeep::wallClockJumpSkipsOneCleanup()
     }
     QCOMPARE(ran, cleanups);
     QCOMPARE(skips, skipped);
+}
+
+void TestUpkeep::frozenPlayerIsEnded()
+{
+    // The player the watchdog started (here a stand-in process) holds the
+    // port but never answers: it is ended before a new one is started.
+    gConnIp = QStringLiteral("127.0.0.1");
+    QProcess frozen;
+    frozen.start("sleep", {"60"});
+    QVERIFY(frozen.waitForStarted());
+    m_runner->setDetachedPid(frozen.processId());
+    StatThread stat;
+    stat.checkPlayerRunning(); // nothing on the port: started
+    QCOMPARE(starts().size(), 1);
+    QVERIFY(frozen.state() == QProcess::Running);
+
+    QTcpServer silent; // accepts (in the kernel) and never answers
+    QVERIFY(silent.listen(QHostAddress::LocalHost, PLAYER_PORT));
+    m_runner->setDetachedPid(0);
+    stat.checkPlayerRunning();
+    QVERIFY(frozen.waitForFinished(5000));
+    QCOMPARE(frozen.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(starts().size(), 2);
 }
 
 void TestUpkeep::restartedPlayerIsBackWithinTwelveSeconds_data()

@@ -50,11 +50,19 @@ public:
         }
         return ProcessRunner().runWatched(program, args, whileRunning, pollMs);
     }
-    bool startDetached(const QString &program, const QStringList &args) override
+    bool startDetached(const QString &program, const QStringList &args, qint64 *pid) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.append({program, args, QByteArray()});
+        if (pid)
+            *pid = m_detachedPid;
         return true;
+    }
+    // The process id startDetached reports (a process the test started).
+    void setDetachedPid(qint64 pid)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_detachedPid = pid;
     }
     void setOutput(const QString &program, const QByteArray &output)
     {
@@ -73,6 +81,7 @@ public:
     }
 
 private:
+    qint64 m_detachedPid = 0;
     mutable std::mutex m_mutex;
     QList<Call> m_calls;
     QMap<QString, QByteArray> m_outputs;
