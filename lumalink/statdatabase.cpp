@@ -1,11 +1,11 @@
 #include "statdatabase.h"
 
+#include "clock.h"
 #include "miscfunc.h"
 
 #include "playrecord.h"
 
 #include <QAtomicInt>
-#include <QDateTime>
 #include <QFile>
 #include <QSet>
 #include <QSqlDatabase>
@@ -122,7 +122,7 @@ bool StatDatabase::isSound()
 void StatDatabase::setFileAside(const QString &why)
 {
     close();
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stamp = Clock::now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     // The rollback journal and write-ahead log belong to the file they go with.
     for (const QString &suffix :
         {QString(), QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
