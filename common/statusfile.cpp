@@ -1,6 +1,7 @@
 #include "statusfile.h"
 
 #include "miscfunc.h"
+#include "setaside.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -78,10 +79,8 @@ StatusFile::Recovery StatusFile::recover(const QString &path, const QDateTime &n
     std::lock_guard<std::mutex> lock(writeMutex());
     if (!QFile::exists(path) || parse(path))
         return Recovery::Sound;
-    const QString aside
-        = path + QStringLiteral(".bad-") + now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QFile::remove(aside);
-    if (!QFile::rename(path, aside)) {
+    const QString aside = moveAsideStamped(path, now);
+    if (aside.isEmpty()) {
         MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
             QStringLiteral(
                 "%1 does not parse and cannot be moved aside; it is left as it is and not written")

@@ -4,6 +4,7 @@
 #include "miscfunc.h"
 
 #include "playrecord.h"
+#include "setaside.h"
 
 #include <QAtomicInt>
 #include <QFile>
@@ -80,6 +81,21 @@ QString StatDatabase::defaultPath()
     return MiscFunc::dataPath(QStringLiteral("data/playdata.db"));
 }
 
+namespace {
+// SQLite's word that the file itself is damaged.
+bool isDamage(int code)
+{
+    return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+}
+
+// A failure of the database rather than of one record.
+bool isDatabaseFault(int code)
+{
+    return isDamage(code) || code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_FULL
+        || code == SQLITE_IOERR;
+}
+} // namespace
+
 bool StatDatabase::open()
 {
     for (int attempt = 0;; ++attempt) {
@@ -115,24 +131,19 @@ bool StatDatabase::isSound()
     if (check.exec(QStringLiteral("PRAGMA quick_check")) && check.next())
         return check.value(0).toString() == QLatin1String("ok");
     // Busy or out of time is no damage; only SQLite's word for one is.
-    const int code = lastErrorCode();
-    return code != SQLITE_CORRUPT && code != SQLITE_NOTADB;
+    return !isDamage(lastErrorCode());
 }
 
 void StatDatabase::setFileAside(const QString &why)
 {
     close();
-    const QString stamp = Clock::now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     // The rollback journal and write-ahead log belong to the file they go with.
-    for (const QString &suffix :
-        {QString(), QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
-        if (QFile::exists(m_path + suffix))
-            QFile::rename(m_path + suffix, m_path + QStringLiteral(".bad-") + stamp + suffix);
-    }
+    const QString aside = moveAsideStamped(m_path, Clock::now(),
+        {QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")});
     MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STAT_DB_DAMAGED"),
-        QStringLiteral("%1 is damaged (%2): moved to %1.bad-%3, a new database is made and the "
+        QStringLiteral("%1 is damaged (%2): moved to %3, a new database is made and the "
                        "journal's plays are stored in it")
-            .arg(m_path, why, stamp));
+            .arg(m_path, why, aside));
     m_failures.clear();
 }
 
@@ -289,11 +300,9 @@ StatDatabase::Applied StatDatabase::applyStatements(const QList<SqlJournal::Reco
                     result.setAside.append({entry, why});
                 } else if (!storeRecord(record, &why)) {
                     const int code = lastErrorCode();
-                    if (code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_FULL
-                        || code == SQLITE_IOERR || code == SQLITE_CORRUPT
-                        || code == SQLITE_NOTADB) {
+                    if (isDatabaseFault(code)) {
                         // The database, not the record: the whole batch waits.
-                        m_damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+                        m_damaged = isDamage(code);
                         db.rollback();
                         return Applied();
                     }
@@ -317,8 +326,7 @@ StatDatabase::Applied StatDatabase::applyStatements(const QList<SqlJournal::Reco
                 QStringLiteral("Commit of %1 statements fail: %2")
                     .arg(entries.size())
                     .arg(db.lastError().text()));
-            const int code = lastErrorCode();
-            m_damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+            m_damaged = isDamage(lastErrorCode());
             db.rollback();
             return Applied();
         }
