@@ -2,13 +2,15 @@
 // fetching MD5-named files with wget from the simulator's HTTP server on
 // loopback, one file at a time in list order, until the playbill switch.
 //
-// Usage: bench_download [--small N[,N...]] [--large-mb MB]
-// Prints seconds and MB/s per run, and for the large file the time of wget
-// alone for comparison.
+// Usage: bench_download [--small N[,N...]] [--marked N] [--large-mb MB]
+// Prints seconds and MB/s per run, the time the check at start takes for N
+// named files (first unmarked, read in full, then by their marks), and for
+// the large file the time of wget alone for comparison.
 
 #include "downloadthread.h"
 #include "downloadtracker.h"
 #include "httpfileserver.h"
+#include "mediamarks.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -109,6 +111,15 @@ double wgetAlone(const QString &url, const QString &target)
     return timer.nsecsElapsed() / 1e9;
 }
 
+// A fresh start's check of the named files; seconds.
+double checkAtStart(const QStringList &names)
+{
+    QElapsedTimer timer;
+    timer.start();
+    DownloadThread::standardMarks()->checkAndRemoveDamaged(names);
+    return timer.nsecsElapsed() / 1e9;
+}
+
 void clearMedia(const QString &home)
 {
     QDir(home + "/.local/share/lumaview/data/mtl").removeRecursively();
@@ -123,12 +134,15 @@ int main(int argc, char **argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QList<int> smallCounts {10, 100, 200};
     qint64 largeMb = 200;
+    int markedCount = 1000;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == "--small") {
             smallCounts.clear();
             for (const QString &n : args[i + 1].split(','))
                 smallCounts << n.toInt();
+        } else if (args[i] == "--marked") {
+            markedCount = args[i + 1].toInt();
         } else if (args[i] == "--large-mb") {
             largeMb = args[i + 1].toLongLong();
         }
@@ -162,6 +176,19 @@ int main(int argc, char **argv)
         const double seconds = syncFiles(names, server.port());
         std::printf("%-22s %10d %10.2f %12.2f\n", "small files (4 KiB)", count, seconds,
             bytes / 1e6 / seconds);
+    }
+
+    if (markedCount > 0) {
+        // The check at start: every file the playbills name, by its mark.
+        clearMedia(home.path());
+        const QString mtl = home.path() + "/.local/share/lumaview/data/mtl";
+        QStringList names;
+        for (int i = 0; i < markedCount; ++i)
+            names << writeMd5Named(mtl, "marked-" + QByteArray::number(i), ".jpg");
+        const double unmarked = checkAtStart(names);
+        const double marked = checkAtStart(names);
+        std::printf("%-22s %10d %10.3f\n", "start check, unmarked", markedCount, unmarked);
+        std::printf("%-22s %10d %10.3f\n", "start check, marked", markedCount, marked);
     }
 
     if (largeMb > 0) {

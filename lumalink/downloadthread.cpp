@@ -1,15 +1,23 @@
 #include "downloadthread.h"
 
 #include "httpclient.h"
+#include "mediamarks.h"
 #include "miscfunc.h"
 
-DownloadThread::DownloadThread(QObject *parent)
+std::shared_ptr<MediaMarks> DownloadThread::standardMarks()
+{
+    return std::make_shared<MediaMarks>(
+        MiscFunc::dataPath(QStringLiteral("data/mtl.marks")), HttpClient::mediaDir());
+}
+
+DownloadThread::DownloadThread(QObject *parent, std::shared_ptr<MediaMarks> marks)
     : QThread(parent)
+    , m_marks(marks ? std::move(marks) : standardMarks())
 {
     m_download = [this](const QString &url) {
         bool wrongDigest = false;
         if (HttpClient::downloadFile(
-                url, [this] { return cancelRequested(); }, &wrongDigest))
+                url, *m_marks, [this] { return cancelRequested(); }, &wrongDigest))
             return Outcome::Done;
         return wrongDigest ? Outcome::WrongDigest : Outcome::Failed;
     };

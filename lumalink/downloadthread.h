@@ -10,7 +10,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+
+class MediaMarks;
 
 // Fetches the URLs handed to it, one at a time and in order, with
 // HttpClient::downloadFile. A finished file is announced at once, so the next
@@ -24,7 +27,10 @@ public:
     static constexpr int FIRST_RETRY_PAUSE_MS = 1000;
     static constexpr int LAST_RETRY_PAUSE_MS = 300000;
 
-    explicit DownloadThread(QObject *parent = nullptr);
+    // marks: which media files were checked (shared with the check at start);
+    // none gives the data folder's own.
+    explicit DownloadThread(QObject *parent = nullptr, std::shared_ptr<MediaMarks> marks = nullptr);
+    static std::shared_ptr<MediaMarks> standardMarks();
     ~DownloadThread() override;
 
     // Thread-safe.
@@ -82,5 +88,6 @@ private:
     int m_firstPauseMs = FIRST_RETRY_PAUSE_MS;
     int m_lastPauseMs = LAST_RETRY_PAUSE_MS;
     QHash<QString, int> m_digestFailures; // per URL, since the last cancelAll()
+    std::shared_ptr<MediaMarks> m_marks;
     std::function<Outcome(const QString &)> m_download;
 };

@@ -95,6 +95,18 @@ QSet<QString> FileCleanup::referencedFiles()
     return names;
 }
 
+QStringList FileCleanup::referencedMedia()
+{
+    QStringList media;
+    const QSet<QString> names = referencedFiles();
+    for (const QString &name : names) {
+        if (storageDir(name) == QLatin1String("mtl"))
+            media << name;
+    }
+    media.sort();
+    return media;
+}
+
 bool FileCleanup::deleteFileByName(const QString &name)
 {
     const QString base = name.section(QLatin1Char('/'), -1);

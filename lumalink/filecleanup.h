@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 // Removal of stored content that has not been used for a while. The server
 // picks the period with the clear type of the status file.
@@ -19,6 +20,8 @@ public:
     // and the one being fetched, name through their lists and zones. These are
     // never removed, however long ago they were last played.
     static QSet<QString> referencedFiles();
+    // Those of them kept in data/mtl (media), sorted.
+    static QStringList referencedMedia();
 
     // Folder under data/ of a stored name: "tpl" for ".l", "zone" for ".z",
     // else "mtl".

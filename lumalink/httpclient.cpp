@@ -1,6 +1,7 @@
 #include "httpclient.h"
 
-#include "commandrunner.h"
+#include "httpfetch.h"
+#include "mediamarks.h"
 #include "miscfunc.h"
 #include "notifyclient.h"
 #include "notifyprotocol.h"
@@ -77,42 +78,6 @@ void drainNotices()
         NotifyClient::notify(PLAYER_PORT, notice.first, notice.second);
     }
 }
-
-// Hashes a file while another program is still appending to it, so the digest
-// of a large download is ready almost as soon as the transfer ends.
-class GrowingFileHash
-{
-public:
-    explicit GrowingFileHash(const QString &path)
-        : m_path(path)
-    { }
-
-    void catchUp()
-    {
-        QFile file(m_path);
-        if (!file.open(QIODevice::ReadOnly))
-            return;
-        if (file.size() < m_pos) {
-            // Rewritten from the start: begin again.
-            m_hash.reset();
-            m_pos = 0;
-        }
-        file.seek(m_pos);
-        for (;;) {
-            const QByteArray block = file.read(1 << 20);
-            if (block.isEmpty())
-                break;
-            m_hash.addData(block);
-            m_pos += block.size();
-        }
-    }
-    QString hex() const { return QString::fromLatin1(m_hash.result().toHex()); }
-
-private:
-    QString m_path;
-    QCryptographicHash m_hash {QCryptographicHash::Md5};
-    qint64 m_pos = 0;
-};
 
 // fsync of a file or a folder (opened read-only, which fsync allows).
 bool syncToDisk(const QString &path)
@@ -249,8 +214,27 @@ bool HttpClient::companionUsable(const QString &path)
         [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
-bool HttpClient::downloadFile(
-    const QString &url, const std::function<bool()> &cancelled, bool *wrongDigest)
+namespace {
+// The companion is fetched once, in a single try: it only feeds the progress
+// report.
+void fetchCompanion(const QString &url, const QString &companion,
+    const std::function<bool()> &wanted, int timeoutSec)
+{
+    if (HttpClient::companionUsable(companion))
+        return;
+    HttpFetch::Options options;
+    options.tries = 1;
+    options.idleTimeoutSec = timeoutSec;
+    options.keepGoing = wanted;
+    HttpFetch::toFile(url + QStringLiteral(".md5"), companion, options, nullptr);
+    // A companion that holds no digest (an error page, a 404) is not kept.
+    if (!HttpClient::companionUsable(companion))
+        QFile::remove(companion);
+}
+} // namespace
+
+bool HttpClient::downloadFile(const QString &url, MediaMarks &marks,
+    const std::function<bool()> &cancelled, bool *wrongDigest)
 {
     if (wrongDigest)
         *wrongDigest = false;
@@ -263,10 +247,23 @@ bool HttpClient::downloadFile(
     }
     const QString dir = mediaDir();
     const QString target = dir + name;
-    if (QFile::exists(target))
+    const QString partial = target + QStringLiteral(".tmp");
+    // A file already here is used only when it still matches its name: read
+    // in full when it carries no mark or changed since, else fetched anew.
+    switch (marks.check(name)) {
+    case MediaMarks::Check::Marked:
+    case MediaMarks::Check::Hashed:
         return true;
-    if (QFile::exists(target + QStringLiteral(".tmp")))
-        QFile::remove(target + QStringLiteral(".tmp"));
+    case MediaMarks::Check::Damaged:
+        QFile::remove(target);
+        MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("MEDIA_CHECK"),
+            QStringLiteral("%1 does not match the digest its name holds: fetched again").arg(name));
+        break;
+    case MediaMarks::Check::Missing:
+        break;
+    }
+    if (QFile::exists(partial))
+        QFile::remove(partial);
 
     if (!diskHasRoom(dir)) {
         MiscFunc::writeLog(QStringLiteral("WARN"), module,
@@ -274,62 +271,43 @@ bool HttpClient::downloadFile(
         return false;
     }
 
-    auto runner = CommandRunner::instance();
     const auto wanted = [&cancelled] { return !cancelled || !cancelled(); };
-    const QString timeout = QString::number(s_downloadTimeoutSec.load());
-    const QString companion = target + QStringLiteral(".md5");
-    // A companion that an earlier failure left empty (a 404), or that holds no
-    // digest, is fetched again; one still unusable is not kept.
-    if (!companionUsable(companion)) {
-        runner->runWatched(QStringLiteral("wget"),
-            {QStringLiteral("-nv"), QStringLiteral("-T"), timeout, QStringLiteral("-O"), companion,
-                QStringLiteral("--no-check-certificate"), url + QStringLiteral(".md5")},
-            wanted);
-        if (!companionUsable(companion))
-            QFile::remove(companion);
-    }
+    const int timeoutSec = s_downloadTimeoutSec.load();
+    fetchCompanion(url, target + QStringLiteral(".md5"), wanted, timeoutSec);
     if (!wanted())
         return false;
-    GrowingFileHash growing(target + QStringLiteral(".tmp"));
     bool diskFull = false;
-    const CommandResult result = runner->runWatched(QStringLiteral("wget"),
-        {QStringLiteral("-nv"), QStringLiteral("-t"), QStringLiteral("10"), QStringLiteral("-T"),
-            timeout, QStringLiteral("-O"), target + QStringLiteral(".tmp"),
-            QStringLiteral("--no-check-certificate"), url},
-        [&growing, &wanted, &diskFull, &dir] {
-            growing.catchUp();
-            // A transfer that grows until the disk is nearly full is stopped.
-            if (!diskHasRoom(dir))
-                diskFull = true;
-            return wanted() && !diskFull;
-        });
+    HttpFetch::Options options;
+    options.idleTimeoutSec = timeoutSec;
+    options.keepGoing = [&wanted, &diskFull, &dir] {
+        // A transfer that grows until the disk is nearly full is stopped.
+        if (!diskHasRoom(dir))
+            diskFull = true;
+        return wanted() && !diskFull;
+    };
+    QString md5;
+    const HttpFetch::Result result = HttpFetch::toFile(url, partial, options, &md5);
     if (diskFull) {
-        QFile::remove(target + QStringLiteral(".tmp"));
+        QFile::remove(partial);
         MiscFunc::writeLog(QStringLiteral("WARN"), module,
             QStringLiteral("Download of %1 stopped: the disk is nearly full").arg(name));
         return false;
     }
     if (!wanted()) {
         // Stopped because the file is no longer wanted: not a failure of the server.
-        QFile::remove(target + QStringLiteral(".tmp"));
+        QFile::remove(partial);
         MiscFunc::writeLog(
             QStringLiteral("INFO"), module, QStringLiteral("Download cancelled: ") + name);
         return false;
     }
-    if (!result.started || !result.finished || result.exitCode != 0) {
+    if (result != HttpFetch::Result::Done) {
         MiscFunc::writeLog(
             QStringLiteral("WARN"), module, QStringLiteral("Download file failed: ") + name);
         return false;
     }
-    growing.catchUp();
     // Checked before it gets its name: a file under its final name has the
-    // digest that name holds. The digest taken on the way counts only when it
-    // matches; otherwise the whole file is hashed again before it is refused.
-    const QString partial = target + QStringLiteral(".tmp");
-    QString md5 = growing.hex();
-    if (!name.toLower().contains(md5))
-        md5 = MiscFunc::getFileMD5(partial);
-    if (!name.toLower().contains(md5)) {
+    // digest that name holds.
+    if (!MediaMarks::nameHoldsDigest(name, md5)) {
         QFile::remove(partial);
         MiscFunc::writeLog(QStringLiteral("INFO"), module,
             QStringLiteral("Downloaded file: ") + name + QStringLiteral(" with wrong md5: ") + md5);
@@ -345,6 +323,7 @@ bool HttpClient::downloadFile(
             QStringLiteral("WARN"), module, QStringLiteral("Download rename file failed: ") + name);
         return false;
     }
+    marks.markVerified(name);
     MiscFunc::writeLog(QStringLiteral("INFO"), module, QStringLiteral("Downloaded file: ") + name);
     return true;
 }

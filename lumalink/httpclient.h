@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class MediaMarks;
+
 // Every HTTP exchange of the service apart from the server session. All calls
 // block their calling thread (which must be able to run an event loop) until
 // the exchange ends or a limit passes.
@@ -35,12 +37,14 @@ public:
     static QString postFile(const QString &url, const QString &name, const QString &filePath);
     static bool succeedPostResult(const QString &reply);
 
-    // Fetches url into data/mtl with wget (and its ".md5" companion) and keeps it
-    // only when its name contains the lower-case MD5 of its content. When
-    // cancelled() turns true the transfer is stopped and false returned.
-    // wrongDigest (when given) tells whether a false came from content that
-    // arrived whole but did not match its name.
-    static bool downloadFile(const QString &url,
+    // Fetches url into data/mtl (with its ".md5" companion) and keeps it only
+    // when its name contains the lower-case MD5 of its content; the file is
+    // then marked as checked. A file already there counts only when it still
+    // matches (marks tell which need reading). When cancelled() turns true
+    // the transfer is stopped and false returned. wrongDigest (when given)
+    // tells whether a false came from content that arrived whole but did not
+    // match its name.
+    static bool downloadFile(const QString &url, MediaMarks &marks,
         const std::function<bool()> &cancelled = std::function<bool()>(),
         bool *wrongDigest = nullptr);
     // The companion holds the file's digest: at least 32 hexadecimal digits.
@@ -49,7 +53,7 @@ public:
     // no safe file name in data/mtl (SafePath::isSafeName).
     static QString localFileName(const QString &url);
     static QString mediaDir();
-    // Seconds wget waits on a silent connection before it retries.
+    // Seconds a download waits on a silent connection before it tries again.
     static void setDownloadTimeoutSec(int seconds);
 
     // Blocks the calling thread up to 5 s; the reply body, or empty when the

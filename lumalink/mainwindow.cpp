@@ -2,7 +2,9 @@
 
 #include "clock.h"
 #include "downloadthread.h"
+#include "filecleanup.h"
 #include "globals.h"
+#include "mediamarks.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
 #include "notifyprotocol.h"
@@ -50,10 +52,15 @@ MainWindow::MainWindow(QWidget *parent)
     // The statistics thread keeps the player's statements and the stored
     // files in the database and runs the upkeep; the session thread talks to
     // the signage server and records every file it stores.
+    // Before the player is started: a media file of the current or the
+    // waiting playbill that no longer matches its name is removed, so it is
+    // never shown and is fetched again.
+    const std::shared_ptr<MediaMarks> marks = DownloadThread::standardMarks();
+    marks->checkAndRemoveDamaged(FileCleanup::referencedMedia());
     m_statThread = new StatThread;
     m_statThread->connectToDb();
     m_statThread->start();
-    m_downloadThread = new DownloadThread;
+    m_downloadThread = new DownloadThread(nullptr, marks);
     m_downloadThread->start();
     m_sessionThread = new SessionThread;
     StatThread *stat = m_statThread;

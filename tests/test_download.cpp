@@ -1,9 +1,9 @@
-#include "commandrunner.h"
 #include "downloadthread.h"
 #include "downloadtracker.h"
-#include "fakerunner.h"
 #include "httpclient.h"
+#include "httpfileserver.h"
 #include "httppeer.h"
+#include "mediamarks.h"
 #include "miscfunc.h"
 #include "testenv.h"
 
@@ -17,37 +17,6 @@
 
 #include <mutex>
 
-// Stands in for wget: "-O path ... url" writes the bytes served for url's last
-// piece into path, or fails like wget when nothing is served.
-class FakeWget : public CommandRunner
-{
-public:
-    QMap<QString, QByteArray> served; // last URL piece -> bytes
-    QStringList urls;
-
-    CommandResult run(
-        const QString &program, const QStringList &args, const QByteArray &, int, int) override
-    {
-        CommandResult result;
-        result.started = result.finished = true;
-        result.exitCode = 1;
-        if (program != "wget")
-            return result;
-        const QString out = args.value(args.indexOf("-O") + 1);
-        const QString url = args.last();
-        urls << url;
-        QFile file(out);
-        file.open(QIODevice::WriteOnly); // wget creates the output even when it fails
-        const QString piece = url.split('/').last();
-        if (served.contains(piece)) {
-            file.write(served.value(piece));
-            result.exitCode = 0;
-        }
-        return result;
-    }
-    bool startDetached(const QString &, const QStringList &, qint64 *) override { return false; }
-};
-
 class TestDownload : public QObject
 {
     Q_OBJECT
@@ -60,8 +29,11 @@ private slots:
     void postHeaders();
     void uploadKeepsGoingWhileItMoves();
 
-    void downloadPresentFileRunsNothing();
+    void presentFileIsCheckedBeforeUse();
+    void damagedFilesAreRemovedAtStart();
     void downloadVerifiesMd5InName();
+    void transferRecoversFromServerFaults_data();
+    void transferRecoversFromServerFaults();
     void unusableCompanionIsFetchedAgain_data();
     void unusableCompanionIsFetchedAgain();
     void downloadRefusesUnsafeNames_data();
@@ -83,9 +55,22 @@ private slots:
 
 private:
     std::unique_ptr<TestEnv> m_env;
-    std::shared_ptr<FakeWget> m_wget;
-    std::shared_ptr<CommandRunner> m_previous;
+    std::unique_ptr<HttpFileServer> m_http;
+    std::shared_ptr<MediaMarks> m_marks;
     QString mtl(const QString &name) const { return m_env->dataRoot() + "/data/mtl/" + name; }
+    QString served(const QString &name) const { return m_env->dataRoot() + "/served/" + name; }
+    QString url(const QString &name) const
+    {
+        return QString("http://127.0.0.1:%1/data/mtl/%2").arg(m_http->port()).arg(name);
+    }
+    // The names the file server was asked for, in order.
+    QStringList requested() const
+    {
+        QStringList names;
+        for (const HttpFileServer::Request &request : m_http->requests())
+            names << request.name;
+        return names;
+    }
 };
 
 static QString md5(const QByteArray &bytes)
@@ -121,13 +106,18 @@ void TestDownload::init()
     m_env = std::make_unique<TestEnv>();
     for (const char *dir : {"logs", "data/mtl"})
         QDir().mkpath(m_env->dataRoot() + "/" + dir);
-    m_wget = std::make_shared<FakeWget>();
-    m_previous = CommandRunner::install(m_wget);
+    QDir().mkpath(served(QString()));
+    m_http = std::make_unique<HttpFileServer>();
+    m_http->setFilesDir(served(QString()));
+    QVERIFY(m_http->listen());
+    m_marks = DownloadThread::standardMarks();
 }
 
 void TestDownload::cleanup()
 {
-    CommandRunner::install(m_previous);
+    HttpClient::setDownloadTimeoutSec(60);
+    m_marks.reset();
+    m_http.reset();
     m_env.reset();
 }
 
@@ -208,56 +198,144 @@ void TestDownload::uploadKeepsGoingWhileItMoves()
     QVERIFY(timer.elapsed() < 6500);
 }
 
-void TestDownload::downloadPresentFileRunsNothing()
+void TestDownload::presentFileIsCheckedBeforeUse()
 {
-    writeFile(mtl("present.jpg"), "x");
-    QVERIFY(HttpClient::downloadFile("http://h:1/data/mtl/present.jpg"));
-    QVERIFY(m_wget->urls.isEmpty());
+    const QByteArray good = "picture bytes";
+    const QString name = md5(good) + ".jpg";
+    writeFile(mtl(name), good);
+    writeFile(served(name), good);
+    // Read once, then trusted by its mark without asking the server.
+    QVERIFY(HttpClient::downloadFile(url(name), *m_marks));
+    QCOMPARE(m_marks->check(name), MediaMarks::Check::Marked);
+    QVERIFY(requested().isEmpty());
+
+    // Cut short by a power cut: it no longer fits its mark, is read, fails,
+    // and is fetched again.
+    writeFile(mtl(name), good.left(5));
+    QVERIFY(HttpClient::downloadFile(url(name), *m_marks));
+    QCOMPARE(readFile(mtl(name)), good);
+    QCOMPARE(requested(), (QStringList {name + ".md5", name}));
+    QCOMPARE(m_marks->check(name), MediaMarks::Check::Marked);
+    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    QVERIFY(log.contains("[ MEDIA_CHECK ] - [ ERROR ]  " + name + " does not match"));
+}
+
+void TestDownload::damagedFilesAreRemovedAtStart()
+{
+    const QString marked = md5("marked") + ".png";
+    const QString unmarked = md5("unmarked") + ".png";
+    const QString damaged = md5("whole") + ".mp4";
+    writeFile(mtl(marked), "marked");
+    writeFile(mtl(unmarked), "unmarked");
+    writeFile(mtl(damaged), "who");
+    m_marks->markVerified(marked);
+    const QStringList names {marked, unmarked, damaged, "absent.png", "../escape.png"};
+    MediaMarks::Report report = m_marks->checkAndRemoveDamaged(names);
+    QCOMPARE(report.marked, 1);
+    QCOMPARE(report.hashed, 1);
+    QCOMPARE(report.damaged, 1);
+    QVERIFY(!QFile::exists(mtl(damaged)));
+
+    // At the next start, a fresh reader trusts both marks.
+    report = DownloadThread::standardMarks()->checkAndRemoveDamaged(names);
+    QCOMPARE(report.marked, 2);
+    QCOMPARE(report.hashed, 0);
+
+    // Marks that do not parse are set aside, never trusted: all is read again.
+    const QString marksPath = m_env->dataRoot() + "/data/mtl.marks";
+    QVERIFY(writeFile(marksPath, "6\tnot a time\t1\t" + marked.toUtf8() + "\n"));
+    report = DownloadThread::standardMarks()->checkAndRemoveDamaged(names);
+    QCOMPARE(report.hashed, 2);
+    QCOMPARE(QDir(m_env->dataRoot() + "/data").entryList({"mtl.marks.bad-*"}).size(), 1);
+    // A line a power cut left half written is dropped, the rest kept.
+    QFile marks(marksPath);
+    QVERIFY(marks.open(QIODevice::Append));
+    marks.write("12\t34");
+    marks.close();
+    report = DownloadThread::standardMarks()->checkAndRemoveDamaged(names);
+    QCOMPARE(report.marked, 2);
+    QVERIFY(readFile(marksPath).endsWith('\n'));
 }
 
 void TestDownload::downloadVerifiesMd5InName()
 {
     const QByteArray good = "picture bytes";
     const QString goodName = md5(good) + ".jpg";
-    m_wget->served[goodName] = good;
-    m_wget->served[goodName + ".md5"] = companion(good);
-    QVERIFY(HttpClient::downloadFile("http://h:1/data/mtl/" + goodName));
+    writeFile(served(goodName), good);
+    QVERIFY(HttpClient::downloadFile(url(goodName), *m_marks));
     QCOMPARE(readFile(mtl(goodName)), good);
     QVERIFY(!QFile::exists(mtl(goodName + ".tmp")));
-    QVERIFY(QFile::exists(mtl(goodName + ".md5")));
-    QCOMPARE(m_wget->urls,
-        (QStringList {
-            "http://h:1/data/mtl/" + goodName + ".md5", "http://h:1/data/mtl/" + goodName}));
+    QVERIFY(HttpClient::companionUsable(mtl(goodName + ".md5")));
+    QCOMPARE(requested(), (QStringList {goodName + ".md5", goodName}));
 
     // Upper-case digest in the name still matches.
     const QByteArray other = "another";
     const QString upper = md5(other).toUpper() + ".JPG";
-    m_wget->served[upper] = other;
-    QVERIFY(HttpClient::downloadFile("http://h:1/data/mtl/" + upper));
+    writeFile(served(upper), other);
+    QVERIFY(HttpClient::downloadFile(url(upper), *m_marks));
 
     // Content that does not match its name is deleted again.
     const QString liar = md5("expected") + ".png";
-    m_wget->served[liar] = "something else";
+    writeFile(served(liar), "something else");
     bool wrongDigest = false;
-    QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/" + liar, {}, &wrongDigest));
+    QVERIFY(!HttpClient::downloadFile(url(liar), *m_marks, {}, &wrongDigest));
     QVERIFY(wrongDigest);
     QVERIFY(!QFile::exists(mtl(liar)));
 
     // A failed transfer leaves its partial file until the next attempt; the
     // companion the server did not give is not kept, so each attempt asks again.
-    QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/missing.png", {}, &wrongDigest));
+    QVERIFY(!HttpClient::downloadFile(url("missing.png"), *m_marks, {}, &wrongDigest));
     QVERIFY(!wrongDigest);
     QVERIFY(QFile::exists(mtl("missing.png.tmp")));
     QVERIFY(!QFile::exists(mtl("missing.png.md5")));
-    m_wget->urls.clear();
-    QVERIFY(!HttpClient::downloadFile("http://h:1/data/mtl/missing.png"));
-    QCOMPARE(m_wget->urls,
-        (QStringList {"http://h:1/data/mtl/missing.png.md5", "http://h:1/data/mtl/missing.png"}));
+    m_http->clearHistory();
+    QVERIFY(!HttpClient::downloadFile(url("missing.png"), *m_marks));
+    QCOMPARE(requested(), (QStringList {"missing.png.md5", "missing.png"}));
 
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(log.contains("[ DownloadFile ] - [ INFO ]  Downloaded file: " + goodName + "\r\n"));
     QVERIFY(log.contains("Downloaded file: " + liar + " with wrong md5: " + md5("something else")));
     QVERIFY(log.contains("[ DownloadFile ] - [ WARN ]  Download file failed: missing.png"));
+}
+
+void TestDownload::transferRecoversFromServerFaults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<int>("gets");
+    QTest::newRow("a 500, then the file") << "fail" << true << 2;
+    QTest::newRow("broken off halfway, continued") << "cut" << true << 2;
+    QTest::newRow("silent halfway, tried again") << "stall" << true << 2;
+    QTest::newRow("a flipped byte") << "corrupt" << false << 1;
+}
+
+void TestDownload::transferRecoversFromServerFaults()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, kept);
+    QFETCH(int, gets);
+    const QByteArray bytes(300000, 'v');
+    const QString name = md5(bytes) + ".mp4";
+    writeFile(served(name), bytes);
+    HttpClient::setDownloadTimeoutSec(1);
+    if (fault == "fail")
+        m_http->fail(name);
+    else if (fault == "corrupt")
+        m_http->corrupt(name);
+    else
+        m_http->stall(name);
+    if (fault == "cut")
+        QTimer::singleShot(200, m_http.get(), [this, name] { m_http->unstall(name, false); });
+    if (fault == "stall") // the first try gives up after 1 s of silence
+        QTimer::singleShot(1500, m_http.get(), [this, name] { m_http->unstall(name, false); });
+    bool wrongDigest = false;
+    QCOMPARE(HttpClient::downloadFile(url(name), *m_marks, {}, &wrongDigest), kept);
+    QCOMPARE(wrongDigest, !kept);
+    QCOMPARE(requested().count(name), gets);
+    if (kept)
+        QCOMPARE(readFile(mtl(name)), bytes);
+    if (fault != "fail" && gets == 2) // continued, not sent again whole
+        QVERIFY(m_http->requests().last().bytesSent < bytes.size());
 }
 
 void TestDownload::unusableCompanionIsFetchedAgain_data()
@@ -278,10 +356,9 @@ void TestDownload::unusableCompanionIsFetchedAgain()
     const QByteArray bytes = "media bytes";
     const QString name = md5(bytes) + ".png";
     writeFile(mtl(name + ".md5"), stored);
-    m_wget->served[name] = bytes;
-    m_wget->served[name + ".md5"] = companion(bytes);
-    QVERIFY(HttpClient::downloadFile("http://h:1/data/mtl/" + name));
-    QCOMPARE(m_wget->urls.contains("http://h:1/data/mtl/" + name + ".md5"), fetched);
+    writeFile(served(name), bytes);
+    QVERIFY(HttpClient::downloadFile(url(name), *m_marks));
+    QCOMPARE(requested().contains(name + ".md5"), fetched);
     QVERIFY(HttpClient::companionUsable(mtl(name + ".md5")));
 }
 
@@ -298,8 +375,7 @@ void TestDownload::downloadRefusesUnsafeNames()
 {
     QFETCH(QString, url);
     QCOMPARE(HttpClient::localFileName(url), QString());
-    QVERIFY(!HttpClient::downloadFile(url));
-    QVERIFY(m_wget->urls.isEmpty());
+    QVERIFY(!HttpClient::downloadFile(url, *m_marks));
     QCOMPARE(QDir(m_env->dataRoot() + "/data").entryList(QDir::Files), QStringList());
 }
 

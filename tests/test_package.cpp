@@ -137,7 +137,7 @@ void TestPackage::control_data()
         {"libqt5core5a", "libqt5widgets5", "libqt5network5", "libqt5xml5", "libqt5sql5",
             "libqt5multimedia5", "libqt5multimediawidgets5", "libqt5webkit5", "libpoppler-qt5-1",
             "libqt5sql5-sqlite", "libqt5multimedia5-plugins", "gstreamer1.0-plugins-base",
-            "gstreamer1.0-plugins-good", "gstreamer1.0-libav", "wget", "zip", "sudo", "iproute2"})
+            "gstreamer1.0-plugins-good", "gstreamer1.0-libav", "zip", "sudo", "iproute2"})
         QTest::addRow("depends %s", dep) << "Depends" << dep;
 }
 
