@@ -298,8 +298,7 @@ StatDatabase::Applied StatDatabase::applyStatements(const QList<SqlJournal::Reco
                     // A hand edit or a damaged journal: never run, kept for a look.
                     skipped.insert(entry.seq);
                     result.setAside.append({entry, why});
-                } else if (!storeRecord(record, &why)) {
-                    const int code = lastErrorCode();
+                } else if (int code = SQLITE_OK; !storeRecord(record, &why, &code)) {
                     if (isDatabaseFault(code)) {
                         // The database, not the record: the whole batch waits.
                         m_damaged = isDamage(code);
@@ -344,7 +343,7 @@ StatDatabase::Applied StatDatabase::applyStatements(const QList<SqlJournal::Reco
     }
 }
 
-bool StatDatabase::storeRecord(const PlayRecord &record, QString *why)
+bool StatDatabase::storeRecord(const PlayRecord &record, QString *why, int *code)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     const TimeLimit limit(*this, m_recordLimitMs);
@@ -354,6 +353,8 @@ bool StatDatabase::storeRecord(const PlayRecord &record, QString *why)
         if (query.exec())
             return true;
     }
+    // Read while the failed statement is still there to say it.
+    *code = lastErrorCode();
     *why = query.lastError().text();
     if (limit.passed())
         *why = QStringLiteral("stopped after %1 ms").arg(m_recordLimitMs);

@@ -124,7 +124,8 @@ private:
     static int progress(void *self);
     bool guardConnection();
     bool createTables();
-    bool storeRecord(const PlayRecord &record, QString *why);
+    // code gets SQLite's result code when it fails.
+    bool storeRecord(const PlayRecord &record, QString *why, int *code);
     bool isSound();
     void setFileAside(const QString &why);
     // The primary result code of the connection's last failure.
