@@ -2,15 +2,13 @@
 
 #include "miscfunc.h"
 #include "setaside.h"
+#include "wholefile.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
 
 #include <mutex>
-
-#include <sys/stat.h>
 
 namespace {
 std::mutex &writeMutex()
@@ -21,14 +19,8 @@ std::mutex &writeMutex()
 
 bool writeOne(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
     // It may hold the sudo password: private before anything is written.
-    if (::fchmod(file.handle(), 0600) != 0)
-        return false;
-    file.write(bytes);
-    return file.commit();
+    return replaceFileWhole(path, bytes, FileAccess::Private);
 }
 
 bool writeWhole(const QString &path, const QJsonObject &object)

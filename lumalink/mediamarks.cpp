@@ -4,10 +4,10 @@
 #include "miscfunc.h"
 #include "safepath.h"
 #include "setaside.h"
+#include "wholefile.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSaveFile>
 
 #include <sys/stat.h>
 
@@ -111,8 +111,7 @@ void MediaMarks::rewriteLocked()
     QByteArray body;
     for (auto it = m_marks.cbegin(); it != m_marks.cend(); ++it)
         body += line(it.key(), it.value());
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit())
+    if (!replaceFileWhole(m_path, body))
         MiscFunc::writeLog(QStringLiteral("WARN"), MODULE,
             QStringLiteral("Could not write the marks of checked media files: ") + m_path);
 }

@@ -5,11 +5,11 @@
 #include "commandrunner.h"
 #include "globals.h"
 #include "miscfunc.h"
+#include "wholefile.h"
 #include "xmlguard.h"
 
 #include <QDomDocument>
 #include <QFile>
-#include <QSaveFile>
 
 #include <tuple>
 
@@ -44,11 +44,7 @@ bool hasDate(const QString &time)
 // Replaces the file whole, so a reader (or a power cut) never meets it half written.
 bool replaceFile(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
+    return replaceFileWhole(path, bytes);
 }
 
 using ParsedEntries = QList<std::tuple<int, int, QString>>;

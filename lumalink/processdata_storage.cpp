@@ -1,11 +1,11 @@
 #include "miscfunc.h"
 #include "processdata.h"
 #include "safepath.h"
+#include "wholefile.h"
 #include "xmlguard.h"
 
 #include <QDomDocument>
 #include <QFile>
-#include <QSaveFile>
 #include <QTextCodec>
 
 namespace PROCESSDATA {
@@ -15,13 +15,7 @@ namespace {
 // (or none), never a truncated one that the player would read.
 bool writeWhole(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // Not committed, the temporary copy is discarded with the object.
-    if (file.write(bytes) != bytes.size())
-        return false;
-    return file.commit();
+    return replaceFileWhole(path, bytes);
 }
 
 // Root element of a document, or a null element when the XML reader refuses

@@ -1,6 +1,6 @@
 #include "sqljournal.h"
 
-#include <QSaveFile>
+#include "wholefile.h"
 
 #include <limits>
 
@@ -151,14 +151,11 @@ void SqlJournal::sync()
 
 bool SqlJournal::rewrite(const QList<Record> &pending)
 {
-    QSaveFile out(m_path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
     QByteArray bytes = "#base " + QByteArray::number(m_lastSeq) + '\n';
     for (const Record &record : pending)
         bytes += encode(record);
-    out.write(bytes);
-    if (!out.commit())
+    // A full disk keeps the old journal, with every play it holds.
+    if (!replaceFileWhole(m_path, bytes))
         return false;
     close();
     m_records = pending.size();

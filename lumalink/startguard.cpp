@@ -1,9 +1,9 @@
 #include "startguard.h"
 
 #include "miscfunc.h"
+#include "wholefile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 // Only the last few starts matter; a damaged or huge notes file reads as
@@ -67,9 +67,7 @@ QStringList StartGuard::begin(qint64 nowMs)
     QByteArray text;
     for (qint64 at : qAsConst(starts))
         text += QByteArray::number(at) + '\n';
-    QSaveFile file(notesPath());
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size())
-        file.commit();
+    replaceFileWhole(notesPath(), text);
     return moved;
 }
 

@@ -4,6 +4,7 @@
 #include "miscfunc.h"
 #include "safepath.h"
 #include "testenv.h"
+#include "wholefile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,10 +18,15 @@
 #include <QTimeZone>
 #include <QtTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 class TestMiscFunc : public QObject
 {
     Q_OBJECT
 private slots:
+    void wholeFileKeepsTheOldOneWhenTheDiskRefuses();
     void cleanup() { Clock::reset(); }
 
     void logLineFormat();
@@ -486,4 +492,25 @@ void TestMiscFunc::localIpBytes()
 }
 
 QTEST_MAIN(TestMiscFunc)
+void TestMiscFunc::wholeFileKeepsTheOldOneWhenTheDiskRefuses()
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/z1.z";
+    QVERIFY(replaceFileWhole(path, "old content"));
+    // A file size limit stands in for a full disk: a short write that only
+    // fails when the buffer goes to the disk.
+    rlimit previous {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit small = previous;
+    small.rlim_cur = 100;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = replaceFileWhole(path, QByteArray(528, 'n'));
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(!written);
+    QCOMPARE(readFile(path), QByteArray("old content"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"z1.z"});
+}
+
 #include "test_miscfunc.moc"
