@@ -162,7 +162,7 @@ stop_pid() { # pid: end a process this script started
 started_in() { # program home: the processes of that name whose HOME is home
   local pid
   for pid in $(pgrep -x "$1" 2>/dev/null || true); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "HOME=$2"; then
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "HOME=$2"; then
       echo "$pid"
     fi
   done
