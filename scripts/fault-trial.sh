@@ -235,7 +235,7 @@ for i in $(seq 1 "$KILLS"); do
   else
     # The service, during a playbill switch with new media.
     next_playbill
-    if [ $((i % 30)) -eq 10 ]; then
+    if [ $((i % 30)) -eq 11 ]; then
       # A long life: the first statistics upload comes a minute after the
       # start; kill as soon as the simulator has taken it.
       before=$(sim_count statistics)
