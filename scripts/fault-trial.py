@@ -256,8 +256,9 @@ def check_media(data, named, broken):
     return files, hits
 
 
-def stored_counts(data, port):
-    """Trial play name -> [detail rows, stat plays, uploaded plays]."""
+def stored_counts(data, port, prefixes):
+    """Play name -> [detail rows, stat plays, uploaded plays], for the plays of
+    this home (names starting with one of the prefixes)."""
     counts = {}
     db = os.path.join(data, "data", "playdata.db")
     if os.path.exists(db):
@@ -275,9 +276,9 @@ def stored_counts(data, port):
             con.close()
     for line in control(port, "statrows"):
         fields = line.split("\t")
-        if fields[0] == "row" and len(fields) == 6 and fields[1].startswith("ftrial-"):
+        if fields[0] == "row" and len(fields) == 6 and fields[1].startswith(prefixes):
             counts.setdefault(fields[1], [0, 0, 0])[2] += int(fields[4])
-    return counts
+    return {n: c for n, c in counts.items() if n.startswith(prefixes)}
 
 
 def check(data, port, sendlog, lines, injected, wait, final, journal):
@@ -299,6 +300,9 @@ def check(data, port, sendlog, lines, injected, wait, final, journal):
                 else:
                     unanswered.add(fields[1])
     wanted = set(answered)
+    # This home's plays: the sender's, and those put into the player's log.
+    prefixes = tuple({n.rsplit("-", 1)[0] + "-" for n in answered[:1]}) + (
+        ("ftrial-p-",) if injected else ())
     if final:
         wanted |= {"ftrial-p-%06d.jpg" % i for i in range(1, injected + 1)}
     kept = set()
@@ -313,7 +317,7 @@ def check(data, port, sendlog, lines, injected, wait, final, journal):
     deadline = time.time() + wait
     while True:
         try:
-            counts = stored_counts(data, port)
+            counts = stored_counts(data, port, prefixes)
         except sqlite3.Error as e:
             counts, error = None, str(e)
         if counts is not None:
