@@ -36,23 +36,6 @@ flock 9
 
 TRIAL_ROOT=$(mktemp -d /tmp/luma-trial.XXXXXX)
 SIM_PID="" SERVICE_PID=""
-stop_pid() { # pid: end a process this script started
-  [ -n "$1" ] || return 0
-  kill "$1" 2>/dev/null || return 0
-  for _ in $(seq 1 50); do
-    kill -0 "$1" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  kill -9 "$1" 2>/dev/null || true
-}
-players_of() { # home: the players the service of that home started
-  local pid
-  for pid in $(pgrep -x lumaview 2>/dev/null || true); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "HOME=$1"; then
-      echo "$pid"
-    fi
-  done
-}
 cleanup() {
   stop_pid "$SERVICE_PID"
   stop_pid "$SIM_PID"
@@ -67,16 +50,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-control() { # command: the simulator's reply, up to its "ok" or "error:" line
-  local line
-  { exec 3<>"/dev/tcp/127.0.0.1/$CONTROL_PORT"; } 2>/dev/null || return 0
-  printf '%s\n' "$1" >&3
-  while IFS= read -r -t 10 line <&3; do
-    echo "$line"
-    case "$line" in ok* | error:*) break ;; esac
-  done
-  exec 3>&-
-}
 reports() { control status | sed -n 's/^reports=//p'; }
 # The session works: an environment request is answered within a minute.
 answers() {

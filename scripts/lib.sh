@@ -146,3 +146,39 @@ configure_and_build() {
 shim_path() {
   echo "$ROOT/scripts/shims"
 }
+
+# --- Helpers of the trials (hostile-trial.sh, fault-trial.sh) ---
+
+stop_pid() { # pid: end a process this script started
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || return 0
+  for _ in $(seq 1 50); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -9 "$1" 2>/dev/null || true
+}
+
+started_in() { # program home: the processes of that name whose HOME is home
+  local pid
+  for pid in $(pgrep -x "$1" 2>/dev/null || true); do
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "HOME=$2"; then
+      echo "$pid"
+    fi
+  done
+}
+
+players_of() { # home: the players the service of that home started
+  started_in lumaview "$1"
+}
+
+control() { # command: the simulator's reply on $CONTROL_PORT, up to its "ok" or "error:" line
+  local line
+  { exec 3<>"/dev/tcp/127.0.0.1/$CONTROL_PORT"; } 2>/dev/null || return 0
+  printf '%s\n' "$1" >&3
+  while IFS= read -r -t 10 line <&3; do
+    echo "$line"
+    case "$line" in ok* | error:*) break ;; esac
+  done
+  exec 3>&-
+}

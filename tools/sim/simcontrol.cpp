@@ -91,6 +91,7 @@ QString SimControl::helpText()
                "  files [DIR]          folder served (without DIR: the content's files/)\n"
                "  requests [N]         the last N HTTP requests (default 10)\n"
                "  uploads              log uploads and statistics received\n"
+               "  statrows             every statistics row accepted, one a line\n"
                "Weather server (POST /getweather):\n"
                "  weather              the cities, the faults in force and the cities asked\n"
                "  weather slow MS      answers wait MS milliseconds (0: none)\n"
@@ -294,6 +295,8 @@ QString SimControl::execute(const QString &line)
     }
     if (cmd == QLatin1String("uploads"))
         return uploads();
+    if (cmd == QLatin1String("statrows"))
+        return statRows();
     if (cmd == QLatin1String("weather"))
         return weather(args.mid(1));
     if (cmd == QLatin1String("hostile"))
@@ -568,6 +571,18 @@ QString SimControl::uploads() const
     if (!m_server->http()->statistics().isEmpty())
         lines << QStringLiteral("statistics rows accepted=%1").arg(rows);
     lines << QStringLiteral("ok");
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString SimControl::statRows() const
+{
+    // Tab-separated, so a name holding blanks stays one field.
+    QStringList lines;
+    for (const StatReport::Row &row : m_server->http()->acceptedStatisticsRows())
+        lines << QStringLiteral("row\t%1\t%2\t%3\t%4\t%5")
+                     .arg(row.mtl, row.timeSegment, QString::number(row.playType),
+                         QString::number(row.total), QString::number(row.len));
+    lines << QStringLiteral("ok %1 rows").arg(lines.size());
     return lines.join(QLatin1Char('\n'));
 }
 

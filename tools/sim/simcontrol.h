@@ -45,6 +45,7 @@ private:
     QString saveScreenshot(const QString &path) const;
     QString requests(int count) const;
     QString uploads() const;
+    QString statRows() const;
     QString weather(const QStringList &args);
     void onControlConnection();
     void onStdin();
