@@ -201,6 +201,8 @@ MediaMarks::Report MediaMarks::checkAndRemoveDamaged(const QStringList &names)
         }
     }
     report.elapsedMs = timer.elapsed();
+    if (report.marked + report.hashed + report.damaged == 0)
+        return report; // nothing here yet: a first start
     MiscFunc::writeLog(QStringLiteral("INFO"), MODULE,
         QStringLiteral("Checked %1 media files in %2 ms: %3 unchanged, %4 read in full, %5 damaged")
             .arg(report.marked + report.hashed + report.damaged)
