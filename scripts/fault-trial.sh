@@ -42,6 +42,8 @@ if [ ! -x "$BUILD_DIR/lumalink/lumalink" ] || [ ! -x "$BUILD_DIR/tools/sim/lumas
   install_packages
   configure_and_build "$BUILD_DIR"
 fi
+# The trial's sender and checks are Python (standard library only).
+command -v python3 >/dev/null 2>&1 || install_package_list python3
 
 PATH="$(shim_path):$PATH"
 export PATH QT_QPA_PLATFORM=offscreen
