@@ -288,6 +288,12 @@ void ServerSession::pass()
 
 void ServerSession::passFromStep3()
 {
+    // A reply that could not be stored is asked for again once its retry
+    // period is over, before the link goes back to idling on heartbeats.
+    if (askAgainDue()) {
+        passFromStep4();
+        return;
+    }
     if (m_status == AUTHORIZED && now() - m_lastTrafficMs > HEARTBEAT_AFTER_MS) {
         logTcp(QStringLiteral("DEBUG"), QStringLiteral("Send active heartbeat 00 00 00 00"));
         if (!writeFrame(BuildData::ACTIVE_HEARTBEAT)) {
@@ -308,7 +314,7 @@ void ServerSession::passFromStep3()
 
 void ServerSession::passFromStep4()
 {
-    if (m_pendingWaitMs > 0 && m_sendQueue.isEmpty()) {
+    if (m_pendingWaitMs > 0 && m_sendQueue.isEmpty() && !askAgainDue()) {
         waitFor(WaitKind::Data, m_pendingWaitMs, Resume::ClearPendingThenSleep);
         return;
     }
@@ -352,8 +358,14 @@ void ServerSession::actOnStatus()
     }
 }
 
+bool ServerSession::askAgainDue() const
+{
+    return m_askAgain && m_status == AUTHORIZED && m_nextActionMs <= now();
+}
+
 void ServerSession::actOnStep()
 {
+    m_askAgain = false;
     switch (m_step) {
     case REQ_CONFIG:
         m_nextActionMs = now() + REQUEST_RETRY_MS;
@@ -681,6 +693,7 @@ void ServerSession::applyWalkMove(const ContentWalk::Move &move)
     // A reply that could not be stored is asked for again after the retry
     // period, not on the next pass.
     m_nextActionMs = move.retryLater ? qMax(m_nextActionMs, now() + REQUEST_RETRY_MS) : 0;
+    m_askAgain = move.retryLater;
     if (move.contentReady)
         m_contentReady = true;
     if (move.idleWait)

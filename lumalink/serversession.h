@@ -133,6 +133,8 @@ private:
     void passFromStep4();
     void actOnStatus();
     void actOnStep();
+    // A reply of the walk could not be stored and its retry period is over.
+    bool askAgainDue() const;
     bool writeFrame(const QByteArray &frame);
     void sendRequest(const QByteArray &frame, qint64 waitMs, const QString &logLine);
 
@@ -177,6 +179,7 @@ private:
     bool m_contentReady = false;
     bool m_connected = false;
     qint64 m_nextActionMs = 0;
+    bool m_askAgain = false; // the walk's last reply was not stored: ask again
     qint64 m_lastTrafficMs = 0;
     qint64 m_pendingWaitMs = 0;
     SendQueue m_sendQueue;

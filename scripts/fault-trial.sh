@@ -341,13 +341,15 @@ FREED=$SECONDS
 recovered() { # the new playbill in force and the last play accepted
   grep -qF "$SECOND_ZONE" "$DATA2/data/day-play.xml" 2>/dev/null && [ "$(tail -n 1 "$SENT2" | cut -c1)" = A ]
 }
+# What could not be stored is asked for again after the request's retry
+# period (2 min for the day schedule, up to 80 s more while the link is idle).
 RECOVERED=no
-for _ in $(seq 1 240); do
+for _ in $(seq 1 600); do
   recovered && RECOVERED=yes && break
   sleep 0.5
 done
 if [ "$RECOVERED" = no ]; then
-  broken "[disk full] no recovery within 120 s of freeing the disk (playbill $SECOND_ZONE in force: $(grep -c "$SECOND_ZONE" "$DATA2/data/day-play.xml" 2>/dev/null || echo no); last play answer: $(tail -n 1 "$SENT2"))"
+  broken "[disk full] no recovery within 300 s of freeing the disk (playbill $SECOND_ZONE in force: $(grep -c "$SECOND_ZONE" "$DATA2/data/day-play.xml" 2>/dev/null || echo no); last play answer: $(tail -n 1 "$SENT2"))"
   # Does the server's next "schedule changed" bring it back?
   control "push 276 94" >/dev/null
   for _ in $(seq 1 180); do

@@ -18,10 +18,6 @@
 #include <QTimeZone>
 #include <QtTest>
 
-#include <csignal>
-
-#include <sys/resource.h>
-
 class TestMiscFunc : public QObject
 {
     Q_OBJECT
@@ -499,15 +495,11 @@ void TestMiscFunc::wholeFileKeepsTheOldOneWhenTheDiskRefuses()
     QVERIFY(replaceFileWhole(path, "old content"));
     // A file size limit stands in for a full disk: a short write that only
     // fails when the buffer goes to the disk.
-    rlimit previous {};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    rlimit small = previous;
-    small.rlim_cur = 100;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = replaceFileWhole(path, QByteArray(528, 'n'));
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, oldHandler);
+    bool written = true;
+    {
+        FileSizeLimit full(100);
+        written = replaceFileWhole(path, QByteArray(528, 'n'));
+    }
     QVERIFY(!written);
     QCOMPARE(readFile(path), QByteArray("old content"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"z1.z"});

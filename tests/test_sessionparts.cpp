@@ -120,6 +120,7 @@ private slots:
     void configWithoutUsablePortKeepsTheAddress_data();
     void configWithoutUsablePortKeepsTheAddress();
     void walkAsksAgainWhenAReplyCannotBeStored();
+    void scheduleAskedAgainWhileTheLinkIdles();
     void linkLostDuringAHandlerIsNoticedAtOnce();
     void logRequestsRunOffTheSessionThread();
     void serialPoolKeepsOrderAndHandsDataOver();
@@ -440,6 +441,32 @@ void TestSessionParts::walkAsksAgainWhenAReplyCannotBeStored()
     QCOMPARE(m_link->sentKinds().last(), QString("257/7"));
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QVERIFY(log.contains("Could not store template list a.l: asking again later"));
+}
+
+void TestSessionParts::scheduleAskedAgainWhileTheLinkIdles()
+{
+    // The playbill in force plays; a changed schedule arrives on a full disk.
+    reachWaiting();
+    m_link->deliver(serverFrame(PROTO_CONTENT_PUSH, CMD_SCHEDULE_CHANGED, {}));
+    const int sent = m_link->sent.size();
+    passUntilSent(sent + 1);
+    QCOMPARE(m_link->sentKinds().last(), QString("257/5"));
+    const qint64 refusedAt = Clock::nowMs();
+    {
+        FileSizeLimit full(16);
+        m_link->deliver(serverFrame(
+            PROTO_CONTENT, CMD_DAY_SCHEDULE, {R"(<Day><TPL p="b.l"><Z p="y.z"/></TPL></Day>)"}));
+    }
+    // Meanwhile the link idles on heartbeats, each answered by the server.
+    const auto asked = [this] { return m_link->sentKinds().count("257/5"); };
+    const int before = asked();
+    for (int i = 0; i < 400 && asked() == before; ++i) {
+        pass();
+        if (m_link->sentKinds().last() == "hb")
+            m_link->deliver(BuildData::RESP_HEARTBEAT);
+    }
+    QCOMPARE(asked(), before + 1);
+    QVERIFY(Clock::nowMs() - refusedAt <= ServerSession::SCHEDULE_RETRY_MS + 2000);
 }
 
 void TestSessionParts::linkLostDuringAHandlerIsNoticedAtOnce()
