@@ -44,6 +44,7 @@ public:
 
         Try outcome = Try::Retry;
         bool bodyStarted = false;
+        bool errorPage = false;
         qint64 expected = -1; // whole length, when announced
         QEventLoop loop;
         QTimer idle;
@@ -51,7 +52,8 @@ public:
         QTimer poll;
         const auto end = [&](Try how) {
             outcome = how;
-            reply->abort();
+            if (!reply->isFinished())
+                reply->abort();
             loop.quit();
         };
         const auto startBody = [&]() -> bool {
@@ -61,9 +63,11 @@ public:
             } else if (status >= 200 && status < 300) {
                 restart();
             } else {
-                // An error page is never written into the file. Errors of the
-                // server itself may pass; anything else will not.
-                end(status >= 500 ? Try::Retry : Try::Refused);
+                // An error page is never written into the file (it is read
+                // and dropped as it comes). Errors of the server itself may
+                // pass; anything else will not.
+                outcome = status >= 500 ? Try::Retry : Try::Refused;
+                errorPage = true;
                 return false;
             }
             const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -84,8 +88,10 @@ public:
         };
         QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
             idle.start();
-            if (!bodyStarted && !startBody())
+            if (errorPage || (!bodyStarted && !startBody())) {
+                reply->readAll();
                 return;
+            }
             // Taken in large blocks: fewer writes and hash calls.
             if (reply->bytesAvailable() >= READ_BLOCK && !take())
                 end(Try::Refused);
@@ -110,7 +116,8 @@ public:
         // goes into the file, so a next try can go on from there.
         if (reply->error() == QNetworkReply::NoError && !bodyStarted && !startBody())
             return outcome;
-        if (bodyStarted && !take())
+        // (A reply this side cut off is closed: what it held was taken then.)
+        if (bodyStarted && reply->isOpen() && !take())
             return Try::Refused;
         if (reply->error() == QNetworkReply::NoError) {
             if (expected >= 0 && m_have != expected)
