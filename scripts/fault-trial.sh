@@ -145,6 +145,14 @@ wait_player() { # home old-pid seconds: prints the pid of a player other than ol
 sim_count() { # key: a counter of the simulator's status
   control status | sed -n "s/^$1=//p"
 }
+wait_for_sim_count() { # key tries: until that counter moves, 0.2 s a try
+  local before
+  before=$(sim_count "$1")
+  for _ in $(seq 1 "$2"); do
+    [ "$(sim_count "$1")" != "$before" ] && return 0
+    sleep 0.2
+  done
+}
 
 random_ms() { # low high: a random time between low and high milliseconds, in seconds
   local ms=$(($1 + (RANDOM * 32768 + RANDOM) % ($2 - $1 + 1)))
@@ -188,10 +196,7 @@ figure() { # key line: one figure of a check's last line
   --control-port "$CONTROL_PORT" --no-stdin --content "$SAMPLE" --files "$FILES" \
   --log "$TRIAL_ROOT/simulator.log" 2>"$TRIAL_ROOT/simulator.err" &
 SIM_PID=$!
-for _ in $(seq 1 100); do
-  [ -n "$(control status)" ] && break
-  sleep 0.2
-done
+wait_for_simulator
 if ! control statrows | tail -n 1 | grep -q '^ok'; then
   echo "!! the simulator has no statrows command: build lumasim from this tree" >&2
   exit 2
@@ -240,20 +245,12 @@ for i in $(seq 1 "$KILLS"); do
     if [ $((i % 30)) -eq 11 ]; then
       # A long life: the first statistics upload comes a minute after the
       # start; kill as soon as the simulator has taken it.
-      before=$(sim_count statistics)
-      for _ in $(seq 1 450); do
-        [ "$(sim_count statistics)" != "$before" ] && break
-        sleep 0.2
-      done
+      wait_for_sim_count statistics 450
       UPLOAD_KILLS=$((UPLOAD_KILLS + 1))
       what="service after upload"
     elif [ $((i % 2)) -eq 0 ]; then
       # Downloads running: the simulator serves a request, then a random moment.
-      before=$(sim_count httpRequests)
-      for _ in $(seq 1 100); do
-        [ "$(sim_count httpRequests)" != "$before" ] && break
-        sleep 0.2
-      done
+      wait_for_sim_count httpRequests 100
       sleep "$(random_ms 0 1500)"
       what="service in a download"
     else

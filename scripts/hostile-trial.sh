@@ -90,10 +90,7 @@ for mode in "${MODES[@]}"; do
     --control-port "$CONTROL_PORT" --no-stdin --content "$ROOT/tools/sample-content" \
     --log "$home/simulator.log" 2>"$home/simulator.err" &
   SIM_PID=$!
-  for _ in $(seq 1 100); do
-    [ -n "$(control status)" ] && break
-    sleep 0.2
-  done
+  wait_for_simulator
   # Downloads that never match are wrong from the first one on.
   [ "$mode" = md5 ] && control "hostile md5" >/dev/null
 

@@ -182,3 +182,10 @@ control() { # command: the simulator's reply on $CONTROL_PORT, up to its "ok" or
   done
   exec 3>&-
 }
+
+wait_for_simulator() { # up to 20 s, until the simulator's control socket answers
+  for _ in $(seq 1 100); do
+    [ -n "$(control status)" ] && return 0
+    sleep 0.2
+  done
+}
