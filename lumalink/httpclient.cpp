@@ -255,9 +255,7 @@ bool HttpClient::downloadFile(const QString &url, MediaMarks &marks,
     case MediaMarks::Check::Hashed:
         return true;
     case MediaMarks::Check::Damaged:
-        QFile::remove(target);
-        MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("MEDIA_CHECK"),
-            QStringLiteral("%1 does not match the digest its name holds: fetched again").arg(name));
+        marks.removeDamaged(name);
         break;
     case MediaMarks::Check::Missing:
         break;

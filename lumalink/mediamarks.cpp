@@ -170,6 +170,19 @@ MediaMarks::Check MediaMarks::check(const QString &name)
     return Check::Hashed;
 }
 
+void MediaMarks::removeDamaged(const QString &name)
+{
+    if (QFile::remove(m_mediaDir + name))
+        MiscFunc::writeLog(QStringLiteral("ERROR"), MODULE,
+            QStringLiteral("%1 does not match the digest its name holds: removed, it is "
+                           "fetched again")
+                .arg(name));
+    else
+        MiscFunc::writeLog(QStringLiteral("ERROR"), MODULE,
+            QStringLiteral("%1 does not match the digest its name holds and cannot be removed")
+                .arg(name));
+}
+
 MediaMarks::Report MediaMarks::checkAndRemoveDamaged(const QStringList &names)
 {
     QElapsedTimer timer;
@@ -187,16 +200,7 @@ MediaMarks::Report MediaMarks::checkAndRemoveDamaged(const QStringList &names)
             break;
         case Check::Damaged:
             ++report.damaged;
-            if (QFile::remove(m_mediaDir + name))
-                MiscFunc::writeLog(QStringLiteral("ERROR"), MODULE,
-                    QStringLiteral("%1 does not match the digest its name holds: removed, it is "
-                                   "fetched again")
-                        .arg(name));
-            else
-                MiscFunc::writeLog(QStringLiteral("ERROR"), MODULE,
-                    QStringLiteral("%1 does not match the digest its name holds and cannot be "
-                                   "removed")
-                        .arg(name));
+            removeDamaged(name);
             break;
         }
     }

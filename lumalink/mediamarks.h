@@ -44,6 +44,8 @@ public:
     // removes those that do not match their name, so they are fetched again
     // and never shown. Names that are no plain file name are passed over.
     Report checkAndRemoveDamaged(const QStringList &names);
+    // Removes a file check() found damaged, and says so in the log.
+    void removeDamaged(const QString &name);
 
     // The server's naming rule: a media file's name holds the lower-case
     // hexadecimal digest of its content.
