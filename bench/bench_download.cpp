@@ -7,10 +7,10 @@
 // named files (first unmarked, read in full, then by their marks), and for
 // the large file the time of wget alone for comparison.
 
-#include "downloadthread.h"
-#include "downloadtracker.h"
+#include "content/downloadthread.h"
+#include "content/downloadtracker.h"
+#include "content/mediamarks.h"
 #include "httpfileserver.h"
-#include "mediamarks.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

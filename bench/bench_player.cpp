@@ -11,12 +11,12 @@
 // of the whole process and wake-ups (context switches) per second, per thread.
 
 #include "benchsupport.h"
-#include "mainwindow.h"
-#include "mediaform.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
-#include "playbillthread.h"
+#include "schedule/playbillthread.h"
+#include "ui/mainwindow.h"
 #include "version.h"
+#include "zones/mediaform.h"
 
 #include <QApplication>
 #include <QDir>

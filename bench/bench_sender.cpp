@@ -8,8 +8,8 @@
 
 #include "benchsupport.h"
 #include "notifylistener.h"
-#include "playlogutil.h"
-#include "sendthread.h"
+#include "playlog/playlogutil.h"
+#include "playlog/sendthread.h"
 #include "version.h"
 
 #include <QApplication>

@@ -12,8 +12,8 @@
 // Run it under the ports lock: Part 1 starts the service on port 12222.
 
 #include "bench_stats_common.h"
-#include "globals.h"
-#include "statthread.h"
+#include "settings/servicesettings.h"
+#include "stats/statthread.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

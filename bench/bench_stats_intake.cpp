@@ -12,8 +12,8 @@
 // Run it under the ports lock: it starts the service on port 12222.
 
 #include "bench_stats_common.h"
-#include "playlogutil.h"
-#include "sendthread.h"
+#include "playlog/playlogutil.h"
+#include "playlog/sendthread.h"
 #include "version.h"
 
 #include <QApplication>

@@ -9,10 +9,10 @@
 // Prints, per case: CPU time of the process per minute of showing, text timer
 // ticks per second, and the mean CPU time of one tick (move and repaint).
 
-#include "TimerThread.h"
 #include "benchsupport.h"
-#include "mediaform.h"
 #include "miscfunc.h"
+#include "zones/TimerThread.h"
+#include "zones/mediaform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

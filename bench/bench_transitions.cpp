@@ -14,8 +14,8 @@
 // and, for the picture effects, what a step would cost if the full picture
 // were smoothly transformed on every step instead.
 
-#include "mylabel.h"
-#include "transitionpainter.h"
+#include "materials/mylabel.h"
+#include "transitions/transitionpainter.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

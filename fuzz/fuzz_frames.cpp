@@ -3,10 +3,10 @@
 // stream. Cut without pauses, the pieces must give the frames the whole
 // stream gives at once; cut with pauses, held tails expire on the way.
 
-#include "framereceiver.h"
 #include "fuzzenv.h"
+#include "link/framereceiver.h"
+#include "link/serverprotocol.h"
 #include "miscfunc.h"
-#include "serverprotocol.h"
 
 namespace {
 // Every frame is whole: its length word is its size.

@@ -5,9 +5,9 @@
 // records reach it, and its tables stay the three the service made.
 
 #include "fuzzenv.h"
-#include "sqljournal.h"
-#include "sqlqueue.h"
-#include "statdatabase.h"
+#include "stats/sqljournal.h"
+#include "stats/sqlqueue.h"
+#include "stats/statdatabase.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

@@ -2,11 +2,11 @@
 // is one frame. The walker never reads past the frame's end, and the
 // parameters it finds, built into a frame again, are found again unchanged.
 
-#include "builddata.h"
 #include "fuzzenv.h"
-#include "powerschedule.h"
-#include "processdata.h"
-#include "serverprotocol.h"
+#include "link/builddata.h"
+#include "link/serverprotocol.h"
+#include "power/powerschedule.h"
+#include "requests/processdata.h"
 
 using namespace ServerProtocol;
 

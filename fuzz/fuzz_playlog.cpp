@@ -5,7 +5,7 @@
 // lost, none sent twice.
 
 #include "fuzzenv.h"
-#include "sendthread.h"
+#include "playlog/sendthread.h"
 
 #include <QFile>
 #include <QStringList>

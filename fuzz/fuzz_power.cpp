@@ -3,12 +3,12 @@
 // worked out, and the schedule is checked at three moments of the day, so
 // shutdowns and wake alarms are asked for (of a runner that runs nothing).
 
-#include "builddata.h"
 #include "clock.h"
 #include "fuzzenv.h"
-#include "globals.h"
-#include "powerschedule.h"
-#include "serverprotocol.h"
+#include "link/builddata.h"
+#include "link/serverprotocol.h"
+#include "power/powerschedule.h"
+#include "settings/servicesettings.h"
 #include "xmlguard.h"
 
 namespace {

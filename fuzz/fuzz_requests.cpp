@@ -6,19 +6,19 @@
 // folder), the server's requests and notices. No program is started, no
 // notice leaves the process, and nothing may appear outside the data folder.
 
-#include "authorization.h"
-#include "builddata.h"
-#include "contentwalk.h"
-#include "framereceiver.h"
+#include "content/contentwalk.h"
 #include "fuzzenv.h"
-#include "globals.h"
-#include "httpclient.h"
+#include "link/authorization.h"
+#include "link/builddata.h"
+#include "link/framereceiver.h"
+#include "link/serverprotocol.h"
 #include "miscfunc.h"
-#include "powerschedule.h"
-#include "processdata.h"
-#include "serverprotocol.h"
-#include "serverrequests.h"
-#include "terminalstatus.h"
+#include "net/httpclient.h"
+#include "power/powerschedule.h"
+#include "requests/processdata.h"
+#include "requests/serverrequests.h"
+#include "settings/servicesettings.h"
+#include "settings/terminalstatus.h"
 
 using namespace ServerProtocol;
 

@@ -3,10 +3,10 @@
 // back; the player takes the status, the volume and the screen switch.
 
 #include "fuzzenv.h"
-#include "globals.h"
-#include "playbillscheduler.h"
+#include "schedule/playbillscheduler.h"
+#include "settings/servicesettings.h"
+#include "settings/terminalstatus.h"
 #include "statusfile.h"
-#include "terminalstatus.h"
 
 #include <QJsonObject>
 

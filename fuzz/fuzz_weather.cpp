@@ -2,8 +2,8 @@
 // its title, colours, icon and temperature text.
 
 #include "fuzzenv.h"
-#include "weatherdata.h"
-#include "weatherlook.h"
+#include "weather/weatherdata.h"
+#include "weather/weatherlook.h"
 
 using namespace CONVERTXMLDATA;
 

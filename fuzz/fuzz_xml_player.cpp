@@ -2,8 +2,8 @@
 // playbill, a template list, a template and a zone. A reader sets a file it
 // cannot use aside, so the document is written again for the next one.
 
+#include "formats/xmldata.h"
 #include "fuzzenv.h"
-#include "xmldata.h"
 #include "xmlguard.h"
 
 #include <QDateTime>

@@ -3,7 +3,7 @@
 // stored. (The power schedule has a target of its own.)
 
 #include "fuzzenv.h"
-#include "processdata.h"
+#include "requests/processdata.h"
 #include "xmlguard.h"
 
 #include <QDomDocument>

@@ -1,6 +1,6 @@
 #include "commandline.h"
-#include "mainwindow.h"
 #include "miscfunc.h"
+#include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QScreen>

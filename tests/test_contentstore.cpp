@@ -1,8 +1,8 @@
 #include "commandrunner.h"
 #include "fakerunner.h"
-#include "globals.h"
 #include "miscfunc.h"
-#include "processdata.h"
+#include "requests/processdata.h"
+#include "settings/servicesettings.h"
 #include "testenv.h"
 
 #include <QBuffer>

@@ -1,8 +1,8 @@
 #include "democontent.h"
-#include "pdfutils.h"
+#include "formats/xmldata.h"
+#include "materials/pdfutils.h"
 #include "signageserver.h"
 #include "testenv.h"
-#include "xmldata.h"
 
 #include <QDate>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "downloadthread.h"
-#include "downloadtracker.h"
-#include "httpclient.h"
+#include "content/downloadthread.h"
+#include "content/downloadtracker.h"
+#include "content/mediamarks.h"
 #include "httpfileserver.h"
 #include "httppeer.h"
-#include "mediamarks.h"
 #include "miscfunc.h"
+#include "net/httpclient.h"
 #include "testenv.h"
 
 #include <QCryptographicHash>

@@ -1,9 +1,9 @@
 #include "clock.h"
-#include "globals.h"
 #include "httppeer.h"
-#include "logfile.h"
 #include "miscfunc.h"
+#include "settings/servicesettings.h"
 #include "testenv.h"
+#include "upkeep/logfile.h"
 
 #include <QDir>
 #include <QProcess>

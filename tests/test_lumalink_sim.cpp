@@ -1,5 +1,5 @@
-#include "builddata.h"
 #include "contentfolder.h"
+#include "link/builddata.h"
 #include "notifylistener.h"
 #include "testenv.h"
 

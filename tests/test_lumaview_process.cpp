@@ -1,8 +1,8 @@
+#include "formats/xmldata.h"
 #include "notifylistener.h"
 #include "notifyprotocol.h"
 #include "testenv.h"
 #include "version.h"
-#include "xmldata.h"
 
 #include <QDate>
 #include <QDir>

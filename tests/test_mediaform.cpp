@@ -1,10 +1,10 @@
 #include "clock.h"
-#include "mediaform.h"
-#include "playlogutil.h"
+#include "materials/webpageview.h"
+#include "playlog/playlogutil.h"
 #include "testenv.h"
-#include "webpageview.h"
 #include "zonefixture.h"
 #include "zonemtl.h"
+#include "zones/mediaform.h"
 
 #include <QDir>
 #include <QLabel>

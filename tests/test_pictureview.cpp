@@ -1,10 +1,10 @@
 #include "clock.h"
-#include "mediaform.h"
-#include "mylabel.h"
-#include "pictureview.h"
-#include "playlogutil.h"
+#include "materials/mylabel.h"
+#include "materials/pictureview.h"
+#include "playlog/playlogutil.h"
 #include "testenv.h"
 #include "zonefixture.h"
+#include "zones/mediaform.h"
 
 #include <QDataStream>
 #include <QDir>

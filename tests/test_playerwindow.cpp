@@ -1,8 +1,8 @@
 #include "clock.h"
-#include "mainwindow.h"
-#include "mediaform.h"
-#include "playlogutil.h"
+#include "playlog/playlogutil.h"
 #include "testenv.h"
+#include "ui/mainwindow.h"
+#include "zones/mediaform.h"
 
 #include <QDir>
 #include <QGroupBox>

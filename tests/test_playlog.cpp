@@ -1,8 +1,8 @@
 #include "clock.h"
 #include "notifylistener.h"
 #include "notifyprotocol.h"
-#include "playlogutil.h"
-#include "sendthread.h"
+#include "playlog/playlogutil.h"
+#include "playlog/sendthread.h"
 #include "testenv.h"
 #include "version.h"
 

@@ -1,8 +1,8 @@
 #include "clock.h"
 #include "commandrunner.h"
 #include "fakerunner.h"
-#include "globals.h"
-#include "powerschedule.h"
+#include "power/powerschedule.h"
+#include "settings/servicesettings.h"
 #include "simwire.h"
 #include "testenv.h"
 

@@ -1,11 +1,11 @@
 #include "clock.h"
-#include "mediaform.h"
 #include "miscfunc.h"
-#include "playbillthread.h"
-#include "playlogutil.h"
-#include "playrecord.h"
-#include "statdatabase.h"
+#include "playlog/playlogutil.h"
+#include "schedule/playbillthread.h"
+#include "stats/playrecord.h"
+#include "stats/statdatabase.h"
 #include "testenv.h"
+#include "zones/mediaform.h"
 
 #include <QtTest>
 

@@ -1,9 +1,9 @@
-#include "builddata.h"
 #include "clock.h"
-#include "framereceiver.h"
+#include "link/builddata.h"
+#include "link/framereceiver.h"
+#include "link/serverprotocol.h"
 #include "miscfunc.h"
-#include "processdata.h"
-#include "serverprotocol.h"
+#include "requests/processdata.h"
 #include "testenv.h"
 
 #include <QtTest>

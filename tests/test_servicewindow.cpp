@@ -1,10 +1,10 @@
 #include "fakerunner.h"
-#include "globals.h"
-#include "mainwindow.h"
 #include "miscfunc.h"
-#include "statthread.h"
+#include "settings/servicesettings.h"
+#include "stats/statthread.h"
 #include "statusfile.h"
 #include "testenv.h"
+#include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QIntValidator>

@@ -4,10 +4,10 @@
 #include "signageserver.h"
 #include "simcontrol.h"
 #include "testenv.h"
-#include "weatherclient.h"
-#include "weatherdata.h"
-#include "weatherlook.h"
-#include "weatherwidget.h"
+#include "weather/weatherclient.h"
+#include "weather/weatherdata.h"
+#include "weather/weatherlook.h"
+#include "weather/weatherwidget.h"
 
 #include <QDir>
 #include <QElapsedTimer>

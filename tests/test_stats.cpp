@@ -1,11 +1,11 @@
 #include "clock.h"
-#include "globals.h"
 #include "httpfileserver.h"
 #include "miscfunc.h"
-#include "playrecord.h"
-#include "sqlqueue.h"
-#include "statthread.h"
-#include "statupload.h"
+#include "settings/servicesettings.h"
+#include "stats/playrecord.h"
+#include "stats/sqlqueue.h"
+#include "stats/statthread.h"
+#include "stats/statupload.h"
 #include "testenv.h"
 
 #include <QJsonArray>

@@ -1,10 +1,10 @@
 #include "clock.h"
-#include "globals.h"
 #include "miscfunc.h"
-#include "startguard.h"
+#include "settings/servicesettings.h"
+#include "settings/terminalstatus.h"
 #include "statusfile.h"
-#include "terminalstatus.h"
 #include "testenv.h"
+#include "upkeep/startguard.h"
 
 #include <QDir>
 #include <QJsonDocument>

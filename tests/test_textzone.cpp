@@ -1,12 +1,12 @@
-#include "TimerThread.h"
 #include "clock.h"
-#include "clockformat.h"
-#include "clockview.h"
-#include "mediaform.h"
+#include "materials/clockformat.h"
+#include "materials/clockview.h"
+#include "materials/textlayout.h"
+#include "materials/textview.h"
 #include "miscfunc.h"
 #include "testenv.h"
-#include "textlayout.h"
-#include "textview.h"
+#include "zones/TimerThread.h"
+#include "zones/mediaform.h"
 
 #include <QFontMetrics>
 #include <QLabel>

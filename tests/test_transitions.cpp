@@ -1,6 +1,6 @@
-#include "mylabel.h"
-#include "transitioncontrol.h"
-#include "transitionpainter.h"
+#include "materials/mylabel.h"
+#include "transitions/transitioncontrol.h"
+#include "transitions/transitionpainter.h"
 
 #include <QPainter>
 #include <QtTest>

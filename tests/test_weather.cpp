@@ -1,13 +1,13 @@
 #include "clock.h"
-#include "mediaform.h"
+#include "materials/weatherview.h"
 #include "miscfunc.h"
 #include "testenv.h"
-#include "weatherclient.h"
-#include "weathercycle.h"
-#include "weatherdata.h"
-#include "weatherlook.h"
-#include "weatherview.h"
-#include "weatherwidget.h"
+#include "weather/weatherclient.h"
+#include "weather/weathercycle.h"
+#include "weather/weatherdata.h"
+#include "weather/weatherlook.h"
+#include "weather/weatherwidget.h"
+#include "zones/mediaform.h"
 
 #include <QDir>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "clock.h"
+#include "formats/xmldata.h"
 #include "testenv.h"
-#include "xmldata.h"
 
 #include <QTextCodec>
 #include <QtTest>

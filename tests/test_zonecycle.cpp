@@ -1,8 +1,8 @@
-#include "contentrules.h"
-#include "pagerefresh.h"
-#include "zonecycle.h"
-#include "zonegeometry.h"
+#include "formats/contentrules.h"
+#include "materials/pagerefresh.h"
 #include "zonemtl.h"
+#include "zones/zonecycle.h"
+#include "zones/zonegeometry.h"
 
 #include <QtTest>
 

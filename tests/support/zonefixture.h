@@ -1,7 +1,7 @@
 #pragma once
 
 #include "clock.h"
-#include "playlogutil.h"
+#include "playlog/playlogutil.h"
 #include "testenv.h"
 
 #include <QDate>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "xmldata.h"
+#include "formats/xmldata.h"
 
 // A material as a zone file would give it, for zone tests.
 inline CONVERTXMLDATA::ZONE_MTL mtl(

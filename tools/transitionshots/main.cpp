@@ -10,10 +10,10 @@
 // temporary home, the only data the zones read.
 
 #include "clock.h"
-#include "mediaform.h"
-#include "pictureview.h"
-#include "transitioncontrol.h"
-#include "transitioneffect.h"
+#include "materials/pictureview.h"
+#include "transitions/transitioncontrol.h"
+#include "transitions/transitioneffect.h"
+#include "zones/mediaform.h"
 
 #include <QApplication>
 #include <QDir>

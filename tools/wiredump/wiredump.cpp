@@ -1,11 +1,11 @@
 #include "wiredump.h"
 
-#include "builddata.h"
-#include "downloadtracker.h"
-#include "framereceiver.h"
+#include "content/downloadtracker.h"
+#include "link/builddata.h"
+#include "link/framereceiver.h"
+#include "link/serverprotocol.h"
 #include "miscfunc.h"
 #include "notifyprotocol.h"
-#include "serverprotocol.h"
 
 #include <QCryptographicHash>
 #include <QList>

@@ -1,0 +1,50 @@
+#include "link/serverprotocol.h"
+
+#include "miscfunc.h"
+#include "requests/processdata.h"
+
+namespace ServerProtocol {
+
+unsigned short protocolOf(const QByteArray &frame)
+{
+    return MiscFunc::getLowerShort(frame, 8);
+}
+
+unsigned short commandOf(const QByteArray &frame)
+{
+    return MiscFunc::getLowerShort(frame, 10);
+}
+
+unsigned short getPackageParams(const QByteArray &frame, QList<QByteArray> &params)
+{
+    const unsigned short count = MiscFunc::getLowerShort(frame, 12);
+    params.clear();
+    qint64 offset = 22;
+    for (unsigned short i = 0; i < count; ++i) {
+        if (offset + 4 > frame.size())
+            break;
+        const unsigned int size = MiscFunc::getLowerInt(frame, static_cast<int>(offset));
+        const qint64 start = offset + 4;
+        const qint64 available = qMax<qint64>(0, frame.size() - start);
+        params.append(
+            frame.mid(static_cast<int>(start), static_cast<int>(qMin<qint64>(size, available))));
+        offset = start + size;
+    }
+    return count;
+}
+
+QByteArray firstParam(const QByteArray &frame)
+{
+    const unsigned int size = MiscFunc::getLowerInt(frame, 22);
+    return frame.mid(26, static_cast<int>(qMin<unsigned int>(size, 0x7FFFFFFF)));
+}
+
+bool verifiedPayload(QByteArray frame, QByteArray &payload)
+{
+    if (PROCESSDATA::verifyPackage(frame) < 0)
+        return false;
+    payload = frame.mid(4);
+    return true;
+}
+
+} // namespace ServerProtocol

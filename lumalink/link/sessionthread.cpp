@@ -1,0 +1,54 @@
+#include "link/sessionthread.h"
+
+#include "settings/servicesettings.h"
+
+SessionThread::SessionThread(QObject *parent)
+    : QThread(parent)
+    , m_stored(TerminalStatus().checkStatus()) // on the creating thread, before start()
+{ }
+
+SessionThread::~SessionThread()
+{
+    quitThread();
+    if (wait())
+        m_runEnd.join();
+}
+
+void SessionThread::setFileRecorder(std::function<void(const QString &)> recorder)
+{
+    m_recordFile = std::move(recorder);
+}
+
+void SessionThread::run()
+{
+    const RunEnd::Scope end(m_runEnd);
+    ServerSession session(ServiceSettings::process(), m_stored);
+    session.setFileRecorder(m_recordFile);
+    session.setDownloadThread(m_downloadThread);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopRequested)
+            return;
+        m_session = &session;
+    }
+    session.start();
+    exec();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_session = nullptr;
+}
+
+void SessionThread::quitThread()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopRequested = true;
+    if (m_session)
+        QMetaObject::invokeMethod(m_session, &ServerSession::quitThread, Qt::QueuedConnection);
+    quit();
+}
+
+void SessionThread::resetThread()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_session)
+        QMetaObject::invokeMethod(m_session, &ServerSession::resetThread, Qt::QueuedConnection);
+}

@@ -1,0 +1,29 @@
+#include "stats/statupload.h"
+
+#include "miscfunc.h"
+
+#include <QJsonArray>
+
+QString StatUpload::url(const QString &logUrl)
+{
+    return logUrl + QStringLiteral("/mtllog/add");
+}
+
+QJsonObject StatUpload::body(
+    const QList<DEF_DATA::STAT_LOG> &batch, const QString &terminalId, qint64 random)
+{
+    QJsonArray logs;
+    for (const DEF_DATA::STAT_LOG &log : batch) {
+        // mtl_type stays at home: the server does not take it.
+        logs.append(QJsonObject {{QStringLiteral("mtl"), log.mtl},
+            {QStringLiteral("time_segment"), log.time_segment},
+            {QStringLiteral("statis_time"), log.timestamp}, {QStringLiteral("total"), log.total},
+            {QStringLiteral("len"), log.len}, {QStringLiteral("play_type"), log.play_type}});
+    }
+    const QString randomText = QString::number(random);
+    return QJsonObject {{QStringLiteral("player"), terminalId},
+        {QStringLiteral("random"), randomText},
+        {QStringLiteral("content"),
+            MiscFunc::md5Hex(randomText + QString::fromLatin1(TERMINAL_SECRET))},
+        {QStringLiteral("logs"), logs}};
+}

@@ -1,0 +1,120 @@
+#include "upkeep/filecleanup.h"
+
+#include "miscfunc.h"
+#include "requests/processdata.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+bool removeEntry(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    if (info.isDir() && !info.isSymLink())
+        return QDir(path).removeRecursively();
+    return QFile::remove(path);
+}
+
+QByteArray readWhole(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+} // namespace
+
+bool FileCleanup::keepDaysFor(int clearType, int &days)
+{
+    switch (clearType) {
+    case 1:
+        days = -2;
+        return true;
+    case 2:
+        days = -6;
+        return true;
+    case 3:
+        days = -30;
+        return true;
+    case 4:
+        days = -90;
+        return true;
+    case 5:
+        return false;
+    default:
+        days = 0;
+        return true;
+    }
+}
+
+QString FileCleanup::cutoffDate(const QDate &today, int days)
+{
+    return today.addDays(days - 1).toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString FileCleanup::storageDir(const QString &name)
+{
+    if (name.endsWith(QLatin1String(".l")))
+        return QStringLiteral("tpl");
+    if (name.endsWith(QLatin1String(".z")))
+        return QStringLiteral("zone");
+    return QStringLiteral("mtl");
+}
+
+QSet<QString> FileCleanup::referencedFiles()
+{
+    QSet<QString> names;
+    const QString data = PROCESSDATA::dataDir();
+    for (const QString &playbill :
+        {QStringLiteral("/day-play.xml"), QStringLiteral("/day-play.xml.tmp")}) {
+        const QByteArray body = readWhole(data + playbill);
+        if (body.isEmpty())
+            continue;
+        QList<QByteArray> tplIds;
+        QList<QByteArray> zoneIds;
+        PROCESSDATA::getDayScheduleTpl(body, tplIds, zoneIds);
+        QList<QString> files;
+        for (const QByteArray &id : qAsConst(tplIds)) {
+            names.insert(QString::fromLatin1(id));
+            if (PROCESSDATA::isSafeId(id))
+                PROCESSDATA::getTpFile(
+                    readWhole(data + QStringLiteral("/tpl/") + QString::fromLatin1(id)), files);
+        }
+        for (const QByteArray &id : qAsConst(zoneIds)) {
+            names.insert(QString::fromLatin1(id));
+            QByteArray zone;
+            if (PROCESSDATA::readZoneXml(id, zone))
+                PROCESSDATA::getZoneMaterialFile(zone, files);
+        }
+        for (const QString &file : qAsConst(files))
+            names.insert(file.section(QLatin1Char('/'), -1));
+    }
+    return names;
+}
+
+QStringList FileCleanup::referencedMedia()
+{
+    QStringList media;
+    const QSet<QString> names = referencedFiles();
+    for (const QString &name : names) {
+        if (storageDir(name) == QLatin1String("mtl"))
+            media << name;
+    }
+    media.sort();
+    return media;
+}
+
+bool FileCleanup::deleteFileByName(const QString &name)
+{
+    const QString base = name.section(QLatin1Char('/'), -1);
+    if (base.isEmpty() || base == QLatin1String(".") || base == QLatin1String("..")
+        || base.contains(QLatin1Char('\\')) || base.contains(QChar(0)))
+        return false;
+    const QString path
+        = MiscFunc::dataPath(QStringLiteral("data/") + storageDir(base)) + QLatin1Char('/') + base;
+    removeEntry(path + QStringLiteral(".md5"));
+    return removeEntry(path);
+}

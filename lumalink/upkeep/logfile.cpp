@@ -1,0 +1,99 @@
+#include "upkeep/logfile.h"
+
+#include "commandrunner.h"
+#include "miscfunc.h"
+#include "net/httpclient.h"
+#include "settings/servicesettings.h"
+
+#include <QDir>
+#include <QFile>
+
+QString LogFile::logDir()
+{
+    return MiscFunc::dataPath(QStringLiteral("logs"));
+}
+
+int LogFile::processTerminalLog(int command)
+{
+    return processTerminalLog(command, gTerminalId, gLogUrl);
+}
+
+int LogFile::processTerminalLog(int command, const QString &terminalId, const QString &logUrl)
+{
+    const QString logs = logDir();
+    const QString archive = logs + QLatin1Char('/') + terminalId + QStringLiteral(".zip");
+    if (command == 202) {
+        compressFile(logs, archive);
+    } else if (command == 201) {
+        // Today's files are packed where they are: copying them first would
+        // write a whole day's log again for every request.
+        const QStringList today = todayLogFiles(logs, MiscFunc::getDate());
+        if (!today.isEmpty())
+            compressFiles(today, archive);
+    }
+    if (!QFile::exists(archive))
+        return FAILED;
+    if (!uploadLogFile(archive, logUrl))
+        return FAILED;
+    QFile::remove(archive);
+    return UPLOADED;
+}
+
+bool LogFile::uploadLogFile(const QString &archivePath)
+{
+    return uploadLogFile(archivePath, gLogUrl);
+}
+
+bool LogFile::uploadLogFile(const QString &archivePath, const QString &logUrl)
+{
+    const QString url = logUrl + QStringLiteral("/logfile/upload");
+    const QString reply = HttpClient::postFile(url, QStringLiteral("uploadFile"), archivePath);
+    const bool ok = HttpClient::succeedPostResult(reply);
+    if (!ok)
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("LOGFILE"),
+            QStringLiteral("Send logfile to %1 fail: %2").arg(url, reply));
+    return ok;
+}
+
+QStringList LogFile::todayLogFiles(const QString &fromDir, const QString &date)
+{
+    QDir from(fromDir);
+    QStringList paths;
+    const QStringList names = from.entryList(
+        {QStringLiteral("luma*%1*.log").arg(date)}, QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &name : names)
+        paths << from.filePath(name);
+    return paths;
+}
+
+void LogFile::clearLogFileBefore(const QString &date)
+{
+    QDir dir(logDir());
+    if (!dir.exists())
+        return;
+    const QStringList names
+        = dir.entryList({QStringLiteral("luma*.log")}, QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const int dot = name.indexOf(QLatin1Char('.'));
+        if (name.mid(dot + 1, 10) < date)
+            QFile::remove(dir.filePath(name));
+    }
+}
+
+void LogFile::compressFile(const QString &source, const QString &archivePath)
+{
+    compressFiles({source}, archivePath);
+}
+
+void LogFile::compressFiles(const QStringList &sources, const QString &archivePath)
+{
+    if (QFile::exists(archivePath))
+        QFile::remove(archivePath);
+    // Names only (-j): the archive holds the files side by side. A symbolic
+    // link is packed as a link (-y), never as the file it points to, so a
+    // link placed in the log folder cannot send that file to the server.
+    CommandRunner::instance()->run(QStringLiteral("zip"),
+        QStringList {QStringLiteral("-r"), QStringLiteral("-j"), QStringLiteral("-y"), archivePath}
+            + sources,
+        QByteArray(), 30000, 120000);
+}

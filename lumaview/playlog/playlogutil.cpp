@@ -1,0 +1,101 @@
+#include "playlog/playlogutil.h"
+
+#include "clock.h"
+#include "miscfunc.h"
+
+#include <QFile>
+
+#include <mutex>
+
+namespace {
+// One lock for every play log in the process: appends and the take-over.
+std::mutex s_messageMutex;
+} // namespace
+
+PlayLogUtil::PlayLogUtil(QWidget *parent)
+    : QWidget(parent)
+    , m_messagePath(MiscFunc::dataPath(QStringLiteral("data/storageMsg.txt")))
+{
+    // A widget only to be owned by the window: it must never cover part of it.
+    hide();
+}
+
+void PlayLogUtil::writeMessage(const QString &type, const QString &content)
+{
+    QString escaped;
+    escaped.reserve(content.size());
+    for (const QChar c : content) {
+        if (c == QLatin1Char('\\'))
+            escaped += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\r'))
+            escaped += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            escaped += QLatin1String("\\n");
+        else
+            escaped += c;
+    }
+    const QByteArray line = (type + QLatin1Char('|') + escaped + QStringLiteral("\r\n")).toUtf8();
+    std::lock_guard<std::mutex> lock(s_messageMutex);
+    QFile file(m_messagePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return;
+    file.write(line);
+    file.close();
+}
+
+void PlayLogUtil::insertPlayDetail(
+    const QString &name, int playType, int times, int duration, const QString &mtlType)
+{
+    const qint64 playedSecs = static_cast<qint64>(duration) * times;
+    const QString playTime
+        = Clock::now().addSecs(-playedSecs).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // All place markers are filled in one pass, so a "%1" inside a name stays as it is.
+    const QString sql
+        = QStringLiteral("INSERT INTO play_detail(name, play_time, play_type, times, "
+                         "duration, mtl_type) VALUES('%1', '%2', %3, %4, %5, '%6')")
+              .arg(sqlText(name), playTime, QString::number(playType), QString::number(times),
+                  QString::number(duration), sqlText(mtlType));
+    writeMessage(QStringLiteral("SQL"), sql);
+}
+
+void PlayLogUtil::updateFileAccessTime(const QString &name)
+{
+    const QString sql = QStringLiteral("UPDATE file_mgt SET access_time='%1' WHERE name='%2'")
+                            .arg(MiscFunc::getTime(), sqlText(name));
+    writeMessage(QStringLiteral("SQL"), sql);
+}
+
+bool PlayLogUtil::takeOverMessageFile(const QString &workPath)
+{
+    std::lock_guard<std::mutex> lock(s_messageMutex);
+    if (!QFile::exists(m_messagePath))
+        return false;
+    return QFile::rename(m_messagePath, workPath);
+}
+
+QString PlayLogUtil::unescapeContent(const QString &line)
+{
+    QString text;
+    text.reserve(line.size());
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (c != QLatin1Char('\\') || i + 1 == line.size()) {
+            text += c;
+            continue;
+        }
+        const QChar next = line.at(++i);
+        if (next == QLatin1Char('n'))
+            text += QLatin1Char('\n');
+        else if (next == QLatin1Char('r'))
+            text += QLatin1Char('\r');
+        else
+            text += next; // "\\", and a backslash before anything else stands for that
+    }
+    return text;
+}
+
+QString PlayLogUtil::sqlText(const QString &value)
+{
+    QString text = value;
+    return text.replace(QLatin1Char('\''), QStringLiteral("''"));
+}

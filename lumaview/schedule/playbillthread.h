@@ -1,0 +1,77 @@
+#pragma once
+
+#include "formats/xmldata.h"
+#include "runend.h"
+#include "schedule/playbillscheduler.h"
+
+#include <QJsonObject>
+#include <QThread>
+#include <QVariant>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+class PlayLogUtil;
+
+// The player's playbill scheduler thread. It decides which template is on
+// screen and what its zones play (PlaybillScheduler) and hands copies of the
+// parsed records to the main window through three queued signals.
+//
+// The thread sleeps until the next thing is due: the current template's end,
+// the next status re-read (every 2 s while not authorized) or the next insert
+// window check (once a second while today has an insert programme). A reload,
+// a status change or quitThread() wakes it at once. With nothing to play it
+// sleeps until a reload.
+//
+// quitThread(), reloadPlay() and readStatus() may be called from any thread.
+class PlaybillThread : public QThread, private PlaybillScheduler::Sink
+{
+    Q_OBJECT
+public:
+    explicit PlaybillThread(QObject *parent = nullptr);
+    ~PlaybillThread() override;
+
+    void init(PlayLogUtil *playLog);
+    // run() ends at its next check; the caller then waits for the thread.
+    void quitThread();
+    // Re-read the playbill and start again with its first template.
+    void reloadPlay();
+    // Re-read status.json and emit sigCallbackStatus.
+    void readStatus();
+
+    void readDayPlay();
+    void readTemplate(const CONVERTXMLDATA::TP_CTRL &entry);
+
+    // One scheduling pass on the calling thread; returns the clock time
+    // (Clock::nowMs()) when the next pass is due. run() is a loop around it;
+    // tests call it directly without starting the thread.
+    qint64 step();
+    PlaybillScheduler &scheduler() { return m_scheduler; }
+    // Passes run by the thread so far (test hook).
+    int passCount() const { return m_passes.load(); }
+
+signals:
+    void sigCallbackStatus(QJsonObject status);
+    // Holds a CONVERTXMLDATA::TP_CONTENT.
+    void sigLoadTemplate(QVariant content);
+    // Holds a CONVERTXMLDATA::TP_ZONE_CTRL; playType 2 for the insert
+    // programme, 0 for the day programme.
+    void sigTemplateZoneCtrl(QVariant zones, int playType);
+
+protected:
+    void run() override;
+
+private:
+    void statusRead(const QJsonObject &status) override;
+    void templateLoaded(const CONVERTXMLDATA::TP_CONTENT &content) override;
+    void zonesLoaded(const CONVERTXMLDATA::TP_ZONE_CTRL &zones, int playType) override;
+    void wake();
+
+    PlaybillScheduler m_scheduler;
+    std::mutex m_mutex;
+    std::condition_variable m_wakeCondition;
+    bool m_wakePending = false; // guarded by m_mutex
+    std::atomic<int> m_passes {0};
+    RunEnd m_runEnd; // marked last by run()
+};

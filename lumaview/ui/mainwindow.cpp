@@ -1,0 +1,254 @@
+#include "ui/mainwindow.h"
+
+#include "formats/contentrules.h"
+#include "miscfunc.h"
+#include "notifylistener.h"
+#include "playlog/playlogutil.h"
+#include "playlog/sendthread.h"
+#include "schedule/playbillthread.h"
+#include "statusfile.h"
+#include "ui_mainwindow.h"
+#include "version.h"
+#include "zones/mediaform.h"
+#include "zones/zonegeometry.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+
+bool showExtScreen = false;
+int xOffset = 0;
+
+static void initResources()
+{
+    // The resource bundle lives in a static library and must be registered by hand.
+    Q_INIT_RESOURCE(lumaview);
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    initResources();
+    CONVERTXMLDATA::registerMetaTypes();
+    qRegisterMetaType<MediaForm *>("MediaForm*");
+    m_primary = initTcpServer();
+    if (!m_primary)
+        return; // another player runs: no window
+
+    ui->setupUi(this);
+    setWindowState(Qt::WindowFullScreen);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+    // Without a window manager (a kiosk started straight into X) nothing
+    // honours the full-screen state: the window takes the screen itself.
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        m_screenSize = screen->size();
+        setGeometry(screen->geometry());
+    }
+    showFullScreen();
+    ui->statusBox->move(m_screenSize.width() - ui->statusBox->width() - 50,
+        m_screenSize.height() - ui->statusBox->height() - 50);
+    ui->labelBackground->hide();
+    showExtScreen = readExtScreen() != 0;
+
+    m_scheduler = new PlaybillThread;
+    connect(m_scheduler, &PlaybillThread::sigCallbackStatus, this, &MainWindow::sltCallbackStatus);
+    connect(m_scheduler, &PlaybillThread::sigLoadTemplate, this, &MainWindow::sltLoadTemplate);
+    connect(
+        m_scheduler, &PlaybillThread::sigTemplateZoneCtrl, this, &MainWindow::sltTemplateZoneCtrl);
+    m_playLog = new PlayLogUtil(this);
+    m_scheduler->init(m_playLog);
+    m_scheduler->start();
+    m_sender = new SendThread(this);
+    m_sender->init(m_playLog);
+    m_sender->start();
+
+    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("Main"),
+        QStringLiteral("开启运行终端播放器lumaview"));
+    parkPointer();
+}
+
+MainWindow::~MainWindow()
+{
+    if (m_sender) {
+        m_sender->stop();
+        delete m_sender;
+    }
+    if (m_scheduler) {
+        m_scheduler->quitThread();
+        m_scheduler->wait();
+        delete m_scheduler;
+    }
+    deleteZones(); // their last plays go into the message file for the next start
+    delete m_playLog;
+    delete ui;
+}
+
+bool MainWindow::initTcpServer()
+{
+    m_listener = new NotifyListener(true, NotifyListener::Order::AnswerThenAct, this);
+    m_listener->setHandler(
+        [this](const QString &cmd, const QString &param) { handleCommand(cmd, param); });
+    return m_listener->listen(PLAYER_PORT);
+}
+
+void MainWindow::handleCommand(const QString &cmd, const QString &param)
+{
+    if (cmd != QLatin1String("STATUS"))
+        MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("MainWindow"),
+            QStringLiteral("Socket Received command: ") + cmd + QStringLiteral(", param: ")
+                + param);
+    if (cmd == QLatin1String("RELOAD")) {
+        if (m_scheduler)
+            m_scheduler->reloadPlay();
+    } else if (cmd == QLatin1String("EXIT")) {
+        exitApp();
+    } else if (cmd == QLatin1String("VOLUME")) {
+        const double volume = param.toDouble();
+        for (MediaForm *zone : qAsConst(m_allZones))
+            zone->setVolume(volume);
+    } else if (cmd == QLatin1String("STATUS")) {
+        if (param.size() <= 1 && m_scheduler)
+            m_scheduler->readStatus();
+    }
+}
+
+int MainWindow::readExtScreen()
+{
+    const QJsonValue value
+        = StatusFile::read(StatusFile::defaultPath()).value(QStringLiteral("extScreen"));
+    return value.isDouble() ? value.toInt() : 0;
+}
+
+void MainWindow::parkPointer()
+{
+    QCursor::setPos(m_screenSize.width(), 0);
+}
+
+void MainWindow::zIndexForm()
+{
+    for (MediaForm *zone : qAsConst(m_zonesByStacking))
+        zone->activateWindow();
+    // activateWindow alone does not reorder windows on every platform.
+    for (MediaForm *zone : qAsConst(m_zonesByStacking))
+        zone->raise();
+    parkPointer();
+}
+
+void MainWindow::on_labelBackground_clicked()
+{
+    zIndexForm();
+}
+
+void MainWindow::deleteZones()
+{
+    // A play cut here counts as a play cut anywhere else.
+    for (MediaForm *zone : qAsConst(m_allZones))
+        zone->saveLastPlayDetail();
+    for (MediaForm *zone : qAsConst(m_allZones))
+        delete zone;
+    m_allZones.clear();
+    m_zonesByName.clear();
+    m_zonesByStacking.clear();
+}
+
+void MainWindow::exitApp()
+{
+    if (m_scheduler)
+        m_scheduler->quitThread();
+    deleteZones();
+    // Let the answer to EXIT reach its sender first.
+    MiscFunc::sleep(200);
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::sltCallbackStatus(QJsonObject status)
+{
+    if (status.contains(QStringLiteral("terminalId"))) {
+        m_terminalId = status.value(QStringLiteral("terminalId")).toString();
+        ui->labelTid->setText(m_terminalId);
+    }
+    if (status.contains(QStringLiteral("mac")))
+        ui->labelMac->setText(status.value(QStringLiteral("mac")).toString());
+    if (status.contains(QStringLiteral("connHost")))
+        ui->labelServer->setText(status.value(QStringLiteral("connHost")).toString());
+    if (status.contains(QStringLiteral("status"))) {
+        static const QMap<int, QString> texts {{0, QStringLiteral("未连接")},
+            {1, QStringLiteral("已连接")}, {4, QStringLiteral("已授权")},
+            {5, QStringLiteral("未授权")}, {6, QStringLiteral("ID冲突")}};
+        ui->labelStatus->setText(texts.value(
+            status.value(QStringLiteral("status")).toInt(), QStringLiteral("未知状态")));
+    }
+    if (status.contains(QStringLiteral("rtdaHost")))
+        m_zoneHost = status.value(QStringLiteral("rtdaHost")).toString();
+    // The service writes the volume first as a string, later as a number.
+    if (status.contains(QStringLiteral("volume")))
+        m_volume = StatusFile::numberValue(status, QStringLiteral("volume"), 0);
+}
+
+void MainWindow::sltLoadTemplate(QVariant variant)
+{
+    const auto content = variant.value<CONVERTXMLDATA::TP_CONTENT>();
+    if (content.name == m_currentTemplate)
+        return;
+    if (!m_currentTemplate.isEmpty())
+        deleteZones();
+    m_currentTemplate = content.name;
+    ui->statusBox->hide();
+
+    QLabel *background = ui->labelBackground;
+    background->setFixedSize(m_screenSize);
+    background->setStyleSheet(QStringLiteral("QLabel{background:")
+        + ContentRules::styleColor(content.BackgroundColor) + QStringLiteral(";}"));
+    if (content.Background.size() > 100) {
+        const QPixmap image = MiscFunc::base64ToImage(content.Background);
+        background->setScaledContents(true);
+        background->setPixmap(image.isNull()
+                ? QPixmap()
+                : image.scaled(m_screenSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    background->show();
+    setFixedSize(m_screenSize);
+
+    if (showExtScreen && x() >= width()) {
+        xOffset = width();
+        move(1080, 0);
+    }
+
+    const QSize design(content.Width, content.Height);
+    QStringList titles;
+    for (int i = 0; i < content.areas.size(); ++i) {
+        const CONVERTXMLDATA::TP_AREA &area = content.areas.at(i);
+        const QRect rect = ZoneGeometry::areaRect(area, design, m_screenSize, xOffset);
+        auto *zone = new MediaForm(nullptr);
+        zone->initParam(m_zoneHost, m_volume, rect.x(), rect.y(), rect.width(), rect.height());
+        zone->setGeometry(rect);
+        connect(zone, &MediaForm::relocateMediaform, this, &MainWindow::sltRelocateMediaform);
+        zone->show();
+        m_allZones.append(zone);
+        m_zonesByStacking.insert(ZoneGeometry::stackingKey(area, i), zone);
+        m_zonesByName.insert(area.Title, zone);
+        titles << area.Title;
+    }
+    zIndexForm();
+    // What is on screen, for whoever reads the log on a terminal.
+    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("MainWindow"),
+        QStringLiteral("Show template %1, areas: %2")
+            .arg(content.name, titles.join(QStringLiteral(", "))));
+}
+
+void MainWindow::sltTemplateZoneCtrl(QVariant variant, int playType)
+{
+    m_zoneCtrl = variant.value<CONVERTXMLDATA::TP_ZONE_CTRL>();
+    for (const CONVERTXMLDATA::ZONE_CTRL &zone : qAsConst(m_zoneCtrl.zones)) {
+        if (MediaForm *form = m_zonesByName.value(zone.name))
+            form->setZoneCtrl(zone, m_playLog, playType);
+    }
+}
+
+void MainWindow::sltRelocateMediaform(QVariant variant)
+{
+    if (MediaForm *zone = variant.value<MediaForm *>())
+        zone->setGeometry(zone->zoneRect());
+}
