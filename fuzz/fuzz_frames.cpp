@@ -4,9 +4,9 @@
 // stream gives at once; cut with pauses, held tails expire on the way.
 
 #include "fuzzenv.h"
-#include "link/framereceiver.h"
-#include "link/serverprotocol.h"
 #include "miscfunc.h"
+#include "protocol/framereceiver.h"
+#include "protocol/serverprotocol.h"
 
 namespace {
 // Every frame is whole: its length word is its size.

@@ -3,10 +3,9 @@
 // parameters it finds, built into a frame again, are found again unchanged.
 
 #include "fuzzenv.h"
-#include "link/builddata.h"
-#include "link/serverprotocol.h"
 #include "power/powerschedule.h"
-#include "requests/processdata.h"
+#include "protocol/builddata.h"
+#include "protocol/serverprotocol.h"
 
 using namespace ServerProtocol;
 
@@ -40,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     firstParam(frame);
     verifiedPayload(frame, payload);
     QByteArray shortened = frame;
-    const int verified = PROCESSDATA::verifyPackage(shortened);
+    const int verified = ServerProtocol::cutToBody(shortened);
     FUZZ_CHECK(verified < 0 || shortened.size() <= frame.size() - BuildData::HEADER_SIZE);
-    PROCESSDATA::shutdownScheduleText(frame);
+    PowerActions::shutdownScheduleText(frame);
     return 0;
 }

@@ -5,9 +5,9 @@
 
 #include "clock.h"
 #include "fuzzenv.h"
-#include "link/builddata.h"
-#include "link/serverprotocol.h"
 #include "power/powerschedule.h"
+#include "protocol/builddata.h"
+#include "protocol/serverprotocol.h"
 #include "settings/servicesettings.h"
 #include "xmlguard.h"
 
@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray frame
         = BuildData::buildPackage(BuildData::FIRST_CONTEXT_ID, ServerProtocol::PROTO_CONTROL,
             ServerProtocol::CMD_SHUTDOWN_SCHEDULE, ServerProtocol::FLAGS, params);
-    FUZZ_CHECK(PROCESSDATA::shutdownScheduleText(frame) == xml);
-    PROCESSDATA::scheduleShutdown(frame);
+    FUZZ_CHECK(PowerActions::shutdownScheduleText(frame) == xml);
+    PowerActions::scheduleShutdown(frame);
     FuzzEnv::checkNothingOutside();
     return 0;
 }

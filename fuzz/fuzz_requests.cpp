@@ -9,14 +9,15 @@
 #include "content/contentwalk.h"
 #include "fuzzenv.h"
 #include "link/authorization.h"
-#include "link/builddata.h"
-#include "link/framereceiver.h"
-#include "link/serverprotocol.h"
 #include "miscfunc.h"
 #include "net/httpclient.h"
 #include "power/powerschedule.h"
-#include "requests/processdata.h"
+#include "protocol/builddata.h"
+#include "protocol/framereceiver.h"
+#include "protocol/serverprotocol.h"
+#include "requests/serverconfig.h"
 #include "requests/serverrequests.h"
+#include "requests/systemclock.h"
 #include "settings/servicesettings.h"
 #include "settings/terminalstatus.h"
 
@@ -41,13 +42,13 @@ void handleSession(unsigned short command, const QByteArray &frame, ServiceSetti
     if (command == CMD_AUTH) {
         auth.onResult(static_cast<int>(MiscFunc::getLowerInt(frame, 30)), FuzzEnv::NOW_MS);
     } else if (command == CMD_CONFIG && verifiedPayload(frame, payload)) {
-        PROCESSDATA::SERVER_CONFIG config;
-        PROCESSDATA::processConfig(payload, config);
+        ServerConfig config;
+        readServerConfig(payload, config);
         if (!config.serverIp.isEmpty() && TerminalStatus::isUsablePort(config.serverPort))
             status.writeServerConfig(
                 config.serverIp, config.serverPort, config.rtdaHost, config.rtdaPort);
     } else if (command == CMD_SERVER_TIME && verifiedPayload(frame, payload)) {
-        PROCESSDATA::changeSysTime(payload, settings.sudoPassword);
+        SystemClock::setFromServer(payload, settings.sudoPassword);
     }
 }
 } // namespace

@@ -2,8 +2,9 @@
 // day schedule, a template list and a zone, as they arrive and as they are
 // stored. (The power schedule has a target of its own.)
 
+#include "content/contentstore.h"
 #include "fuzzenv.h"
-#include "requests/processdata.h"
+#include "requests/serverconfig.h"
 #include "xmlguard.h"
 
 #include <QDomDocument>
@@ -21,15 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QDomDocument doc;
     XmlGuard::parse(xml, XmlGuard::Encoding::Declared, doc);
 
-    PROCESSDATA::SERVER_CONFIG config;
-    PROCESSDATA::processConfig(xml, config);
+    ServerConfig config;
+    readServerConfig(xml, config);
     QList<QByteArray> tplIds;
     QList<QByteArray> zoneIds;
-    PROCESSDATA::getDayScheduleTpl(xml, tplIds, zoneIds);
+    ContentStore::getDayScheduleTpl(xml, tplIds, zoneIds);
     QList<QString> files;
-    PROCESSDATA::getTpFile(xml, files);
+    ContentStore::getTpFile(xml, files);
     QList<QString> materials;
-    PROCESSDATA::getZoneMaterialFile(PROCESSDATA::zoneAsStored(xml), materials);
+    ContentStore::getZoneMaterialFile(ContentStore::zoneAsStored(xml), materials);
     FUZZ_CHECK(materials.size() <= XmlLimits::MAX_ZONE_MATERIALS);
     return 0;
 }

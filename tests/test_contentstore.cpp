@@ -1,7 +1,10 @@
 #include "commandrunner.h"
+#include "content/contentstore.h"
 #include "fakerunner.h"
 #include "miscfunc.h"
-#include "requests/processdata.h"
+#include "requests/serverconfig.h"
+#include "requests/systemclock.h"
+#include "requests/terminalreports.h"
 #include "settings/servicesettings.h"
 #include "testenv.h"
 
@@ -48,8 +51,8 @@ void TestContentStore::configuration()
   </server></ftp>
   <ftp><server ip="192.0.2.1" port="1"/></ftp>
 </config>)";
-    PROCESSDATA::SERVER_CONFIG config;
-    PROCESSDATA::processConfig(xml, config);
+    ServerConfig config;
+    readServerConfig(xml, config);
     QCOMPARE(config.serverIp, QString("10.0.0.2"));
     QCOMPARE(config.serverPort, 9300);
     QCOMPARE(config.ip, QString("10.0.0.3"));
@@ -64,21 +67,21 @@ void TestContentStore::configuration()
 
 void TestContentStore::configurationKeepsValuesOnBadInput()
 {
-    PROCESSDATA::SERVER_CONFIG config;
+    ServerConfig config;
     config.serverIp = "old";
     config.httpIp = "h";
-    PROCESSDATA::processConfig("<config><ftp>", config);
+    readServerConfig("<config><ftp>", config);
     QCOMPARE(config.serverIp, QString("old"));
-    PROCESSDATA::processConfig("<other/>", config);
+    readServerConfig("<other/>", config);
     QCOMPARE(config.serverIp, QString("old"));
 
     // Root "config" without ftp/server: address cleared, the rest kept.
-    PROCESSDATA::processConfig("<config/>", config);
+    readServerConfig("<config/>", config);
     QCOMPARE(config.serverIp, QString());
     QCOMPARE(config.serverPort, 0);
     QCOMPARE(config.httpIp, QString("h"));
 
-    PROCESSDATA::processConfig(R"(<config><ftp><server port="abc"/></ftp></config>)", config);
+    readServerConfig(R"(<config><ftp><server port="abc"/></ftp></config>)", config);
     QCOMPARE(config.serverPort, 0);
     QCOMPARE(config.serverIp, QString());
 }
@@ -87,19 +90,19 @@ void TestContentStore::serverTimeGoesThroughSudo()
 {
     TestEnv env;
     QVERIFY(QDir().mkpath(env.dataRoot() + "/logs"));
-    QCOMPARE(PROCESSDATA::sysTimeArgument(0),
+    QCOMPARE(SystemClock::dateArgument(0),
         QDateTime::fromMSecsSinceEpoch(0).toString("MMddHHmmyyyy.ss"));
     const QDateTime when(QDate(2040, 12, 7), QTime(14, 5, 9));
-    QCOMPARE(PROCESSDATA::sysTimeArgument(when.toSecsSinceEpoch()), QString("120714052040.09"));
+    QCOMPARE(SystemClock::dateArgument(when.toSecsSinceEpoch()), QString("120714052040.09"));
 
     auto fake = std::make_shared<FakeRunner>();
     auto previous = CommandRunner::install(fake);
-    gSudoPassword = "pa ss\"; reboot";
+    const QString password = "pa ss\"; reboot";
     QByteArray body;
     const quint64 secs = when.toSecsSinceEpoch();
     for (int i = 0; i < 8; ++i)
         body.append(char((secs >> (8 * i)) & 0xff));
-    PROCESSDATA::changeSysTime(body);
+    SystemClock::setFromServer(body, password);
     CommandRunner::install(previous);
 
     const auto calls = fake->calls();
@@ -112,11 +115,10 @@ void TestContentStore::serverTimeGoesThroughSudo()
 
     // No password stored: sudo -n, allowed by the sudoers rule or refused at
     // once; a refusal is logged once per command, never a built-in password.
-    gSudoPassword = QString();
     fake->setExitCode("sudo", 1);
     CommandRunner::install(fake);
-    PROCESSDATA::changeSysTime(body);
-    PROCESSDATA::changeSysTime(body);
+    SystemClock::setFromServer(body, QString());
+    SystemClock::setFromServer(body, QString());
     CommandRunner::install(previous);
     const auto unattended = fake->calls().mid(2);
     QCOMPARE(unattended.size(), 4);
@@ -128,13 +130,13 @@ void TestContentStore::serverTimeGoesThroughSudo()
     QCOMPARE(log.count("[ SUDO ] - [ WARN ]  sudo -n hwclock "), 1);
 
     // A time before this program was built, or past any clock, is refused.
-    for (const quint64 refused : {quint64(PROCESSDATA::earliestServerTime().toSecsSinceEpoch() - 1),
+    for (const quint64 refused : {quint64(SystemClock::earliestServerTime().toSecsSinceEpoch() - 1),
              quint64(0), ~quint64(0)}) {
         QByteArray early;
         for (int i = 0; i < 8; ++i)
             early.append(char((refused >> (8 * i)) & 0xff));
         CommandRunner::install(fake);
-        QVERIFY(!PROCESSDATA::changeSysTime(early));
+        QVERIFY(!SystemClock::setFromServer(early, QString()));
         CommandRunner::install(previous);
     }
     QCOMPARE(fake->calls().size(), 6);
@@ -144,7 +146,7 @@ void TestContentStore::serverTimeGoesThroughSudo()
 
 void TestContentStore::environmentReport()
 {
-    const QByteArray xml = PROCESSDATA::environmentXml(QSize(1080, 1920), 0.5, 0.125);
+    const QByteArray xml = TerminalReports::environmentXml(QSize(1080, 1920), 0.5, 0.125);
     QVERIFY(xml.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>\n <screen "));
     QDomDocument doc;
     QVERIFY(doc.setContent(xml));
@@ -167,13 +169,13 @@ void TestContentStore::environmentReport()
     QCOMPARE(item.attribute("key"), QString::fromUtf8("CPU使用率"));
     QCOMPARE(item.attribute("value"), QString("0.13"));
 
-    const QByteArray square = PROCESSDATA::environmentXml(QSize(1000, 1000), 0.1, 0);
+    const QByteArray square = TerminalReports::environmentXml(QSize(1000, 1000), 0.1, 0);
     QVERIFY(square.contains("<screenOrientation value=\"0\"/>"));
     QVERIFY(xml.contains("<volumn value=\"0.5\"/>"));
 
     // The live report reads the desktop of this (offscreen) session.
     QByteArray live("prefix");
-    PROCESSDATA::getEnvironmentInfo(live, 0.3);
+    TerminalReports::environment(live, 0.3);
     QVERIFY(live.startsWith("prefix<?xml"));
     QVERIFY(doc.setContent(live.mid(6)));
 }
@@ -182,7 +184,7 @@ void TestContentStore::screenshotReport()
 {
     QImage desktop(1920, 1080, QImage::Format_RGB32);
     desktop.fill(QColor(10, 120, 200));
-    const QByteArray xml = PROCESSDATA::screenPrintXml(desktop);
+    const QByteArray xml = TerminalReports::screenshotXml(desktop);
     const QString gap(30, ' ');
     const QString head
         = "<?xml version=\"1.0\" encoding=\"GBK\"?>" + gap + "<root>" + gap + "<screenthumb>";
@@ -195,7 +197,7 @@ void TestContentStore::screenshotReport()
     QVERIFY(QByteArray::fromBase64(base64).startsWith("BM"));
 
     QByteArray out("x");
-    PROCESSDATA::getScreenPrint(out); // offscreen: a grab or nothing, never garbage
+    TerminalReports::screenshot(out); // offscreen: a grab or nothing, never garbage
     QVERIFY(out == "x" || out.contains("<screenthumb>"));
 }
 
@@ -210,13 +212,13 @@ void TestContentStore::scheduleIds()
 </Day>)";
     QList<QByteArray> tpl {"kept"};
     QList<QByteArray> zones;
-    PROCESSDATA::getDayScheduleTpl(day, tpl, zones);
+    ContentStore::getDayScheduleTpl(day, tpl, zones);
     QCOMPARE(tpl, (QList<QByteArray> {"kept", "a.l", "b.l", "a.l"}));
     QCOMPARE(zones, (QList<QByteArray> {"z1.z", "z2.z", "z3.z", "z1.z"}));
 
     QList<QByteArray> none;
-    PROCESSDATA::getDayScheduleTpl("<Night><TPL p=\"x\"/></Night>", none, none);
-    PROCESSDATA::getDayScheduleTpl("not xml", none, none);
+    ContentStore::getDayScheduleTpl("<Night><TPL p=\"x\"/></Night>", none, none);
+    ContentStore::getDayScheduleTpl("not xml", none, none);
     QVERIFY(none.isEmpty());
 }
 
@@ -229,11 +231,11 @@ void TestContentStore::templateListFiles()
   <X name="d.xml" path="data/mtl"/>
 </TL>)";
     QList<QString> files;
-    PROCESSDATA::getTpFile(list, files);
-    PROCESSDATA::getTpFile(list, files); // a second list with the same files
+    ContentStore::getTpFile(list, files);
+    ContentStore::getTpFile(list, files); // a second list with the same files
     QCOMPARE(files,
         (QList<QString> {"data/mtl/a.jpg", "data/mtl/c.xml", "data/mtl/a.jpg", "data/mtl/c.xml"}));
-    PROCESSDATA::getTpFile("<PL><T name='a' path='data/x'/></PL>", files);
+    ContentStore::getTpFile("<PL><T name='a' path='data/x'/></PL>", files);
     QCOMPARE(files.size(), 4);
 }
 
@@ -247,8 +249,8 @@ void TestContentStore::zoneFiles()
   <Q name="y.png" path="data/mtl"/>
 </PL>)";
     QList<QString> files {"data/mtl/a.jpg"};
-    PROCESSDATA::getZoneMaterialFile(zone, files);
-    PROCESSDATA::getZoneMaterialFile(zone, files); // a second zone with the same materials
+    ContentStore::getZoneMaterialFile(zone, files);
+    ContentStore::getZoneMaterialFile(zone, files); // a second zone with the same materials
     QCOMPARE(files, (QList<QString> {"data/mtl/a.jpg", "data/mtl/b.mp4", "data/mtl/c.png"}));
 }
 
@@ -263,31 +265,31 @@ void TestContentStore::zoneStoredAsUtf8()
     QVERIFY(gbk);
     const QByteArray gbkBytes = gbk->fromUnicode(text);
     QVERIFY(gbkBytes != text.toUtf8());
-    QVERIFY(PROCESSDATA::writeZone("z1.z", gbkBytes));
+    QVERIFY(ContentStore::writeZone("z1.z", gbkBytes));
     QCOMPARE(readFile(env.dataRoot() + "/data/zone/z1.z"), text.toUtf8());
 
     QByteArray stored;
-    QVERIFY(PROCESSDATA::readZoneXml("z1.z", stored));
+    QVERIFY(ContentStore::readZoneXml("z1.z", stored));
     QList<QString> files;
-    PROCESSDATA::getZoneMaterialFile(stored, files);
+    ContentStore::getZoneMaterialFile(stored, files);
     QCOMPARE(files, QList<QString> {QString::fromUtf8("data/mtl/欢迎光临.png")});
-    QVERIFY(!PROCESSDATA::readZoneXml("missing.z", stored));
+    QVERIFY(!ContentStore::readZoneXml("missing.z", stored));
 }
 
 void TestContentStore::daySchedule()
 {
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/data/tpl");
-    QVERIFY(PROCESSDATA::writeDaySchedule("<Day/>", true));
+    QVERIFY(ContentStore::writeDaySchedule("<Day/>", true));
     QCOMPARE(readFile(env.dataRoot() + "/data/day-play.xml.tmp"), QByteArray("<Day/>"));
     QVERIFY(!QFile::exists(env.dataRoot() + "/data/day-play.xml"));
-    QVERIFY(PROCESSDATA::writeDaySchedule("<Day><TPL/></Day>", true));
+    QVERIFY(ContentStore::writeDaySchedule("<Day><TPL/></Day>", true));
     QCOMPARE(readFile(env.dataRoot() + "/data/day-play.xml.tmp"), QByteArray("<Day><TPL/></Day>"));
-    QVERIFY(PROCESSDATA::writeDaySchedule("x", false));
+    QVERIFY(ContentStore::writeDaySchedule("x", false));
     QCOMPARE(readFile(env.dataRoot() + "/data/day-play.xml"), QByteArray("x"));
 
-    QVERIFY(PROCESSDATA::writeTpl("a.l", "<TL/>"));
-    QVERIFY(PROCESSDATA::writeTpl("a.l", "<TL></TL>"));
+    QVERIFY(ContentStore::writeTpl("a.l", "<TL/>"));
+    QVERIFY(ContentStore::writeTpl("a.l", "<TL></TL>"));
     QCOMPARE(readFile(env.dataRoot() + "/data/tpl/a.l"), QByteArray("<TL></TL>"));
 }
 
@@ -312,10 +314,10 @@ void TestContentStore::fullDiskKeepsTheStoredFile()
     QDir().mkpath(env.dataRoot() + "/data/zone");
     auto store = [&](const QByteArray &body) {
         if (kind == "schedule")
-            return PROCESSDATA::writeDaySchedule(body, true);
+            return ContentStore::writeDaySchedule(body, true);
         if (kind == "tpl")
-            return PROCESSDATA::writeTpl("a.l", body);
-        return PROCESSDATA::writeZone("z.z", body);
+            return ContentStore::writeTpl("a.l", body);
+        return ContentStore::writeZone("z.z", body);
     };
     const QByteArray small = "<X>small</X>";
     QVERIFY(store(small));
@@ -358,9 +360,9 @@ void TestContentStore::unsafeIdsAreRefused()
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/data/tpl");
     QDir().mkpath(env.dataRoot() + "/data/zone");
-    QCOMPARE(PROCESSDATA::isSafeId(id), safe);
-    QCOMPARE(PROCESSDATA::writeTpl(id, "<TL/>"), safe);
-    QCOMPARE(PROCESSDATA::writeZone(id, "<PL/>"), safe);
+    QCOMPARE(ContentStore::isSafeId(id), safe);
+    QCOMPARE(ContentStore::writeTpl(id, "<TL/>"), safe);
+    QCOMPARE(ContentStore::writeZone(id, "<PL/>"), safe);
     // Nothing was written outside the two folders.
     QCOMPARE(QDir(env.home()).entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(QDir(env.dataRoot() + "/data").entryList(QDir::Files), QStringList());

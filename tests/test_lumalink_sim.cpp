@@ -1,6 +1,6 @@
 #include "contentfolder.h"
-#include "link/builddata.h"
 #include "notifylistener.h"
+#include "protocol/builddata.h"
 #include "testenv.h"
 
 #include <QRegularExpression>

@@ -418,7 +418,7 @@ void TestPowerSchedule::shutdownScheduleText()
 {
     QFETCH(QByteArray, frame);
     QFETCH(QByteArray, text);
-    QCOMPARE(PROCESSDATA::shutdownScheduleText(frame), text);
+    QCOMPARE(PowerActions::shutdownScheduleText(frame), text);
 }
 
 void TestPowerSchedule::immediateActions()

@@ -1,9 +1,8 @@
 #include "clock.h"
-#include "link/builddata.h"
-#include "link/framereceiver.h"
-#include "link/serverprotocol.h"
 #include "miscfunc.h"
-#include "requests/processdata.h"
+#include "protocol/builddata.h"
+#include "protocol/framereceiver.h"
+#include "protocol/serverprotocol.h"
 #include "testenv.h"
 
 #include <QtTest>
@@ -35,7 +34,7 @@ private slots:
     void receivePassesOverOversizedFrames();
     void receiveHandshake();
 
-    void verifyPackageCuts();
+    void cutToBodyCuts();
     void parameterWalker();
 };
 
@@ -385,16 +384,16 @@ void TestServerLink::receiveHandshake()
     QCOMPARE(MiscFunc::getLowerInt(result.frames.last(), 30), 4u);
 }
 
-void TestServerLink::verifyPackageCuts()
+void TestServerLink::cutToBodyCuts()
 {
     QByteArray frame = BuildData::buildPackage(0, 257, 5, 1, QByteArray("xy")); // 28 bytes
     QCOMPARE(frame.size(), 28);
     QByteArray longer = frame + "zz";
-    QCOMPARE(PROCESSDATA::verifyPackage(longer), 1);
+    QCOMPARE(ServerProtocol::cutToBody(longer), 1);
     QCOMPARE(longer, hex("02000000") + "xy");
 
     QByteArray shorter = frame.left(27);
-    QCOMPARE(PROCESSDATA::verifyPackage(shorter), -1);
+    QCOMPARE(ServerProtocol::cutToBody(shorter), -1);
     QCOMPARE(shorter, frame.left(27));
 }
 

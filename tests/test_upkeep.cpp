@@ -1,8 +1,8 @@
 #include "clock.h"
 #include "fakerunner.h"
 #include "miscfunc.h"
+#include "net/httpclient.h"
 #include "notifylistener.h"
-#include "requests/processdata.h"
 #include "settings/servicesettings.h"
 #include "stats/playrecord.h"
 #include "stats/statthread.h"
@@ -494,7 +494,7 @@ void TestUpkeep::restartedPlayerIsBackWithinTwelveSeconds()
         pass();
 
     // The server asks for a restart: the player is told to leave, and leaves.
-    PROCESSDATA::restartPlayer();
+    HttpClient::notifyPlayerAsync(QStringLiteral("EXIT"), QString());
     QTRY_VERIFY(m_exitRequested);
     m_player.reset();
     const qint64 exitAt = now;

@@ -1,9 +1,10 @@
+#include "content/contentstore.h"
 #include "content/contentwalk.h"
 #include "formats/xmldata.h"
-#include "link/serverprotocol.h"
 #include "miscfunc.h"
 #include "power/powerschedule.h"
-#include "requests/processdata.h"
+#include "protocol/serverprotocol.h"
+#include "requests/serverconfig.h"
 #include "settings/servicesettings.h"
 #include "simwire.h"
 #include "testenv.h"
@@ -217,7 +218,7 @@ void TestXmlGuard::contentSizes()
     QVERIFY(QFile::exists(data(file)));
     if (file == "day-play.xml") { // the service takes every list and zone id
         QList<QByteArray> ids;
-        PROCESSDATA::getDayScheduleTpl(xml, ids, ids);
+        ContentStore::getDayScheduleTpl(xml, ids, ids);
         QCOMPARE(ids.size(), 2000 + 20000);
     }
 }
@@ -312,16 +313,16 @@ void TestXmlGuard::badServerDocumentsAreNotStored()
     QVERIFY(power.writePowerOnOff(good));
     for (const QByteArray &bad : {deep(), QByteArray("<R"), QByteArray("<S/>")}) {
         QVERIFY(!power.writePowerOnOff(bad));
-        QVERIFY(!PROCESSDATA::scheduleShutdown(
+        QVERIFY(!PowerActions::scheduleShutdown(
             SimWire::encodeFrame(1, 278, 2, {"a", "b", "c", "d", "e", bad + '\0'})));
     }
     QCOMPARE(readFile(power.filePath()), good);
     QCOMPARE(power.powerList().size(), 1);
 
     // A configuration that cannot be read changes nothing.
-    PROCESSDATA::SERVER_CONFIG config;
+    ServerConfig config;
     config.serverIp = "10.0.0.1";
-    PROCESSDATA::processConfig("<config><ftp><server ip=\"10.6.6.6\">" + nested(100), config);
+    readServerConfig("<config><ftp><server ip=\"10.6.6.6\">" + nested(100), config);
     QCOMPARE(config.serverIp, QString("10.0.0.1"));
 }
 
@@ -347,13 +348,13 @@ void TestXmlGuard::corpusThroughEveryReader()
         QDomDocument doc;
         XmlGuard::parse(xml, encoding, doc);
     }
-    PROCESSDATA::SERVER_CONFIG config;
-    PROCESSDATA::processConfig(xml, config);
+    ServerConfig config;
+    readServerConfig(xml, config);
     QList<QByteArray> ids;
-    PROCESSDATA::getDayScheduleTpl(xml, ids, ids);
+    ContentStore::getDayScheduleTpl(xml, ids, ids);
     QList<QString> files;
-    PROCESSDATA::getTpFile(xml, files);
-    PROCESSDATA::getZoneMaterialFile(xml, files);
+    ContentStore::getTpFile(xml, files);
+    ContentStore::getZoneMaterialFile(xml, files);
     ServiceSettings settings;
     PowerSchedule power(settings);
     power.writePowerOnOff(xml);

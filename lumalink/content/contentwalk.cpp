@@ -1,8 +1,8 @@
 #include "content/contentwalk.h"
 
-#include "link/serverprotocol.h"
+#include "content/contentstore.h"
 #include "miscfunc.h"
-#include "requests/processdata.h"
+#include "protocol/serverprotocol.h"
 #include "xmlguard.h"
 
 #include <QDomDocument>
@@ -45,7 +45,7 @@ ContentWalk::Move ContentWalk::notStored(int step, const QString &what)
 void ContentWalk::dropUnsafeIds(QList<QByteArray> &ids, const char *kind)
 {
     for (int i = ids.size() - 1; i >= 0; --i) {
-        if (PROCESSDATA::isSafeId(ids.at(i)))
+        if (ContentStore::isSafeId(ids.at(i)))
             continue;
         MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
             QStringLiteral("Refuse %1 id \"%2\": not a plain file name")
@@ -66,12 +66,12 @@ ContentWalk::Move ContentWalk::onSchedule(const QByteArray &frame)
         move.idleWait = true;
         return move;
     }
-    if (!PROCESSDATA::writeDaySchedule(payload, true))
+    if (!ContentStore::writeDaySchedule(payload, true))
         return notStored(REQ_SCHEDULE, QStringLiteral("the day schedule"));
     m_tracker.restart();
     m_tplIds.clear();
     m_zoneIds.clear();
-    PROCESSDATA::getDayScheduleTpl(payload, m_tplIds, m_zoneIds);
+    ContentStore::getDayScheduleTpl(payload, m_tplIds, m_zoneIds);
     dropUnsafeIds(m_tplIds, "template list");
     dropUnsafeIds(m_zoneIds, "zone");
     if (!m_tplIds.isEmpty())
@@ -94,10 +94,10 @@ ContentWalk::Move ContentWalk::onTemplateList(const QByteArray &frame)
     const QString what = QStringLiteral("template list ") + QString::fromLatin1(id);
     // A refused list is passed over like one that names nothing.
     if (!refused(payload, XmlGuard::Encoding::Declared, what)) {
-        if (!PROCESSDATA::writeTpl(id, payload))
+        if (!ContentStore::writeTpl(id, payload))
             return notStored(REQ_TPL, what);
         record(QString::fromLatin1(id));
-        PROCESSDATA::getTpFile(payload, m_tracker.downloadFiles);
+        ContentStore::getTpFile(payload, m_tracker.downloadFiles);
     }
     m_tplIds.removeFirst();
     return Move {m_tplIds.isEmpty() ? REQ_ZONE : REQ_TPL};
@@ -111,13 +111,13 @@ ContentWalk::Move ContentWalk::onZone(const QByteArray &frame)
     const QByteArray id = m_zoneIds.first();
     const QString what = QStringLiteral("zone ") + QString::fromLatin1(id);
     // Checked as it is stored and read: UTF-8, whatever it declares.
-    if (!refused(PROCESSDATA::zoneAsStored(payload), XmlGuard::Encoding::Utf8, what)) {
-        if (!PROCESSDATA::writeZone(id, payload))
+    if (!refused(ContentStore::zoneAsStored(payload), XmlGuard::Encoding::Utf8, what)) {
+        if (!ContentStore::writeZone(id, payload))
             return notStored(REQ_ZONE, what);
         record(QString::fromLatin1(id));
         QByteArray stored;
-        if (PROCESSDATA::readZoneXml(id, stored))
-            PROCESSDATA::getZoneMaterialFile(stored, m_tracker.downloadFiles);
+        if (ContentStore::readZoneXml(id, stored))
+            ContentStore::getZoneMaterialFile(stored, m_tracker.downloadFiles);
     }
     m_zoneIds.removeFirst();
     Move move {m_zoneIds.isEmpty() ? REQ_FILE : REQ_ZONE};

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "content/downloadtracker.h"
-#include "link/sessionenums.h"
+#include "protocol/sessionenums.h"
 
 #include <QByteArray>
 #include <QList>

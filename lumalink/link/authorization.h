@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/sessionenums.h"
+#include "protocol/sessionenums.h"
 
 #include <QString>
 

@@ -2,11 +2,12 @@
 
 #include "clock.h"
 #include "content/downloadthread.h"
-#include "link/builddata.h"
 #include "link/linktransport.h"
-#include "link/serverprotocol.h"
 #include "miscfunc.h"
 #include "net/httpclient.h"
+#include "protocol/builddata.h"
+#include "protocol/serverprotocol.h"
+#include "requests/systemclock.h"
 #include "settings/servicesettings.h"
 
 #include <climits>
@@ -645,7 +646,7 @@ void ServerSession::handleConfig(const QByteArray &frame)
         m_nextActionMs = 0;
         return;
     }
-    PROCESSDATA::processConfig(payload, m_serverConfig);
+    readServerConfig(payload, m_serverConfig);
     const int port = m_serverConfig.serverPort;
     if (!m_serverConfig.serverIp.isEmpty() && !TerminalStatus::isUsablePort(port)) {
         // An address without a usable port would cut the terminal off from
@@ -678,7 +679,7 @@ void ServerSession::handleServerTime(const QByteArray &frame)
         m_nextActionMs = 0;
         return;
     }
-    PROCESSDATA::changeSysTime(payload, m_settings.sudoPassword);
+    SystemClock::setFromServer(payload, m_settings.sudoPassword);
     m_lastSyncMs = now();
     m_statusFile.writeSyncTime(m_lastSyncMs);
     // With content in place the step stays; the fresh sync moves the loop on.

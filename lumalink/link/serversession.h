@@ -2,12 +2,12 @@
 
 #include "content/contentwalk.h"
 #include "link/authorization.h"
-#include "link/framereceiver.h"
 #include "link/sendqueue.h"
-#include "link/sessionenums.h"
 #include "net/offthreadwork.h"
 #include "power/powerschedule.h"
-#include "requests/processdata.h"
+#include "protocol/framereceiver.h"
+#include "protocol/sessionenums.h"
+#include "requests/serverconfig.h"
 #include "requests/serverrequests.h"
 #include "settings/terminalstatus.h"
 
@@ -92,7 +92,7 @@ public:
     qint64 pendingWaitMs() const { return m_pendingWaitMs; }
     // Clock time at which the next pass is due.
     qint64 nextPassAtMs() const { return m_wakeAtMs; }
-    const PROCESSDATA::SERVER_CONFIG &serverConfig() const { return m_serverConfig; }
+    const ServerConfig &serverConfig() const { return m_serverConfig; }
     const QList<QByteArray> &tplIds() const { return m_walk.tplIds(); }
     const QList<QByteArray> &zoneIds() const { return m_walk.zoneIds(); }
     const QList<QString> &downloadFiles() const { return m_walk.tracker().downloadFiles; }
@@ -172,7 +172,7 @@ private:
     bool m_stopRequested = false;
 
     FrameReceiver m_receiver;
-    PROCESSDATA::SERVER_CONFIG m_serverConfig;
+    ServerConfig m_serverConfig;
     qint64 m_lastSyncMs = 0;
     int m_status = NOT_CONNECTED;
     int m_step = INNER_HANDSHAKE;

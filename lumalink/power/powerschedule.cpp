@@ -2,8 +2,8 @@
 
 #include "clock.h"
 #include "commandrunner.h"
-#include "link/builddata.h"
 #include "miscfunc.h"
+#include "protocol/builddata.h"
 #include "settings/servicesettings.h"
 #include "wholefile.h"
 #include "xmlguard.h"
@@ -102,7 +102,7 @@ bool refuseToStore(const QByteArray &xml)
 }
 } // namespace
 
-namespace PROCESSDATA {
+namespace PowerActions {
 
 void shutdown(const QString &password)
 {
@@ -143,7 +143,7 @@ bool scheduleShutdown(const QByteArray &frame)
     return replaceFile(PowerSchedule::defaultFilePath(), text);
 }
 
-} // namespace PROCESSDATA
+} // namespace PowerActions
 
 PowerSchedule::PowerSchedule(ServiceSettings &settings, const QString &filePath)
     : m_settings(settings)
@@ -364,10 +364,10 @@ void PowerSchedule::writeRtcAlarm(const QString &text)
 
 void PowerSchedule::shutdown()
 {
-    PROCESSDATA::shutdown(m_settings.sudoPassword);
+    PowerActions::shutdown(m_settings.sudoPassword);
 }
 
 void PowerSchedule::reboot()
 {
-    PROCESSDATA::reboot(m_settings.sudoPassword);
+    PowerActions::reboot(m_settings.sudoPassword);
 }

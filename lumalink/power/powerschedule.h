@@ -9,11 +9,9 @@
 
 struct ServiceSettings;
 
-namespace DEF_DATA {
-
 // One entry of the power schedule, from the attributes s, r and t of an A or D
 // element of poweronoff.xml.
-struct POWER_ON_OFF
+struct PowerEntry
 {
     enum Action { POWER_ON = 0, POWER_OFF = 1 };
     enum Repeat { ONCE = 0, DAILY = 1, WEEKLY = 2, MONTHLY = 3, YEARLY = 4 };
@@ -24,9 +22,7 @@ struct POWER_ON_OFF
     quint64 id = 0; // tells entries apart: every load makes new ones
 };
 
-} // namespace DEF_DATA
-
-namespace PROCESSDATA {
+namespace PowerActions {
 // Immediate power actions through sudo, the password on standard input.
 void shutdown(const QString &password);
 void reboot(const QString &password);
@@ -35,7 +31,7 @@ QByteArray shutdownScheduleText(const QByteArray &frame);
 // Stores that schedule as poweronoff.xml; one that cannot be read (refused by
 // the XML reader, not well-formed, root other than R) is not stored.
 bool scheduleShutdown(const QByteArray &frame);
-} // namespace PROCESSDATA
+} // namespace PowerActions
 
 // The machine's power schedule: kept in poweronoff.xml, held as a list of
 // entries, checked about every ten seconds. An off entry whose time has just
@@ -44,7 +40,7 @@ bool scheduleShutdown(const QByteArray &frame);
 class PowerSchedule
 {
 public:
-    using Entry = DEF_DATA::POWER_ON_OFF;
+    using Entry = PowerEntry;
 
     static constexpr qint64 CHECK_PERIOD_MS = 10000;
     // An off entry is due from its time to this many seconds after.

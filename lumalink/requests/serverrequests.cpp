@@ -1,11 +1,11 @@
 #include "requests/serverrequests.h"
 
 #include "content/contentwalk.h"
-#include "link/builddata.h"
-#include "link/serverprotocol.h"
 #include "net/httpclient.h"
 #include "power/powerschedule.h"
-#include "requests/processdata.h"
+#include "protocol/builddata.h"
+#include "protocol/serverprotocol.h"
+#include "requests/terminalreports.h"
 #include "settings/servicesettings.h"
 #include "settings/terminalstatus.h"
 #include "upkeep/logfile.h"
@@ -73,7 +73,7 @@ void ServerRequests::handleRequest(
         m_power.shutdown();
         break;
     case CMD_SHUTDOWN_SCHEDULE:
-        PROCESSDATA::scheduleShutdown(frame);
+        PowerActions::scheduleShutdown(frame);
         m_power.readPowerOnOff();
         break;
     case CMD_REBOOT_NOW:
@@ -81,13 +81,13 @@ void ServerRequests::handleRequest(
         break;
     case CMD_ENVIRONMENT: {
         QByteArray xml;
-        PROCESSDATA::getEnvironmentInfo(xml, m_volume);
+        TerminalReports::environment(xml, m_volume);
         outcome.answers.append(answer(command, firstParam(frame), xml));
         break;
     }
     case CMD_SCREENSHOT: {
         QByteArray xml;
-        PROCESSDATA::getScreenPrint(xml);
+        TerminalReports::screenshot(xml);
         outcome.answers.append(answer(command, firstParam(frame), xml));
         break;
     }
@@ -112,7 +112,7 @@ void ServerRequests::handleRequest(
         break;
     }
     case CMD_RESTART_PLAYER:
-        PROCESSDATA::restartPlayer();
+        HttpClient::notifyPlayerAsync(QStringLiteral("EXIT"), QString());
         break;
     case CMD_SET_VOLUME:
     case CMD_SET_VOLUME_TOO: {

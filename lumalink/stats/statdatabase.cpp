@@ -446,9 +446,9 @@ int StatDatabase::statPlayData(const QString &today, const QString &now)
     return -1;
 }
 
-QList<DEF_DATA::STAT_LOG> StatDatabase::readStatBatch(int limit)
+QList<PlayStatRow> StatDatabase::readStatBatch(int limit)
 {
-    QList<DEF_DATA::STAT_LOG> batch;
+    QList<PlayStatRow> batch;
     if (!m_open)
         return batch;
     const TimeLimit upkeepLimit(*this, MAINTENANCE_LIMIT_MS);
@@ -460,7 +460,7 @@ QList<DEF_DATA::STAT_LOG> StatDatabase::readStatBatch(int limit)
     if (!query.exec())
         return batch;
     while (query.next()) {
-        DEF_DATA::STAT_LOG log;
+        PlayStatRow log;
         log.mtl = query.value(0).toString();
         log.time_segment = query.value(1).toString();
         log.play_type = query.value(2).toInt();
@@ -473,7 +473,7 @@ QList<DEF_DATA::STAT_LOG> StatDatabase::readStatBatch(int limit)
     return batch;
 }
 
-int StatDatabase::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
+int StatDatabase::deleteStatLog(const QList<PlayStatRow> &batch)
 {
     if (!m_open)
         return -1;
@@ -482,7 +482,7 @@ int StatDatabase::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
     if (!db.transaction())
         return -1;
     int removed = 0;
-    for (const DEF_DATA::STAT_LOG &log : batch) {
+    for (const PlayStatRow &log : batch) {
         // By the row read: a name, hour or type the comparison cannot match
         // (a NULL, a number stored as text) would leave the row for ever.
         QSqlQuery remove(db);

@@ -8,9 +8,8 @@
 #include <QString>
 #include <QStringList>
 
-namespace DEF_DATA {
 // One play_stat row on its way to the statistics server.
-struct STAT_LOG
+struct PlayStatRow
 {
     QString mtl; // the row's name
     QString time_segment; // "yyyy-MM-dd HH"
@@ -20,7 +19,6 @@ struct STAT_LOG
     QString timestamp; // when the hour was aggregated
     qint64 rowid = -1; // the row read, so exactly it is removed once uploaded
 };
-} // namespace DEF_DATA
 
 // The statistics database data/playdata.db: the player's play records
 // (play_detail), the stored files with their last use (file_mgt) and the
@@ -98,10 +96,10 @@ public:
     // (then nothing changed).
     int statPlayData(const QString &today, const QString &now);
 
-    QList<DEF_DATA::STAT_LOG> readStatBatch(int limit);
+    QList<PlayStatRow> readStatBatch(int limit);
     // Removes the uploaded rows (by the row read, else by name, hour and play
     // type); the number removed, or -1 when the database refused.
-    int deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch);
+    int deleteStatLog(const QList<PlayStatRow> &batch);
 
     // Stored files whose last use (their download, when never used) lies
     // before the cutoff date "yyyy-MM-dd".

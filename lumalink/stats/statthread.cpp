@@ -116,7 +116,7 @@ void StatThread::sendPlayerData()
     // The database is not held while a batch is on its way; only this thread
     // changes play_stat, so the rows read are the rows deleted.
     while (!m_stop) {
-        const QList<DEF_DATA::STAT_LOG> batch = m_db.readStatBatch(StatUpload::BATCH_SIZE);
+        const QList<PlayStatRow> batch = m_db.readStatBatch(StatUpload::BATCH_SIZE);
         if (batch.isEmpty())
             return;
         const bool ok = postStatLog(batch);
@@ -132,7 +132,7 @@ void StatThread::sendPlayerData()
     }
 }
 
-bool StatThread::postStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
+bool StatThread::postStatLog(const QList<PlayStatRow> &batch)
 {
     const QString url = StatUpload::url(gLogUrl);
     const QString reply
@@ -144,7 +144,7 @@ bool StatThread::postStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
     return ok;
 }
 
-int StatThread::deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch)
+int StatThread::deleteStatLog(const QList<PlayStatRow> &batch)
 {
     return ensureDatabase() ? m_db.deleteStatLog(batch) : -1;
 }

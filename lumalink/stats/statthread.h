@@ -55,8 +55,8 @@ public:
     void statAndSendPlayData();
     int statPlayData();
     void sendPlayerData();
-    bool postStatLog(const QList<DEF_DATA::STAT_LOG> &batch);
-    int deleteStatLog(const QList<DEF_DATA::STAT_LOG> &batch); // rows removed, -1: refused
+    bool postStatLog(const QList<PlayStatRow> &batch);
+    int deleteStatLog(const QList<PlayStatRow> &batch); // rows removed, -1: refused
     void checkPlayerRunning();
     void clearLogAndUnusedFile();
     static int getClearType();

@@ -10,10 +10,10 @@ QString StatUpload::url(const QString &logUrl)
 }
 
 QJsonObject StatUpload::body(
-    const QList<DEF_DATA::STAT_LOG> &batch, const QString &terminalId, qint64 random)
+    const QList<PlayStatRow> &batch, const QString &terminalId, qint64 random)
 {
     QJsonArray logs;
-    for (const DEF_DATA::STAT_LOG &log : batch) {
+    for (const PlayStatRow &log : batch) {
         // mtl_type stays at home: the server does not take it.
         logs.append(QJsonObject {{QStringLiteral("mtl"), log.mtl},
             {QStringLiteral("time_segment"), log.time_segment},

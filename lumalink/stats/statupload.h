@@ -15,5 +15,5 @@ constexpr int BATCH_SIZE = 50;
 
 QString url(const QString &logUrl);
 // "content" is the MD5 of the random text followed by TERMINAL_SECRET.
-QJsonObject body(const QList<DEF_DATA::STAT_LOG> &batch, const QString &terminalId, qint64 random);
+QJsonObject body(const QList<PlayStatRow> &batch, const QString &terminalId, qint64 random);
 } // namespace StatUpload

@@ -1,7 +1,7 @@
 #include "upkeep/filecleanup.h"
 
+#include "content/contentstore.h"
 #include "miscfunc.h"
-#include "requests/processdata.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,7 +67,7 @@ QString FileCleanup::storageDir(const QString &name)
 QSet<QString> FileCleanup::referencedFiles()
 {
     QSet<QString> names;
-    const QString data = PROCESSDATA::dataDir();
+    const QString data = ContentStore::dataDir();
     for (const QString &playbill :
         {QStringLiteral("/day-play.xml"), QStringLiteral("/day-play.xml.tmp")}) {
         const QByteArray body = readWhole(data + playbill);
@@ -75,19 +75,19 @@ QSet<QString> FileCleanup::referencedFiles()
             continue;
         QList<QByteArray> tplIds;
         QList<QByteArray> zoneIds;
-        PROCESSDATA::getDayScheduleTpl(body, tplIds, zoneIds);
+        ContentStore::getDayScheduleTpl(body, tplIds, zoneIds);
         QList<QString> files;
         for (const QByteArray &id : qAsConst(tplIds)) {
             names.insert(QString::fromLatin1(id));
-            if (PROCESSDATA::isSafeId(id))
-                PROCESSDATA::getTpFile(
+            if (ContentStore::isSafeId(id))
+                ContentStore::getTpFile(
                     readWhole(data + QStringLiteral("/tpl/") + QString::fromLatin1(id)), files);
         }
         for (const QByteArray &id : qAsConst(zoneIds)) {
             names.insert(QString::fromLatin1(id));
             QByteArray zone;
-            if (PROCESSDATA::readZoneXml(id, zone))
-                PROCESSDATA::getZoneMaterialFile(zone, files);
+            if (ContentStore::readZoneXml(id, zone))
+                ContentStore::getZoneMaterialFile(zone, files);
         }
         for (const QString &file : qAsConst(files))
             names.insert(file.section(QLatin1Char('/'), -1));

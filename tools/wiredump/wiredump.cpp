@@ -1,11 +1,11 @@
 #include "wiredump.h"
 
 #include "content/downloadtracker.h"
-#include "link/builddata.h"
-#include "link/framereceiver.h"
-#include "link/serverprotocol.h"
 #include "miscfunc.h"
 #include "notifyprotocol.h"
+#include "protocol/builddata.h"
+#include "protocol/framereceiver.h"
+#include "protocol/serverprotocol.h"
 
 #include <QCryptographicHash>
 #include <QList>

@@ -1,7 +1,7 @@
-#include "link/builddata.h"
+#include "protocol/builddata.h"
 
-#include "link/serverprotocol.h"
 #include "miscfunc.h"
+#include "protocol/serverprotocol.h"
 #include "version.h"
 
 #include <atomic>

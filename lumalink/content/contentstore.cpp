@@ -1,5 +1,5 @@
+#include "content/contentstore.h"
 #include "miscfunc.h"
-#include "requests/processdata.h"
 #include "safepath.h"
 #include "wholefile.h"
 #include "xmlguard.h"
@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QTextCodec>
 
-namespace PROCESSDATA {
+namespace ContentStore {
 
 namespace {
 // The file is replaced whole or not at all: a full disk leaves the old file
@@ -140,4 +140,4 @@ void getZoneMaterialFile(const QByteArray &zoneXml, QList<QString> &files)
     }
 }
 
-} // namespace PROCESSDATA
+} // namespace ContentStore

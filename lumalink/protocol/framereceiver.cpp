@@ -1,7 +1,7 @@
-#include "link/framereceiver.h"
+#include "protocol/framereceiver.h"
 
-#include "link/builddata.h"
 #include "miscfunc.h"
+#include "protocol/builddata.h"
 
 namespace {
 void writeTcpLog(const QString &level, const QString &message)

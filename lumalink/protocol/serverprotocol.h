@@ -56,6 +56,11 @@ constexpr unsigned int FLAGS = 1;
 // Sequence 0 asks the builder for the next value of its counter.
 constexpr unsigned int NEXT_SEQUENCE = 0;
 
+// Checks a received frame and cuts it to what follows the header: -1 when the
+// frame is shorter than its length word (or than a header), else the parameter
+// count. Bytes past the length word are dropped.
+int cutToBody(QByteArray &frame);
+
 unsigned short protocolOf(const QByteArray &frame);
 unsigned short commandOf(const QByteArray &frame);
 

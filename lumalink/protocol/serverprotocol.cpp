@@ -1,9 +1,22 @@
-#include "link/serverprotocol.h"
+#include "protocol/serverprotocol.h"
 
 #include "miscfunc.h"
-#include "requests/processdata.h"
+#include "protocol/builddata.h"
 
 namespace ServerProtocol {
+
+int cutToBody(QByteArray &frame)
+{
+    const unsigned int length = MiscFunc::getLowerInt(frame, 0);
+    if (length < static_cast<unsigned int>(BuildData::HEADER_SIZE)
+        || static_cast<unsigned int>(frame.size()) < length)
+        return -1;
+    if (static_cast<unsigned int>(frame.size()) > length)
+        frame.truncate(static_cast<int>(length));
+    const int count = MiscFunc::getLowerShort(frame, 12);
+    frame.remove(0, BuildData::HEADER_SIZE);
+    return count;
+}
 
 unsigned short protocolOf(const QByteArray &frame)
 {
@@ -41,7 +54,7 @@ QByteArray firstParam(const QByteArray &frame)
 
 bool verifiedPayload(QByteArray frame, QByteArray &payload)
 {
-    if (PROCESSDATA::verifyPackage(frame) < 0)
+    if (cutToBody(frame) < 0)
         return false;
     payload = frame.mid(4);
     return true;
