@@ -1,8 +1,11 @@
 #include "wholefile.h"
 
+#include <QFile>
 #include <QSaveFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 bool replaceFileWhole(const QString &path, const QByteArray &bytes, FileAccess access)
 {
@@ -18,4 +21,15 @@ bool replaceFileWhole(const QString &path, const QByteArray &bytes, FileAccess a
     if (file.write(bytes) != bytes.size() || !file.flush())
         return false;
     return file.commit();
+}
+
+// Opened read-only, which fsync allows for files and folders alike.
+bool syncToDisk(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
 }

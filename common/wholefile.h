@@ -10,3 +10,7 @@
 enum class FileAccess { Shared, Private };
 bool replaceFileWhole(
     const QString &path, const QByteArray &bytes, FileAccess access = FileAccess::Shared);
+
+// fsync of a file or a folder (a folder makes a rename in it durable). False
+// when it cannot be opened or synced.
+bool syncToDisk(const QString &path);

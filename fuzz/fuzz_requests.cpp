@@ -10,7 +10,7 @@
 #include "fuzzenv.h"
 #include "link/authorization.h"
 #include "miscfunc.h"
-#include "net/httpclient.h"
+#include "net/playernotices.h"
 #include "power/powerschedule.h"
 #include "protocol/builddata.h"
 #include "protocol/framereceiver.h"
@@ -56,7 +56,7 @@ void handleSession(unsigned short command, const QByteArray &frame, ServiceSetti
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     FuzzEnv::init(true);
-    HttpClient::setNoticeSink([](const QString &, const QString &) {});
+    PlayerNotices::setSink([](const QString &, const QString &) {});
     return 0;
 }
 

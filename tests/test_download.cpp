@@ -1,5 +1,6 @@
 #include "content/downloadthread.h"
 #include "content/downloadtracker.h"
+#include "content/mediadownload.h"
 #include "content/mediamarks.h"
 #include "httpfileserver.h"
 #include "httppeer.h"
@@ -115,7 +116,7 @@ void TestDownload::init()
 
 void TestDownload::cleanup()
 {
-    HttpClient::setDownloadTimeoutSec(60);
+    MediaDownload::setTimeoutSec(60);
     m_marks.reset();
     m_http.reset();
     m_env.reset();
@@ -205,14 +206,14 @@ void TestDownload::presentFileIsCheckedBeforeUse()
     writeFile(mtl(name), good);
     writeFile(served(name), good);
     // Read once, then trusted by its mark without asking the server.
-    QVERIFY(HttpClient::downloadFile(url(name), *m_marks));
+    QVERIFY(MediaDownload::fetch(url(name), *m_marks));
     QCOMPARE(m_marks->check(name), MediaMarks::Check::Marked);
     QVERIFY(requested().isEmpty());
 
     // Cut short by a power cut: it no longer fits its mark, is read, fails,
     // and is fetched again.
     writeFile(mtl(name), good.left(5));
-    QVERIFY(HttpClient::downloadFile(url(name), *m_marks));
+    QVERIFY(MediaDownload::fetch(url(name), *m_marks));
     QCOMPARE(readFile(mtl(name)), good);
     QCOMPARE(requested(), (QStringList {name + ".md5", name}));
     QCOMPARE(m_marks->check(name), MediaMarks::Check::Marked);
@@ -262,34 +263,34 @@ void TestDownload::downloadVerifiesMd5InName()
     const QByteArray good = "picture bytes";
     const QString goodName = md5(good) + ".jpg";
     writeFile(served(goodName), good);
-    QVERIFY(HttpClient::downloadFile(url(goodName), *m_marks));
+    QVERIFY(MediaDownload::fetch(url(goodName), *m_marks));
     QCOMPARE(readFile(mtl(goodName)), good);
     QVERIFY(!QFile::exists(mtl(goodName + ".tmp")));
-    QVERIFY(HttpClient::companionUsable(mtl(goodName + ".md5")));
+    QVERIFY(MediaDownload::companionUsable(mtl(goodName + ".md5")));
     QCOMPARE(requested(), (QStringList {goodName + ".md5", goodName}));
 
     // Upper-case digest in the name still matches.
     const QByteArray other = "another";
     const QString upper = md5(other).toUpper() + ".JPG";
     writeFile(served(upper), other);
-    QVERIFY(HttpClient::downloadFile(url(upper), *m_marks));
+    QVERIFY(MediaDownload::fetch(url(upper), *m_marks));
 
     // Content that does not match its name is deleted again.
     const QString liar = md5("expected") + ".png";
     writeFile(served(liar), "something else");
     bool wrongDigest = false;
-    QVERIFY(!HttpClient::downloadFile(url(liar), *m_marks, {}, &wrongDigest));
+    QVERIFY(!MediaDownload::fetch(url(liar), *m_marks, {}, &wrongDigest));
     QVERIFY(wrongDigest);
     QVERIFY(!QFile::exists(mtl(liar)));
 
     // A failed transfer leaves its partial file until the next attempt; the
     // companion the server did not give is not kept, so each attempt asks again.
-    QVERIFY(!HttpClient::downloadFile(url("missing.png"), *m_marks, {}, &wrongDigest));
+    QVERIFY(!MediaDownload::fetch(url("missing.png"), *m_marks, {}, &wrongDigest));
     QVERIFY(!wrongDigest);
     QVERIFY(QFile::exists(mtl("missing.png.tmp")));
     QVERIFY(!QFile::exists(mtl("missing.png.md5")));
     m_http->clearHistory();
-    QVERIFY(!HttpClient::downloadFile(url("missing.png"), *m_marks));
+    QVERIFY(!MediaDownload::fetch(url("missing.png"), *m_marks));
     QCOMPARE(requested(), (QStringList {"missing.png.md5", "missing.png"}));
 
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
@@ -317,7 +318,7 @@ void TestDownload::transferRecoversFromServerFaults()
     const QByteArray bytes(300000, 'v');
     const QString name = md5(bytes) + ".mp4";
     writeFile(served(name), bytes);
-    HttpClient::setDownloadTimeoutSec(1);
+    MediaDownload::setTimeoutSec(1);
     if (fault == "fail")
         m_http->fail(name);
     else if (fault == "corrupt")
@@ -329,7 +330,7 @@ void TestDownload::transferRecoversFromServerFaults()
     if (fault == "stall") // the first try gives up after 1 s of silence
         QTimer::singleShot(1500, m_http.get(), [this, name] { m_http->unstall(name, false); });
     bool wrongDigest = false;
-    QCOMPARE(HttpClient::downloadFile(url(name), *m_marks, {}, &wrongDigest), kept);
+    QCOMPARE(MediaDownload::fetch(url(name), *m_marks, {}, &wrongDigest), kept);
     QCOMPARE(wrongDigest, !kept);
     // At least: a connection closed early may be asked again once more.
     QVERIFY2(requested().count(name) >= gets, qPrintable(requested().join(' ')));
@@ -358,9 +359,9 @@ void TestDownload::unusableCompanionIsFetchedAgain()
     const QString name = md5(bytes) + ".png";
     writeFile(mtl(name + ".md5"), stored);
     writeFile(served(name), bytes);
-    QVERIFY(HttpClient::downloadFile(url(name), *m_marks));
+    QVERIFY(MediaDownload::fetch(url(name), *m_marks));
     QCOMPARE(requested().contains(name + ".md5"), fetched);
-    QVERIFY(HttpClient::companionUsable(mtl(name + ".md5")));
+    QVERIFY(MediaDownload::companionUsable(mtl(name + ".md5")));
 }
 
 void TestDownload::downloadRefusesUnsafeNames_data()
@@ -375,8 +376,8 @@ void TestDownload::downloadRefusesUnsafeNames_data()
 void TestDownload::downloadRefusesUnsafeNames()
 {
     QFETCH(QString, url);
-    QCOMPARE(HttpClient::localFileName(url), QString());
-    QVERIFY(!HttpClient::downloadFile(url, *m_marks));
+    QCOMPARE(MediaDownload::localFileName(url), QString());
+    QVERIFY(!MediaDownload::fetch(url, *m_marks));
     QCOMPARE(QDir(m_env->dataRoot() + "/data").entryList(QDir::Files), QStringList());
 }
 

@@ -6,7 +6,7 @@
 #include "httpfileserver.h"
 #include "link/serversession.h"
 #include "miscfunc.h"
-#include "net/httpclient.h"
+#include "net/playernotices.h"
 #include "notifylistener.h"
 #include "settings/servicesettings.h"
 #include "signageserver.h"
@@ -109,7 +109,7 @@ void TestSession::cleanup()
 {
     m_session.reset();
     m_downloads.reset();
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     m_server.reset();
     m_player.reset();
     CommandRunner::install(m_previousRunner);
@@ -246,7 +246,7 @@ void TestSession::walksToWaitingAndStoresContent()
     QCOMPARE(calls[1].args, (QStringList {"-S", "hwclock", "--systohc"}));
 
     // The player heard about the authorization.
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     QTRY_COMPARE(m_playerCommands, QStringList {"STATUS 4"});
 }
 
@@ -336,12 +336,12 @@ void TestSession::answersServerRequests()
     QVERIFY(drive(
         [this] { return StatusFile::read(data("status.json"))["volume"].toDouble() == 0.8; }));
     QVERIFY(StatusFile::read(data("status.json"))["volume"].isDouble());
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     QTRY_VERIFY(m_playerCommands.contains("VOLUME 0.8"));
     // A flood of changes reaches the player as a few notices, the latest last.
     const int told = m_playerCommands.size();
     for (int i = 1; i <= 500; ++i)
-        HttpClient::notifyPlayerAsync("VOLUME", QString::number(i / 1000.0));
+        PlayerNotices::post("VOLUME", QString::number(i / 1000.0));
     QTRY_COMPARE(m_playerCommands.last(), QString("VOLUME 0.5"));
     QVERIFY(m_playerCommands.size() - told < 50);
 
@@ -354,7 +354,7 @@ void TestSession::answersServerRequests()
 
     // Restart: the player is told to exit.
     m_server->restartPlayer();
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     QTRY_VERIFY(m_playerCommands.contains("EXIT "));
 }
 
@@ -478,7 +478,7 @@ void TestSession::downloadsEveryFileThenSwitchesAndReloads()
     // The new playbill is in place only now, and the player was told once.
     QCOMPARE(readFile(data("day-play.xml")), m_server->daySchedule());
     QVERIFY(!QFile::exists(data("day-play.xml.tmp")));
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     QTRY_COMPARE(m_playerCommands.count("RELOAD "), 1);
     QCOMPARE(m_playerCommands.last(), QString("RELOAD "));
 
@@ -617,7 +617,7 @@ void TestSession::scheduleChangeWhileAFileIsStalled()
     // The stalled transfer was stopped, not counted.
     QVERIFY(!QFile::exists(data("mtl/" + stalled)));
     QTRY_VERIFY(!QFile::exists(data("mtl/" + stalled + ".tmp")));
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     QTRY_COMPARE(m_playerCommands.count("RELOAD "), 1);
     QVERIFY(m_session->contentReady());
 }
@@ -640,7 +640,7 @@ void TestSession::schedulesWithNothingToFetchReachThePlayer()
     QVERIFY(switchTo(cleared.path()));
     QVERIFY(!QFile::exists(data("day-play.xml.tmp")));
     QVERIFY(switchTo(stored.path()));
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     QTRY_COMPARE(m_playerCommands.count("RELOAD "), 3);
 }
 

@@ -4,7 +4,7 @@
 #include "fakerunner.h"
 #include "link/linktransport.h"
 #include "link/serversession.h"
-#include "net/httpclient.h"
+#include "net/playernotices.h"
 #include "power/powerschedule.h"
 #include "protocol/builddata.h"
 #include "protocol/serverprotocol.h"
@@ -175,7 +175,7 @@ void TestSessionParts::cleanup()
 {
     m_session.reset();
     m_link.reset();
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     CommandRunner::install(m_previousRunner);
     m_settings.reset();
     m_env.reset();
@@ -624,7 +624,7 @@ void TestSessionParts::repeatedRefusalIsReportedOnce()
     m_link->deliver(
         serverFrame(PROTO_SESSION, CMD_AUTH, {QByteArray::fromHex("0000000004000000")}));
     QCOMPARE(StatusFile::read(data("status.json"))["status"].toInt(), 4);
-    HttpClient::waitForNotices(10000);
+    PlayerNotices::waitUntilSent(10000);
     QTRY_COMPARE(told, (QStringList {"STATUS 5", "STATUS 4"}));
     const QString after = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
     QCOMPARE(after.count("Authorization refused "), 3);

@@ -1,7 +1,7 @@
 #include "clock.h"
 #include "fakerunner.h"
 #include "miscfunc.h"
-#include "net/httpclient.h"
+#include "net/playernotices.h"
 #include "notifylistener.h"
 #include "settings/servicesettings.h"
 #include "stats/playrecord.h"
@@ -494,7 +494,7 @@ void TestUpkeep::restartedPlayerIsBackWithinTwelveSeconds()
         pass();
 
     // The server asks for a restart: the player is told to leave, and leaves.
-    HttpClient::notifyPlayerAsync(QStringLiteral("EXIT"), QString());
+    PlayerNotices::post(QStringLiteral("EXIT"), QString());
     QTRY_VERIFY(m_exitRequested);
     m_player.reset();
     const qint64 exitAt = now;

@@ -1,13 +1,13 @@
 #include "content/downloadthread.h"
 
+#include "content/mediadownload.h"
 #include "content/mediamarks.h"
 #include "miscfunc.h"
-#include "net/httpclient.h"
 
 std::shared_ptr<MediaMarks> DownloadThread::standardMarks()
 {
     return std::make_shared<MediaMarks>(
-        MiscFunc::dataPath(QStringLiteral("data/mtl.marks")), HttpClient::mediaDir());
+        MiscFunc::dataPath(QStringLiteral("data/mtl.marks")), MediaDownload::mediaDir());
 }
 
 DownloadThread::DownloadThread(QObject *parent, std::shared_ptr<MediaMarks> marks)
@@ -16,7 +16,7 @@ DownloadThread::DownloadThread(QObject *parent, std::shared_ptr<MediaMarks> mark
 {
     m_download = [this](const QString &url) {
         bool wrongDigest = false;
-        if (HttpClient::downloadFile(
+        if (MediaDownload::fetch(
                 url, *m_marks, [this] { return cancelRequested(); }, &wrongDigest))
             return Outcome::Done;
         return wrongDigest ? Outcome::WrongDigest : Outcome::Failed;
@@ -121,7 +121,7 @@ void DownloadThread::run()
         lock.unlock();
         // A URL that cannot name a local file is never fetched; it leaves the
         // queue so the rest of the playbill still arrives.
-        const bool refused = HttpClient::localFileName(url).isEmpty();
+        const bool refused = MediaDownload::localFileName(url).isEmpty();
         const Outcome outcome = refused ? Outcome::Done : m_download(url);
         if (refused)
             MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),

@@ -16,7 +16,7 @@
 class MediaMarks;
 
 // Fetches the URLs handed to it, one at a time and in order, with
-// HttpClient::downloadFile. A finished file is announced at once, so the next
+// MediaDownload::fetch. A finished file is announced at once, so the next
 // one can follow without waiting for a poll. A failed one is tried again
 // after a pause that doubles with every failure in a row (1 s up to 5 min), so
 // a file the server cannot give is not asked for every second.

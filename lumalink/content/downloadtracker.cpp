@@ -1,8 +1,8 @@
 #include "content/downloadtracker.h"
 
 #include "content/downloadthread.h"
+#include "content/mediadownload.h"
 #include "miscfunc.h"
-#include "net/httpclient.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -59,7 +59,7 @@ DownloadTracker::Step DownloadTracker::step(
     if (!downloadFiles.isEmpty()) {
         if (currentDownload.isEmpty()) {
             const QString url = fileUrl(httpIp, httpPort, downloadFiles.first());
-            if (HttpClient::localFileName(url).isEmpty()) {
+            if (MediaDownload::localFileName(url).isEmpty()) {
                 // Never a file in data/mtl: drop it rather than stall the batch.
                 MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
                     QStringLiteral("Skip file without a plain name: ") + downloadFiles.first());
@@ -106,7 +106,7 @@ void DownloadTracker::renameDayPlaybill()
 QString DownloadTracker::getDownloadPercent(const QString &entry)
 {
     const QString name = entry.mid(entry.lastIndexOf(QLatin1Char('/')) + 1);
-    const QString path = HttpClient::mediaDir() + name;
+    const QString path = MediaDownload::mediaDir() + name;
     if (QFile::exists(path))
         return QStringLiteral("100");
     const QFileInfo partial(path + QStringLiteral(".tmp"));

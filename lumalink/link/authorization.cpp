@@ -1,7 +1,7 @@
 #include "link/authorization.h"
 
 #include "miscfunc.h"
-#include "net/httpclient.h"
+#include "net/playernotices.h"
 #include "settings/servicesettings.h"
 #include "settings/terminalstatus.h"
 
@@ -47,7 +47,7 @@ void Authorization::onResult(int status, qint64 nowMs)
 void Authorization::report(int status)
 {
     m_statusFile.writeTerminalStatus(m_settings.terminalId, status);
-    HttpClient::notifyPlayerAsync(QStringLiteral("STATUS"), QString::number(status));
+    PlayerNotices::post(QStringLiteral("STATUS"), QString::number(status));
     m_reported = status;
     m_reportedId = m_settings.terminalId;
 }

@@ -4,7 +4,7 @@
 #include "content/downloadthread.h"
 #include "link/linktransport.h"
 #include "miscfunc.h"
-#include "net/httpclient.h"
+#include "net/playernotices.h"
 #include "protocol/builddata.h"
 #include "protocol/serverprotocol.h"
 #include "requests/systemclock.h"
@@ -122,7 +122,7 @@ void ServerSession::slot_handleDownloadTimeout()
     if (result.completed > 0)
         m_nextActionMs = 0;
     if (result.switched) {
-        HttpClient::notifyPlayerAsync(QStringLiteral("RELOAD"), QString());
+        PlayerNotices::post(QStringLiteral("RELOAD"), QString());
         m_contentReady = true;
         MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("RUN"),
             QStringLiteral("Notify player reload playbill"));

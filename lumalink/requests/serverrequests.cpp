@@ -1,7 +1,7 @@
 #include "requests/serverrequests.h"
 
 #include "content/contentwalk.h"
-#include "net/httpclient.h"
+#include "net/playernotices.h"
 #include "power/powerschedule.h"
 #include "protocol/builddata.h"
 #include "protocol/serverprotocol.h"
@@ -112,7 +112,7 @@ void ServerRequests::handleRequest(
         break;
     }
     case CMD_RESTART_PLAYER:
-        HttpClient::notifyPlayerAsync(QStringLiteral("EXIT"), QString());
+        PlayerNotices::post(QStringLiteral("EXIT"), QString());
         break;
     case CMD_SET_VOLUME:
     case CMD_SET_VOLUME_TOO: {
@@ -122,7 +122,7 @@ void ServerRequests::handleRequest(
                 = Volume::bounded(QString::fromLatin1(params.at(3)).trimmed().toDouble());
             m_volume = volume;
             m_volumeToStore = true;
-            HttpClient::notifyPlayerAsync(QStringLiteral("VOLUME"), QString::number(volume, 'g'));
+            PlayerNotices::post(QStringLiteral("VOLUME"), QString::number(volume, 'g'));
         }
         break;
     }

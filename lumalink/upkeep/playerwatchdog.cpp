@@ -3,6 +3,7 @@
 #include "commandrunner.h"
 #include "miscfunc.h"
 #include "net/httpclient.h"
+#include "net/playernotices.h"
 #include "settings/servicesettings.h"
 #include "version.h"
 
@@ -51,7 +52,7 @@ bool PlayerWatchdog::checkPlayerRunning()
 {
     if (gConnIp.isEmpty())
         return false; // an unconfigured terminal does not watch the player
-    const QString reply = HttpClient::notifyPlayer(QStringLiteral("STATUS"), QString());
+    const QString reply = PlayerNotices::ask(QStringLiteral("STATUS"), QString());
     if (HttpClient::succeedPostResult(reply))
         return false;
     // Holding the port without an answer: frozen. Only the one this watchdog
