@@ -1,8 +1,8 @@
 #include "formats/contentrules.h"
+#include "formats/zonegeometry.h"
 #include "materials/pagerefresh.h"
 #include "zonemtl.h"
 #include "zones/zonecycle.h"
-#include "zones/zonegeometry.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zones/labelview.h"
+#include "materials/labelview.h"
 
 // "clock" materials: the current time of a named time zone in a preset or
 // custom format, centred in the zone and refreshed twice a second.

@@ -1,7 +1,7 @@
 #include "materials/mediaview.h"
 
 #include "formats/contentrules.h"
-#include "zones/swipesurface.h"
+#include "materials/swipesurface.h"
 
 #include <QFile>
 #include <QMediaPlayer>

@@ -1,8 +1,8 @@
 #include "materials/pdfview.h"
 
+#include "formats/zonegeometry.h"
 #include "materials/pdfutils.h"
-#include "zones/swipesurface.h"
-#include "zones/zonegeometry.h"
+#include "materials/swipesurface.h"
 
 #include <QLabel>
 #include <QPushButton>

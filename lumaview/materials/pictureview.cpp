@@ -2,7 +2,7 @@
 
 #include "clock.h"
 #include "materials/mylabel.h"
-#include "zones/swipesurface.h"
+#include "materials/swipesurface.h"
 
 #include <QImageReader>
 #include <QLabel>

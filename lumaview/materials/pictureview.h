@@ -1,7 +1,7 @@
 #pragma once
 
+#include "materials/zoneview.h"
 #include "transitions/transitioncontrol.h"
-#include "zones/zoneview.h"
 
 #include <QPixmap>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zones/labelview.h"
+#include "materials/labelview.h"
 
 // "text" and "font" materials: the caption in the material's font and
 // colours, still (filling the zone, centred vertically), scrolling from right

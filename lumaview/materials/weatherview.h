@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zones/zoneview.h"
+#include "materials/zoneview.h"
 
 class WeatherWidget;
 

@@ -2,8 +2,8 @@
 
 #include "clock.h"
 #include "formats/contentrules.h"
+#include "formats/zonegeometry.h"
 #include "throttledlog.h"
-#include "zones/zonegeometry.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>

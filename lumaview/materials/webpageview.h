@@ -1,7 +1,7 @@
 #pragma once
 
 #include "materials/pagerefresh.h"
-#include "zones/zoneview.h"
+#include "materials/zoneview.h"
 
 #include <QUrl>
 

@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "formats/contentrules.h"
+#include "formats/zonegeometry.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
 #include "playlog/playlogutil.h"
@@ -10,7 +11,6 @@
 #include "ui_mainwindow.h"
 #include "version.h"
 #include "zones/mediaform.h"
-#include "zones/zonegeometry.h"
 
 #include <QCoreApplication>
 #include <QCursor>

@@ -1,13 +1,14 @@
 #include "zones/mediaform.h"
+#include "zones/viewfactory.h"
 
 #include "clock.h"
+#include "formats/zonegeometry.h"
 #include "materials/pdfview.h"
 #include "materials/webpageview.h"
 #include "miscfunc.h"
 #include "playlog/playlogutil.h"
 #include "volume.h"
 #include "zones/TimerThread.h"
-#include "zones/zonegeometry.h"
 
 #include <QCursor>
 #include <QDir>

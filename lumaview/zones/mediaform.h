@@ -1,8 +1,8 @@
 #pragma once
 
 #include "formats/xmldata.h"
+#include "materials/zoneview.h"
 #include "zones/zonecycle.h"
-#include "zones/zoneview.h"
 
 #include <QPoint>
 #include <QSet>

@@ -1,6 +1,6 @@
-#include "zones/swipesurface.h"
+#include "materials/swipesurface.h"
 
-#include "zones/zoneview.h"
+#include "materials/zoneview.h"
 
 #include <QLabel>
 

@@ -1,4 +1,4 @@
-#include "zones/zonegeometry.h"
+#include "formats/zonegeometry.h"
 
 #include <QRegularExpression>
 #include <QtMath>

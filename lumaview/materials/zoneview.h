@@ -4,8 +4,6 @@
 
 #include <QString>
 
-#include <memory>
-
 class QWidget;
 
 // What a view may ask of the zone that shows it. MediaForm implements it;
@@ -40,7 +38,7 @@ protected:
 };
 
 // One kind of material on screen. The zone keeps one view per kind for its
-// life, chosen by createZoneView from the material's kind, and talks to the
+// life, chosen by ZoneViews::createZoneView from the material's kind, and talks to the
 // view on screen only through this interface. Views create their widgets on
 // first use, as children of the zone.
 class ZoneView
@@ -91,11 +89,5 @@ namespace ZoneViews {
 
 // Why a material whose file name was refused shows nothing.
 constexpr const char *NAME_REFUSED = "file name refused";
-
-// The kind whose view plays materials of this kind (audio and streams share
-// the video view); Unknown for kinds no view plays.
-CONVERTXMLDATA::MtlKind viewKind(CONVERTXMLDATA::MtlKind kind);
-// A new view for viewKind(kind), or null for Unknown.
-std::unique_ptr<ZoneView> createZoneView(CONVERTXMLDATA::MtlKind kind, ZoneContext &zone);
 
 } // namespace ZoneViews

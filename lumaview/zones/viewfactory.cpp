@@ -1,4 +1,4 @@
-#include "zones/zoneview.h"
+#include "materials/zoneview.h"
 
 #include "materials/clockview.h"
 #include "materials/mediaview.h"
@@ -7,14 +7,8 @@
 #include "materials/textview.h"
 #include "materials/weatherview.h"
 #include "materials/webpageview.h"
-#include "safepath.h"
 
 using CONVERTXMLDATA::MtlKind;
-
-QString ZoneContext::mtlPath(const QString &name) const
-{
-    return SafePath::fileIn(mtlFolder(), name);
-}
 
 namespace ZoneViews {
 

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "formats/xmldata.h"
+#include "materials/zoneview.h"
+
+#include <memory>
+
+namespace ZoneViews {
+
+// The kind whose view plays materials of this kind (audio and streams share
+// the video view); Unknown for kinds no view plays.
+CONVERTXMLDATA::MtlKind viewKind(CONVERTXMLDATA::MtlKind kind);
+// A new view for viewKind(kind), or null for Unknown.
+std::unique_ptr<ZoneView> createZoneView(CONVERTXMLDATA::MtlKind kind, ZoneContext &zone);
+
+} // namespace ZoneViews
