@@ -16,7 +16,7 @@
 #include "schedule/playbillthread.h"
 #include "ui/mainwindow.h"
 #include "version.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -117,7 +117,7 @@ bool zonesShown(const MainWindow &window, const QString &templateName, int zoneC
 {
     if (window.currentTemplate() != templateName || window.allZones().size() != zoneCount)
         return false;
-    for (MediaForm *zone : window.allZones()) {
+    for (ZoneWindow *zone : window.allZones()) {
         if (!zone->isVisible() || zone->cycle().currentIndex() < 0)
             return false;
     }

@@ -8,7 +8,7 @@
 
 #include "benchsupport.h"
 #include "notifylistener.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "playlog/sendthread.h"
 #include "version.h"
 
@@ -55,7 +55,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    PlayLogUtil playLog;
+    PlayLog playLog;
     for (int i = 0; i < lines; ++i)
         playLog.insertPlayDetail(QStringLiteral("%1.jpg").arg(i, 32, 10, QLatin1Char('0')), 0, 1,
             10, QStringLiteral("pic"));

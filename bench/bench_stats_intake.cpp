@@ -12,7 +12,7 @@
 // Run it under the ports lock: it starts the service on port 12222.
 
 #include "bench_stats_common.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "playlog/sendthread.h"
 #include "version.h"
 
@@ -63,7 +63,7 @@ int serviceIntake(int statements)
 
     // The player's own play log and sender, with a short period so the
     // delivery starts at once.
-    PlayLogUtil playLog;
+    PlayLog playLog;
     const QString day = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd"));
     for (int i = 0; i < statements; ++i)
         playLog.writeMessage(QStringLiteral("SQL"),

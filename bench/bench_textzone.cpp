@@ -12,7 +12,7 @@
 #include "benchsupport.h"
 #include "miscfunc.h"
 #include "zones/TimerThread.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,8 +22,8 @@
 
 #include <cstdio>
 
-using CONVERTXMLDATA::ZONE_CTRL;
-using CONVERTXMLDATA::ZONE_MTL;
+using ContentXml::ZONE_CTRL;
+using ContentXml::ZONE_MTL;
 
 namespace {
 
@@ -39,7 +39,7 @@ ZONE_MTL textMaterial(const QString &caption, int movemode, int speed)
     ZONE_MTL m;
     m.name = QStringLiteral("Special");
     m.type = QStringLiteral("text");
-    m.kind = CONVERTXMLDATA::MtlKind::Text;
+    m.kind = ContentXml::MtlKind::Text;
     m.len = 3600;
     m.etimes = 1;
     m.caption = caption;
@@ -57,7 +57,7 @@ ZONE_MTL clockMaterial()
     ZONE_MTL m;
     m.name = QStringLiteral("Special");
     m.type = QStringLiteral("clock");
-    m.kind = CONVERTXMLDATA::MtlKind::Clock;
+    m.kind = ContentXml::MtlKind::Clock;
     m.len = 3600;
     m.etimes = 1;
     m.color = QStringLiteral("#ffffff");
@@ -75,7 +75,7 @@ struct Result
 
 Result measure(const ZONE_MTL &mtl, int seconds)
 {
-    MediaForm form;
+    ZoneWindow form;
     form.initParam(QString(), 0, 0, 880, 1920, 200);
     form.setGeometry(form.zoneRect());
     form.show();

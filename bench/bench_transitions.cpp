@@ -14,7 +14,7 @@
 // and, for the picture effects, what a step would cost if the full picture
 // were smoothly transformed on every step instead.
 
-#include "materials/mylabel.h"
+#include "materials/effectlabel.h"
 #include "transitions/transitionpainter.h"
 
 #include <QApplication>
@@ -149,7 +149,7 @@ int main(int argc, char **argv)
     image.setScaledContents(true);
     image.setGeometry(zone.rect());
     image.setPixmap(picture);
-    MyLabel effectLabel(&zone);
+    EffectLabel effectLabel(&zone);
     effectLabel.setStyleSheet(QStringLiteral("background:transparent"));
     effectLabel.setAttribute(Qt::WA_TranslucentBackground);
     effectLabel.setScaledContents(true);

@@ -59,13 +59,13 @@ public:
     static QPixmap base64ToImage(const QString &data);
     static QImage compressImage(const QImage &image, QSize size, int maxBytes);
 
-    // --- byte order (little-endian) and paths ---
-    static unsigned short getLowerShort(QByteArray data, int index);
-    static unsigned int getLowerInt(QByteArray data, int index);
-    static unsigned long long getLowerLong(QByteArray data, int index);
-    static QByteArray getLowerArray(unsigned short value);
-    static QByteArray getLowerArray(unsigned int value);
-    static QByteArray getLowerArray(unsigned long long value);
+    // --- byte order (little-endian: readLe* read, leBytes writes) and paths ---
+    static unsigned short readLe16(QByteArray data, int index);
+    static unsigned int readLe32(QByteArray data, int index);
+    static unsigned long long readLe64(QByteArray data, int index);
+    static QByteArray leBytes(unsigned short value);
+    static QByteArray leBytes(unsigned int value);
+    static QByteArray leBytes(unsigned long long value);
     static QString concatPath(QString a, QString b);
     static QString mtlPathName(const QString &a, const QString &b);
 

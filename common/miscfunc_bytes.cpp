@@ -24,32 +24,32 @@ QByteArray writeLower(unsigned long long value, int width)
 }
 } // namespace
 
-unsigned short MiscFunc::getLowerShort(QByteArray data, int index)
+unsigned short MiscFunc::readLe16(QByteArray data, int index)
 {
     return static_cast<unsigned short>(readLower(data, index, 2));
 }
 
-unsigned int MiscFunc::getLowerInt(QByteArray data, int index)
+unsigned int MiscFunc::readLe32(QByteArray data, int index)
 {
     return static_cast<unsigned int>(readLower(data, index, 4));
 }
 
-unsigned long long MiscFunc::getLowerLong(QByteArray data, int index)
+unsigned long long MiscFunc::readLe64(QByteArray data, int index)
 {
     return readLower(data, index, 8);
 }
 
-QByteArray MiscFunc::getLowerArray(unsigned short value)
+QByteArray MiscFunc::leBytes(unsigned short value)
 {
     return writeLower(value, 2);
 }
 
-QByteArray MiscFunc::getLowerArray(unsigned int value)
+QByteArray MiscFunc::leBytes(unsigned int value)
 {
     return writeLower(value, 4);
 }
 
-QByteArray MiscFunc::getLowerArray(unsigned long long value)
+QByteArray MiscFunc::leBytes(unsigned long long value)
 {
     return writeLower(value, 8);
 }

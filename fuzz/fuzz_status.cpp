@@ -20,8 +20,8 @@ public:
         status.value(QStringLiteral("status")).toInt();
         status.value(QStringLiteral("extScreen")).toInt();
     }
-    void templateLoaded(const CONVERTXMLDATA::TP_CONTENT &) override { }
-    void zonesLoaded(const CONVERTXMLDATA::TP_ZONE_CTRL &, int) override { }
+    void templateLoaded(const ContentXml::TP_CONTENT &) override { }
+    void zonesLoaded(const ContentXml::TP_ZONE_CTRL &, int) override { }
 };
 } // namespace
 

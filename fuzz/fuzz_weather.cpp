@@ -5,7 +5,7 @@
 #include "weather/weatherdata.h"
 #include "weather/weatherlook.h"
 
-using namespace CONVERTXMLDATA;
+using namespace ContentXml;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

@@ -9,7 +9,7 @@
 #include <QDateTime>
 #include <QFile>
 
-using namespace CONVERTXMLDATA;
+using namespace ContentXml;
 
 namespace {
 qint64 s_version = 0;

@@ -11,7 +11,7 @@
 #include <QUrl>
 #include <QtTest>
 
-using namespace CONVERTXMLDATA;
+using namespace ContentXml;
 
 // The demo's content as the player reads it: consistent for the simulator,
 // every kind of zone present, each template's areas matched by zones, the PDF

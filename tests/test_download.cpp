@@ -84,7 +84,7 @@ static QString md5(const QByteArray &bytes)
 static QByteArray companion(const QByteArray &bytes)
 {
     return md5(bytes).toLatin1() + QByteArray(16, '\0')
-        + MiscFunc::getLowerArray(static_cast<unsigned long long>(bytes.size()));
+        + MiscFunc::leBytes(static_cast<unsigned long long>(bytes.size()));
 }
 
 namespace {
@@ -390,12 +390,12 @@ void TestDownload::progressPercent()
     writeFile(mtl("part.jpg.tmp"), QByteArray(30, 'x'));
     QCOMPARE(DownloadTracker::getDownloadPercent("data/mtl/part.jpg"), QString("0")); // no .md5
     QByteArray companion(48, 'h');
-    companion += MiscFunc::getLowerArray(120ULL);
+    companion += MiscFunc::leBytes(120ULL);
     writeFile(mtl("part.jpg.md5"), companion);
     QCOMPARE(DownloadTracker::getDownloadPercent("data/mtl/part.jpg"), QString("25"));
     writeFile(mtl("part.jpg.md5"), companion.left(55)); // short companion
     QCOMPARE(DownloadTracker::getDownloadPercent("data/mtl/part.jpg"), QString("0"));
-    companion = QByteArray(48, 'h') + MiscFunc::getLowerArray(9ULL);
+    companion = QByteArray(48, 'h') + MiscFunc::leBytes(9ULL);
     writeFile(mtl("part.jpg.md5"), companion);
     writeFile(mtl("part.jpg.tmp"), QByteArray(10, 'x'));
     QCOMPARE(DownloadTracker::getDownloadPercent("part.jpg"), QString("111"));
@@ -406,7 +406,7 @@ void TestDownload::reportXml()
     DownloadTracker tracker;
     tracker.downloadFiles = {"data/mtl/a.jpg", "data/mtl/b.jpg"};
     writeFile(mtl("a.jpg.tmp"), QByteArray(30, 'x'));
-    writeFile(mtl("a.jpg.md5"), QByteArray(48, 'h') + MiscFunc::getLowerArray(120ULL));
+    writeFile(mtl("a.jpg.md5"), QByteArray(48, 'h') + MiscFunc::leBytes(120ULL));
     QByteArray xml;
     tracker.getDownloadXml(xml, "32G\n25");
     QCOMPARE(xml,

@@ -113,8 +113,8 @@ void TestLumaviewProcess::writeContent(const QString &root)
     QVERIFY(savePicture(data + "mtl/it's.png", Qt::blue));
 
     // The quote survives the zone file as it is.
-    CONVERTXMLDATA::ZONE_CTRL right;
-    CONVERTXMLDATA::xml_zoneFileContent(data + "zone/right.zone", right);
+    ContentXml::ZONE_CTRL right;
+    ContentXml::xml_zoneFileContent(data + "zone/right.zone", right);
     QCOMPARE(right.mtls.size(), 1);
     QCOMPARE(right.mtls.first().name, QStringLiteral("it's.png"));
 }

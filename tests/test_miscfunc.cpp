@@ -346,27 +346,27 @@ void TestMiscFunc::base64Image()
 
 void TestMiscFunc::byteReaders()
 {
-    QCOMPARE(MiscFunc::getLowerShort(QByteArray("\x34\x12", 2), 0), (unsigned short)0x1234);
-    QCOMPARE(MiscFunc::getLowerShort(QByteArray("\xff", 1), 0), (unsigned short)0x00FF);
+    QCOMPARE(MiscFunc::readLe16(QByteArray("\x34\x12", 2), 0), (unsigned short)0x1234);
+    QCOMPARE(MiscFunc::readLe16(QByteArray("\xff", 1), 0), (unsigned short)0x00FF);
     // Three bytes before the end: the fourth counts as 0.
     const QByteArray bytes("\x01\x02\x03\x04\x05\x06", 6);
-    QCOMPARE(MiscFunc::getLowerInt(bytes, 3), 0x00060504u);
+    QCOMPARE(MiscFunc::readLe32(bytes, 3), 0x00060504u);
     // No sign extension of bytes from 0x80.
-    QCOMPARE(MiscFunc::getLowerInt(QByteArray("\x80\xff\xff\xff", 4), 0), 0xFFFFFF80u);
-    QCOMPARE(MiscFunc::getLowerInt(QByteArray("\x80", 1), 0), 0x80u);
-    QCOMPARE(MiscFunc::getLowerLong(QByteArray("\x5e\x4d\x3c\x2b\x1a\x00\x00\x80", 8), 0),
+    QCOMPARE(MiscFunc::readLe32(QByteArray("\x80\xff\xff\xff", 4), 0), 0xFFFFFF80u);
+    QCOMPARE(MiscFunc::readLe32(QByteArray("\x80", 1), 0), 0x80u);
+    QCOMPARE(MiscFunc::readLe64(QByteArray("\x5e\x4d\x3c\x2b\x1a\x00\x00\x80", 8), 0),
         0x8000001A2B3C4D5EULL);
 }
 
 void TestMiscFunc::byteWriters()
 {
-    QCOMPARE(MiscFunc::getLowerArray((unsigned short)0x1234), QByteArray("\x34\x12", 2));
-    QCOMPARE(MiscFunc::getLowerArray(23081003u), QByteArray("\x2b\x30\x60\x01", 4));
-    QCOMPARE(MiscFunc::getLowerArray(0x8000001A2B3C4D5EULL),
+    QCOMPARE(MiscFunc::leBytes((unsigned short)0x1234), QByteArray("\x34\x12", 2));
+    QCOMPARE(MiscFunc::leBytes(23081003u), QByteArray("\x2b\x30\x60\x01", 4));
+    QCOMPARE(MiscFunc::leBytes(0x8000001A2B3C4D5EULL),
         QByteArray("\x5e\x4d\x3c\x2b\x1a\x00\x00\x80", 8));
     // Round trip at an offset.
-    const QByteArray frame = QByteArray("xy") + MiscFunc::getLowerArray(0xDEADBEEFu);
-    QCOMPARE(MiscFunc::getLowerInt(frame, 2), 0xDEADBEEFu);
+    const QByteArray frame = QByteArray("xy") + MiscFunc::leBytes(0xDEADBEEFu);
+    QCOMPARE(MiscFunc::readLe32(frame, 2), 0xDEADBEEFu);
 }
 
 void TestMiscFunc::concatPath_data()

@@ -1,19 +1,19 @@
 #include "clock.h"
-#include "materials/mylabel.h"
+#include "materials/effectlabel.h"
 #include "materials/pictureview.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "testenv.h"
 #include "zonefixture.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QDataStream>
 #include <QDir>
 #include <QLabel>
 #include <QtTest>
 
-using CONVERTXMLDATA::MtlKind;
-using CONVERTXMLDATA::ZONE_CTRL;
-using CONVERTXMLDATA::ZONE_MTL;
+using ContentXml::MtlKind;
+using ContentXml::ZONE_CTRL;
+using ContentXml::ZONE_MTL;
 
 // Pictures brought into a zone by their transition effects, on a clock the
 // test moves tick by tick.
@@ -36,9 +36,9 @@ private slots:
     void readPictureRefuses();
 
 private:
-    std::unique_ptr<MediaForm> makeZone(const QList<ZONE_MTL> &mtls);
-    void advance(MediaForm &form, qint64 ms);
-    static PictureView *pictures(const MediaForm &form)
+    std::unique_ptr<ZoneWindow> makeZone(const QList<ZONE_MTL> &mtls);
+    void advance(ZoneWindow &form, qint64 ms);
+    static PictureView *pictures(const ZoneWindow &form)
     {
         return static_cast<PictureView *>(form.view(MtlKind::Picture));
     }
@@ -55,7 +55,7 @@ static ZONE_MTL pic(const QString &name, int len, int ttype, int etimes = 1)
     m.len = len;
     m.etimes = etimes;
     m.type = "pic";
-    m.kind = CONVERTXMLDATA::mtlKind(m.type);
+    m.kind = ContentXml::mtlKind(m.type);
     m.ttype = ttype;
     return m;
 }
@@ -73,9 +73,9 @@ void TestPictureView::cleanup()
     tearDownZone();
 }
 
-std::unique_ptr<MediaForm> TestPictureView::makeZone(const QList<ZONE_MTL> &mtls)
+std::unique_ptr<ZoneWindow> TestPictureView::makeZone(const QList<ZONE_MTL> &mtls)
 {
-    auto form = std::make_unique<MediaForm>(nullptr);
+    auto form = std::make_unique<ZoneWindow>(nullptr);
     form->initParam("127.0.0.1:2100", 0.5, 10, 20, 300, 200);
     form->setGeometry(form->zoneRect());
     form->show();
@@ -87,7 +87,7 @@ std::unique_ptr<MediaForm> TestPictureView::makeZone(const QList<ZONE_MTL> &mtls
 }
 
 // Moves the clock and runs the tick that the zone's timer would run then.
-void TestPictureView::advance(MediaForm &form, qint64 ms)
+void TestPictureView::advance(ZoneWindow &form, qint64 ms)
 {
     ZoneFixture::advance(ms);
     form.checkPlayZoneMtls();
@@ -100,7 +100,7 @@ void TestPictureView::curtainRunsItsStepsThenLeavesThePicture()
     form->checkPlayZoneMtls();
     PictureView *view = pictures(*form);
     QVERIFY(view);
-    MyLabel *curtain = view->effectLabel();
+    EffectLabel *curtain = view->effectLabel();
     // At once: the picture under the curtain, which is closed (step 0).
     QVERIFY(curtain->isVisible());
     QCOMPARE(curtain->effect(), 3);

@@ -1,8 +1,8 @@
 #include "clock.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "testenv.h"
 #include "ui/mainwindow.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QDir>
 #include <QGroupBox>
@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QtTest>
 
-using namespace CONVERTXMLDATA;
+using namespace ContentXml;
 
 // The player's window offscreen: status panel, template layout, zone contents
 // and local commands.
@@ -165,8 +165,8 @@ void TestPlayerWindow::templateBuildsScaledZones()
     QVERIFY(!m_window->findChild<QGroupBox *>("statusBox")->isVisible());
     QVERIFY(m_window->findChild<QLabel *>("labelBackground")->isVisible());
     QCOMPARE(m_window->allZones().size(), 2);
-    MediaForm *top = m_window->zonesByName().value("top");
-    MediaForm *bottom = m_window->zonesByName().value("bottom");
+    ZoneWindow *top = m_window->zonesByName().value("top");
+    ZoneWindow *bottom = m_window->zonesByName().value("bottom");
     QVERIFY(top && bottom);
     QCOMPARE(top->zoneRect(), QRect(0, 0, 200, 100));
     QCOMPARE(bottom->zoneRect(), QRect(100, 200, 300, 150));
@@ -177,7 +177,7 @@ void TestPlayerWindow::templateBuildsScaledZones()
 
     // A zone moved by the system is put back where the layout placed it.
     bottom->setGeometry(0, 0, 10, 10);
-    m_window->sltRelocateMediaform(QVariant::fromValue(bottom));
+    m_window->relocateZone(QVariant::fromValue(bottom));
     QCOMPARE(bottom->geometry(), QRect(100, 200, 300, 150));
 
     // A template without a design size is shown as designed for the screen.
@@ -193,11 +193,11 @@ void TestPlayerWindow::sameTemplateKeepsZonesButTakesContents()
     const TP_CONTENT t
         = content("t1.xml", m_window->screenSize(), {area("main", QRect(0, 0, 100, 100), 0)});
     m_window->sltLoadTemplate(QVariant::fromValue(t));
-    QPointer<MediaForm> zone = m_window->zonesByName().value("main");
+    QPointer<ZoneWindow> zone = m_window->zonesByName().value("main");
     ZONE_MTL mtl;
     mtl.name = "x.png";
     mtl.type = "pic";
-    mtl.kind = CONVERTXMLDATA::MtlKind::Picture;
+    mtl.kind = ContentXml::MtlKind::Picture;
     mtl.len = 5;
     mtl.etimes = 1;
     TP_ZONE_CTRL controls;
@@ -228,8 +228,8 @@ void TestPlayerWindow::everyZoneGoesAtTheNextTemplate()
         {area("same", QRect(0, 0, 50, 50), 0), area("same", QRect(60, 0, 50, 50), 0)})));
     QCOMPARE(m_window->allZones().size(), 2);
     QCOMPARE(m_window->zonesByName().size(), 1);
-    QPointer<MediaForm> first = m_window->allZones().at(0);
-    QPointer<MediaForm> second = m_window->allZones().at(1);
+    QPointer<ZoneWindow> first = m_window->allZones().at(0);
+    QPointer<ZoneWindow> second = m_window->allZones().at(1);
     m_window->sltLoadTemplate(QVariant::fromValue(
         content("next.xml", m_window->screenSize(), {area("other", QRect(0, 0, 50, 50), 0)})));
     QVERIFY(!first);
@@ -267,7 +267,7 @@ void TestPlayerWindow::exitRecordsCutPlays()
     ZONE_MTL mtl;
     mtl.name = "x.png";
     mtl.type = "pic";
-    mtl.kind = CONVERTXMLDATA::MtlKind::Picture;
+    mtl.kind = ContentXml::MtlKind::Picture;
     mtl.len = 5;
     mtl.etimes = 3; // one slot of 15 s
     TP_ZONE_CTRL controls;

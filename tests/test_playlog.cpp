@@ -1,7 +1,7 @@
 #include "clock.h"
 #include "notifylistener.h"
 #include "notifyprotocol.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "playlog/sendthread.h"
 #include "testenv.h"
 #include "version.h"
@@ -30,7 +30,6 @@ private slots:
     void accessTimeStatement();
     void statementsRunInTheDatabase();
     void messageFileLines();
-    void neverShownWithItsWindow();
 
     void undeliveredLinesStay();
     void refusedLinesStay();
@@ -54,7 +53,7 @@ private:
     bool listenOnServicePort(QTcpServer &server);
 
     std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<PlayLogUtil> m_playLog;
+    std::unique_ptr<PlayLog> m_playLog;
     std::unique_ptr<NotifyListener> m_service;
     QStringList m_received;
 };
@@ -64,7 +63,7 @@ void TestPlayLog::init()
     m_env = std::make_unique<TestEnv>();
     QVERIFY(m_env->isValid());
     QDir().mkpath(m_env->dataRoot() + QStringLiteral("/data"));
-    m_playLog = std::make_unique<PlayLogUtil>();
+    m_playLog = std::make_unique<PlayLog>();
     m_received.clear();
 }
 
@@ -234,14 +233,6 @@ void TestPlayLog::messageFileLines()
     QCOMPARE(readFile(dataFile(QStringLiteral("work"))).count('\n'), 2);
 }
 
-void TestPlayLog::neverShownWithItsWindow()
-{
-    QWidget window;
-    auto *playLog = new PlayLogUtil(&window);
-    window.show();
-    QVERIFY(!playLog->isVisible());
-}
-
 void TestPlayLog::undeliveredLinesStay()
 {
     // A service that drops every connection without an answer.
@@ -358,7 +349,7 @@ void TestPlayLog::deliversEveryLineOnceDecoded()
         m_playLog->insertPlayDetail(name, 0, 1, 10, QStringLiteral("pic"));
         expected << QStringLiteral("INSERT INTO play_detail(name, play_time, play_type, times, "
                                    "duration, mtl_type) VALUES('%1', '%2', 0, 1, 10, 'pic')")
-                        .arg(PlayLogUtil::sqlText(name), QStringLiteral("2026-12-09 10:00:00"));
+                        .arg(PlayLog::sqlText(name), QStringLiteral("2026-12-09 10:00:00"));
     }
     QCOMPARE(messageLines().size(), names.size());
 

@@ -168,7 +168,7 @@ void TestPowerSchedule::offEntryDue()
     QFETCH(QString, now);
     QFETCH(bool, due);
     Clock::setFixedMs(at(now));
-    QVERIFY(m_power->modifyCrontab(QString("<R><D s=\"1\" %1/></R>").arg(entry).toUtf8()));
+    QVERIFY(m_power->rebuildFromXml(QString("<R><D s=\"1\" %1/></R>").arg(entry).toUtf8()));
     m_power->checkPowerSchedule();
     QCOMPARE(shutdowns(), due ? 1 : 0);
     if (due)
@@ -223,7 +223,7 @@ void TestPowerSchedule::wakeAlarm()
     QFETCH(QString, now);
     QFETCH(qint64, seconds);
     Clock::setFixedMs(at(now));
-    QVERIFY(m_power->modifyCrontab(("<R>" + entries + "</R>").toUtf8()));
+    QVERIFY(m_power->rebuildFromXml(("<R>" + entries + "</R>").toUtf8()));
     m_power->checkPowerSchedule();
     QCOMPARE(alarms(), seconds < 0 ? QList<qint64>() : QList<qint64> {seconds});
     QCOMPARE(shutdowns(), 0);
@@ -232,7 +232,7 @@ void TestPowerSchedule::wakeAlarm()
 void TestPowerSchedule::alarmProgrammedOncePerEntry()
 {
     const QByteArray xml = R"(<R><A s="0" r="1" t="2026-12-01 07:00:00"/></R>)";
-    QVERIFY(m_power->modifyCrontab(xml));
+    QVERIFY(m_power->rebuildFromXml(xml));
     Clock::setFixedMs(at("2026-12-09 06:00:00"));
     m_power->checkPowerSchedule();
     Clock::advanceMs(11000);
@@ -252,7 +252,7 @@ void TestPowerSchedule::alarmProgrammedOncePerEntry()
     QCOMPARE(alarms().size(), 2);
 
     // A schedule from the server holds new entries: programmed again.
-    QVERIFY(m_power->modifyCrontab(xml));
+    QVERIFY(m_power->rebuildFromXml(xml));
     m_power->checkPowerSchedule();
     QCOMPARE(alarms(), (QList<qint64> {3600, 23 * 3600, 3600}));
 }
@@ -274,7 +274,7 @@ void TestPowerSchedule::alarmIsOneNumberForTheHelper()
 void TestPowerSchedule::checkRunsAboutEveryTenSeconds()
 {
     // An off entry due for 30 s: the periodic check finds it every ten-odd seconds.
-    QVERIFY(m_power->modifyCrontab(R"(<R><D s="1" r="1" t="22:00:00"/></R>)"));
+    QVERIFY(m_power->rebuildFromXml(R"(<R><D s="1" r="1" t="22:00:00"/></R>)"));
     Clock::setFixedMs(at("2026-12-09 21:59:58"));
     for (int second = 0; second < 40; ++second) {
         m_power->tick();
@@ -288,7 +288,7 @@ void TestPowerSchedule::alarmComesBeforeShutdown()
 {
     // Off now and on tomorrow morning in the same check: the machine must
     // know when to wake before it goes down.
-    QVERIFY(m_power->modifyCrontab(
+    QVERIFY(m_power->rebuildFromXml(
         R"(<R><D s="1" r="1" t="22:00:00"/><A s="0" r="1" t="07:00:00"/></R>)"));
     Clock::setFixedMs(at("2026-12-09 22:00:05"));
     m_power->checkPowerSchedule();
@@ -354,13 +354,13 @@ void TestPowerSchedule::loadingAndReloading()
     QCOMPARE(m_power->powerList()[2].repeat, 2);
     QCOMPARE(m_power->powerList()[3].onOff, 0); // not a number
     // ... a schedule from the server takes exactly A and D.
-    QVERIFY(m_power->modifyCrontab(xml));
+    QVERIFY(m_power->rebuildFromXml(xml));
     QCOMPARE(m_power->powerList().size(), 3);
     QCOMPARE(m_power->powerList()[1].repeat, 2);
 
     // Text that does not parse, or another root, leaves the list alone.
-    QVERIFY(!m_power->modifyCrontab("<R><A"));
-    QVERIFY(!m_power->modifyCrontab(R"(<S><A s="0" r="1" t="07:00:00"/></S>)"));
+    QVERIFY(!m_power->rebuildFromXml("<R><A"));
+    QVERIFY(!m_power->rebuildFromXml(R"(<S><A s="0" r="1" t="07:00:00"/></S>)"));
     QCOMPARE(m_power->powerList().size(), 3);
 
     // An unreadable file empties the list.

@@ -1,17 +1,17 @@
 #include "clock.h"
 #include "miscfunc.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "schedule/playbillthread.h"
 #include "stats/playrecord.h"
 #include "stats/statdatabase.h"
 #include "testenv.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QtTest>
 
 #include <memory>
 
-using namespace CONVERTXMLDATA;
+using namespace ContentXml;
 
 // The playbill scheduler, driven pass by pass with a moved clock the way its
 // thread drives it, plus the real thread for its wake-ups.
@@ -65,7 +65,7 @@ private:
     QStringList shownNames() const;
 
     std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<PlayLogUtil> m_playLog;
+    std::unique_ptr<PlayLog> m_playLog;
     std::unique_ptr<PlaybillThread> m_thread;
     QList<Shown> m_shown;
     int m_templates = 0;
@@ -79,7 +79,7 @@ void TestScheduler::init()
     m_env = std::make_unique<TestEnv>();
     QVERIFY(m_env->isValid());
     setTime(12, 0, 0);
-    m_playLog = std::make_unique<PlayLogUtil>();
+    m_playLog = std::make_unique<PlayLog>();
     m_thread = std::make_unique<PlaybillThread>();
     m_thread->init(m_playLog.get());
     m_shown.clear();
@@ -417,7 +417,7 @@ void TestScheduler::zonesOfOneTemplatePlayThrough()
     writeDayPlay("<Day><TPL p=\"one.l\"><Z p=\"three.z\"/></TPL></Day>");
 
     // The zone as the window would feed it.
-    MediaForm zone;
+    ZoneWindow zone;
     zone.initParam(QString(), 0, 0, 0, 160, 90);
     zone.setGeometry(0, 0, 160, 90);
     zone.show();

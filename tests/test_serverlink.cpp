@@ -48,9 +48,9 @@ void TestServerLink::frameWithoutParameters()
     QCOMPARE(BuildData::buildPackage(0, 273, 100, 1),
         hex("16000000 01000080 1101 6400 0000 00000000 01000000"));
     // The counter moves on with every frame built with sequence 0.
-    QCOMPARE(MiscFunc::getLowerInt(BuildData::buildPackage(0, 257, 5, 1), 4), 0x80000002u);
+    QCOMPARE(MiscFunc::readLe32(BuildData::buildPackage(0, 257, 5, 1), 4), 0x80000002u);
     // An explicit sequence is used as given and leaves the counter alone.
-    QCOMPARE(MiscFunc::getLowerInt(BuildData::buildPackage(7, 257, 5, 1), 4), 7u);
+    QCOMPARE(MiscFunc::readLe32(BuildData::buildPackage(7, 257, 5, 1), 4), 7u);
     QCOMPARE(BuildData::contextId(), 0x80000002u);
 }
 
@@ -62,9 +62,9 @@ void TestServerLink::frameWithParameters()
 
     const QByteArray two = BuildData::buildPackage(0, 278, 9, 1, QList<QByteArray> {"ab", "cdefg"});
     QCOMPARE(two.size(), 37);
-    QCOMPARE(MiscFunc::getLowerInt(two, 0), 37u);
-    QCOMPARE(MiscFunc::getLowerShort(two, 12), (unsigned short)2);
-    QCOMPARE(MiscFunc::getLowerInt(two, 14), 7u);
+    QCOMPARE(MiscFunc::readLe32(two, 0), 37u);
+    QCOMPARE(MiscFunc::readLe16(two, 12), (unsigned short)2);
+    QCOMPARE(MiscFunc::readLe32(two, 14), 7u);
     QCOMPARE(two.mid(22), hex("02000000") + "ab" + hex("05000000") + "cdefg");
 
     // Empty parameters still carry their size word.
@@ -130,11 +130,11 @@ void TestServerLink::authorizationFrame()
     BuildData::resetContextId(0x80000005u);
     const QByteArray frame = BuildData::getAuthData("001A2B3C4D5E100", "00-1A-2B-3C-4D-5E");
     // The authorization takes the current counter value, then moves it on.
-    QCOMPARE(MiscFunc::getLowerInt(frame, 4), 0x80000005u);
+    QCOMPARE(MiscFunc::readLe32(frame, 4), 0x80000005u);
     QCOMPARE(BuildData::contextId(), 0x80000006u);
-    QCOMPARE(MiscFunc::getLowerShort(frame, 8), (unsigned short)273);
-    QCOMPARE(MiscFunc::getLowerShort(frame, 10), (unsigned short)1);
-    QCOMPARE(MiscFunc::getLowerInt(frame, 18), 1u);
+    QCOMPARE(MiscFunc::readLe16(frame, 8), (unsigned short)273);
+    QCOMPARE(MiscFunc::readLe16(frame, 10), (unsigned short)1);
+    QCOMPARE(MiscFunc::readLe32(frame, 18), 1u);
 
     QList<QByteArray> params;
     QCOMPARE(ServerProtocol::getPackageParams(frame, params), (unsigned short)4);
@@ -145,11 +145,11 @@ void TestServerLink::authorizationFrame()
     const int used = params.at(2).chopped(1).toInt();
     QVERIFY(used >= 0 && used <= 100);
     QVERIFY(params.at(3).chopped(1).toLongLong() > 0);
-    QCOMPARE(MiscFunc::getLowerInt(frame, 0), (unsigned int)frame.size());
+    QCOMPARE(MiscFunc::readLe32(frame, 0), (unsigned int)frame.size());
 
     // A counter at 0 is taken as a request for the next value.
     BuildData::resetContextId(0);
-    QCOMPARE(MiscFunc::getLowerInt(BuildData::getAuthData("X", ""), 4), 2u);
+    QCOMPARE(MiscFunc::readLe32(BuildData::getAuthData("X", ""), 4), 2u);
 }
 
 void TestServerLink::diskSizeText()
@@ -381,7 +381,7 @@ void TestServerLink::receiveHandshake()
     QCOMPARE(result.frames, (QList<QByteArray> {handshake, frame}));
     QVERIFY(FrameReceiver::isInnerHandshake(result.frames.first()));
     QVERIFY(!FrameReceiver::isInnerHandshake(result.frames.last()));
-    QCOMPARE(MiscFunc::getLowerInt(result.frames.last(), 30), 4u);
+    QCOMPARE(MiscFunc::readLe32(result.frames.last(), 30), 4u);
 }
 
 void TestServerLink::cutToBodyCuts()

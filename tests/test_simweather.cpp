@@ -19,7 +19,7 @@
 #include <QTextCodec>
 #include <QtTest>
 
-using CONVERTXMLDATA::WEATHER_RESP;
+using ContentXml::WEATHER_RESP;
 
 namespace {
 struct Answer
@@ -147,7 +147,7 @@ void TestSimWeather::answersFromItsTable()
     const Answer a = post(body);
     QCOMPARE(a.status, status);
     WEATHER_RESP resp;
-    QCOMPARE(CONVERTXMLDATA::xml_weatherResponse(a.body, resp), report);
+    QCOMPARE(ContentXml::xml_weatherResponse(a.body, resp), report);
     QCOMPARE(resp.city.day.wsId, wsId);
     QCOMPARE(resp.city.day.temperature, temperature);
     if (report) {
@@ -184,12 +184,12 @@ void TestSimWeather::slowAndFailingByCommand()
     const Answer good = post(body);
     QCOMPARE(good.status, 200);
     WEATHER_RESP resp;
-    QVERIFY(CONVERTXMLDATA::xml_weatherResponse(good.body, resp));
+    QVERIFY(ContentXml::xml_weatherResponse(good.body, resp));
 
     QCOMPARE(m_control->execute("weather bad"), QString("ok"));
     const Answer bad = post(body);
     QCOMPARE(bad.status, 200);
-    QVERIFY(!CONVERTXMLDATA::xml_weatherResponse(bad.body, resp));
+    QVERIFY(!ContentXml::xml_weatherResponse(bad.body, resp));
     QCOMPARE(post(body).status, 200);
 
     QCOMPARE(m_control->execute("weather fail all"), QString("ok"));
@@ -209,15 +209,15 @@ void TestSimWeather::commandsChangeTheTable()
     QCOMPARE(m_control->execute("weather city 拉萨 100 15/2℃ 微风"), QString("ok"));
     const Answer a = post(WeatherLook::requestBody("拉萨", "t"));
     WEATHER_RESP resp;
-    QVERIFY(CONVERTXMLDATA::xml_weatherResponse(a.body, resp));
+    QVERIFY(ContentXml::xml_weatherResponse(a.body, resp));
     QCOMPARE(resp.city.day.wsId, 100);
     QCOMPARE(resp.city.day.temperature, QString("15/2℃"));
     QCOMPARE(resp.city.day.wind, QString("微风"));
 
     // Changing a known city keeps what the command does not name.
     QCOMPARE(m_control->execute("weather city 北京 104 30/22℃"), QString("ok"));
-    QVERIFY(CONVERTXMLDATA::xml_weatherResponse(
-        post(WeatherLook::requestBody("北京", "t")).body, resp));
+    QVERIFY(
+        ContentXml::xml_weatherResponse(post(WeatherLook::requestBody("北京", "t")).body, resp));
     QCOMPARE(resp.city.day.wsId, 104);
     QCOMPARE(resp.city.day.wind, QString("东北风3级"));
 
@@ -230,7 +230,7 @@ void TestSimWeather::commandsChangeTheTable()
 void TestSimWeather::panelShowsSimulatorWeather()
 {
     Clock::setFixedMs(QDateTime(QDate(2024, 3, 1), QTime(10, 0)).toMSecsSinceEpoch());
-    CONVERTXMLDATA::ZONE_MTL mtl;
+    ContentXml::ZONE_MTL mtl;
     mtl.type = "weather";
     mtl.cn = {"广州", "Atlantis", "北京"};
     mtl.it = 60;

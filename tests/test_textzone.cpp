@@ -6,7 +6,7 @@
 #include "miscfunc.h"
 #include "testenv.h"
 #include "zones/TimerThread.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -15,9 +15,9 @@
 #include <atomic>
 #include <memory>
 
-using CONVERTXMLDATA::MtlKind;
-using CONVERTXMLDATA::ZONE_CTRL;
-using CONVERTXMLDATA::ZONE_MTL;
+using ContentXml::MtlKind;
+using ContentXml::ZONE_CTRL;
+using ContentXml::ZONE_MTL;
 
 // Text and clock zones: line breaking, scrolling, clock texts, and the text
 // timer that drives them.
@@ -54,7 +54,7 @@ private slots:
     void timerWakesOnNewInterval();
 
 private:
-    std::unique_ptr<MediaForm> makeZone(const QList<ZONE_MTL> &mtls, QSize size = QSize(400, 100));
+    std::unique_ptr<ZoneWindow> makeZone(const QList<ZONE_MTL> &mtls, QSize size = QSize(400, 100));
 
     std::unique_ptr<TestEnv> m_env;
     // Tuesday 2024-05-07 08:18:30 UTC.
@@ -66,7 +66,7 @@ static ZONE_MTL material(const QString &type, int len = 10)
     ZONE_MTL m;
     m.name = QStringLiteral("Special");
     m.type = type;
-    m.kind = CONVERTXMLDATA::mtlKind(type);
+    m.kind = ContentXml::mtlKind(type);
     m.len = len;
     m.etimes = 1;
     return m;
@@ -96,9 +96,9 @@ void TestTextZone::cleanup()
     m_env.reset();
 }
 
-std::unique_ptr<MediaForm> TestTextZone::makeZone(const QList<ZONE_MTL> &mtls, QSize size)
+std::unique_ptr<ZoneWindow> TestTextZone::makeZone(const QList<ZONE_MTL> &mtls, QSize size)
 {
-    auto form = std::make_unique<MediaForm>(nullptr);
+    auto form = std::make_unique<ZoneWindow>(nullptr);
     form->initParam(QString(), 0.5, 0, 0, size.width(), size.height());
     form->setGeometry(form->zoneRect());
     form->show();

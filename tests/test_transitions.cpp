@@ -1,4 +1,4 @@
-#include "materials/mylabel.h"
+#include "materials/effectlabel.h"
 #include "transitions/transitioncontrol.h"
 #include "transitions/transitionpainter.h"
 
@@ -404,7 +404,7 @@ void TestTransitions::labelPaintsOnlyFromStepOne()
 {
     QWidget zone;
     zone.resize(300, 200);
-    MyLabel label(&zone);
+    EffectLabel label(&zone);
     label.setGeometry(0, 0, 300, 200);
     label.setAttribute(Qt::WA_TranslucentBackground);
     label.setStyleSheet("background:transparent");

@@ -7,7 +7,7 @@
 #include "weather/weatherdata.h"
 #include "weather/weatherlook.h"
 #include "weather/weatherwidget.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QDir>
 #include <QLabel>
@@ -19,9 +19,9 @@
 #include <QTextCodec>
 #include <QtTest>
 
-using CONVERTXMLDATA::WEATHER_DATA;
-using CONVERTXMLDATA::WEATHER_RESP;
-using CONVERTXMLDATA::ZONE_MTL;
+using ContentXml::WEATHER_DATA;
+using ContentXml::WEATHER_RESP;
+using ContentXml::ZONE_MTL;
 
 namespace {
 
@@ -125,7 +125,7 @@ ZONE_MTL weatherMtl(const QStringList &cities, int it, int refresh)
 {
     ZONE_MTL m;
     m.type = QStringLiteral("weather");
-    m.kind = CONVERTXMLDATA::MtlKind::Weather;
+    m.kind = ContentXml::MtlKind::Weather;
     m.len = 10;
     m.etimes = 1;
     m.cn = cities;
@@ -261,7 +261,7 @@ void TestWeather::parsesReply()
     resp.city.day.wsId = -1;
     resp.city.day.temperature = "-";
     resp.city.day.wind = "-";
-    QCOMPARE(CONVERTXMLDATA::xml_weatherResponse(bytes, resp), ok);
+    QCOMPARE(ContentXml::xml_weatherResponse(bytes, resp), ok);
     QCOMPARE(resp.c, c);
     QCOMPARE(resp.city.day.wsId, wsId);
     QCOMPARE(resp.city.day.temperature, temperature);
@@ -665,14 +665,14 @@ void TestWeather::panelDeletedWhileRequestInFlight()
 }
 
 // A zone whose list holds a weather material, pointed at the server.
-static std::unique_ptr<MediaForm> weatherZone(
+static std::unique_ptr<ZoneWindow> weatherZone(
     const QString &host, const QList<ZONE_MTL> &mtls, QSize size = QSize(800, 300))
 {
-    auto zone = std::make_unique<MediaForm>(nullptr);
+    auto zone = std::make_unique<ZoneWindow>(nullptr);
     zone->initParam(host, 0.5, 0, 0, size.width(), size.height());
     zone->setGeometry(zone->zoneRect());
     zone->show();
-    CONVERTXMLDATA::ZONE_CTRL ctrl;
+    ContentXml::ZONE_CTRL ctrl;
     ctrl.name = "main";
     ctrl.mtls = mtls;
     zone->setZoneCtrl(ctrl, nullptr, 0);
@@ -685,7 +685,7 @@ void TestWeather::zoneShowsPanelCentred()
     server.table["北京"] = {200, report(101, "20/10℃", "东北风3级")};
     ZONE_MTL other;
     other.type = "text";
-    other.kind = CONVERTXMLDATA::MtlKind::Text;
+    other.kind = ContentXml::MtlKind::Text;
     other.caption = "hello";
     other.color = "#FFFFFF";
     other.bgcolor = "#1B2631";
@@ -693,7 +693,7 @@ void TestWeather::zoneShowsPanelCentred()
     other.etimes = 1;
     auto zone = weatherZone(server.host(), {weatherMtl({"北京"}, 60, 3600), other});
     zone->checkPlayZoneMtls();
-    auto *view = static_cast<WeatherView *>(zone->view(CONVERTXMLDATA::MtlKind::Weather));
+    auto *view = static_cast<WeatherView *>(zone->view(ContentXml::MtlKind::Weather));
     QVERIFY(view && view->panel());
     WeatherWidget *panel = view->panel();
     QCOMPARE(panel->parentWidget(), zone.get());
@@ -743,7 +743,7 @@ void TestWeather::panelTextsStayInsideZone()
     QFETCH(bool, scaled);
     auto zone = weatherZone(QString(), {weatherMtl({"乌鲁木齐"}, 60, 3600)}, size);
     zone->checkPlayZoneMtls();
-    auto *view = static_cast<WeatherView *>(zone->view(CONVERTXMLDATA::MtlKind::Weather));
+    auto *view = static_cast<WeatherView *>(zone->view(ContentXml::MtlKind::Weather));
     QVERIFY(view && view->panel());
     WeatherWidget *panel = view->panel();
     panel->hide();
@@ -788,7 +788,7 @@ void TestWeather::zoneDeletedWhileRequestInFlight()
     QSignalSpy arrived(&server, &FakeWeatherServer::requestArrived);
     auto zone = weatherZone(server.host(), {weatherMtl({"北京"}, 60, 3600)});
     zone->checkPlayZoneMtls();
-    auto *view = static_cast<WeatherView *>(zone->view(CONVERTXMLDATA::MtlKind::Weather));
+    auto *view = static_cast<WeatherView *>(zone->view(ContentXml::MtlKind::Weather));
     QPointer<WeatherWidget> panel = view->panel();
     panel->checkWeather();
     QVERIFY(arrived.wait(5000));

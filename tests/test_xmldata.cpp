@@ -7,9 +7,9 @@
 
 #include <memory>
 
-using namespace CONVERTXMLDATA;
+using namespace ContentXml;
 
-Q_DECLARE_METATYPE(CONVERTXMLDATA::MtlKind)
+Q_DECLARE_METATYPE(ContentXml::MtlKind)
 
 // The content formats the player reads: day playbill, template lists,
 // templates and zone files, with their defaults and odd cases.
@@ -430,8 +430,8 @@ void TestXmlData::zoneChannels()
 void TestXmlData::zoneKinds_data()
 {
     QTest::addColumn<QByteArray>("type");
-    QTest::addColumn<CONVERTXMLDATA::MtlKind>("kind");
-    using K = CONVERTXMLDATA::MtlKind;
+    QTest::addColumn<ContentXml::MtlKind>("kind");
+    using K = ContentXml::MtlKind;
     QTest::newRow("pic") << QByteArray("pic") << K::Picture;
     QTest::newRow("video") << QByteArray("video") << K::Video;
     QTest::newRow("audio") << QByteArray("audio") << K::Audio;
@@ -451,7 +451,7 @@ void TestXmlData::zoneKinds_data()
 void TestXmlData::zoneKinds()
 {
     QFETCH(QByteArray, type);
-    QFETCH(CONVERTXMLDATA::MtlKind, kind);
+    QFETCH(ContentXml::MtlKind, kind);
     const ZONE_MTL m = oneMaterial("name=\"m\" type=\"" + type + "\"");
     QCOMPARE(m.kind, kind);
     QCOMPARE(m.type, QString::fromUtf8(type)); // kept for the play log
@@ -594,15 +594,15 @@ void TestXmlData::metaTypesTravelInVariants()
 {
     registerMetaTypes();
     registerMetaTypes(); // harmless twice
-    QVERIFY(QMetaType::type("CONVERTXMLDATA::TP_CONTENT") != QMetaType::UnknownType);
-    QVERIFY(QMetaType::type("CONVERTXMLDATA::TP_ZONE_CTRL") != QMetaType::UnknownType);
-    QCOMPARE(QMetaType::type("CONVERTXMLDATA::TP_CONTENT"), qMetaTypeId<TP_CONTENT>());
+    QVERIFY(QMetaType::type("ContentXml::TP_CONTENT") != QMetaType::UnknownType);
+    QVERIFY(QMetaType::type("ContentXml::TP_ZONE_CTRL") != QMetaType::UnknownType);
+    QCOMPARE(QMetaType::type("ContentXml::TP_CONTENT"), qMetaTypeId<TP_CONTENT>());
 
     TP_ZONE_CTRL zones;
     zones.kind = 1;
     zones.zones.append(ZONE_CTRL {QStringLiteral("z"), {}});
     const QVariant v = QVariant::fromValue(zones);
-    QCOMPARE(QString::fromLatin1(v.typeName()), QStringLiteral("CONVERTXMLDATA::TP_ZONE_CTRL"));
+    QCOMPARE(QString::fromLatin1(v.typeName()), QStringLiteral("ContentXml::TP_ZONE_CTRL"));
     QCOMPARE(v.value<TP_ZONE_CTRL>().kind, quint8(1));
     QCOMPARE(v.value<TP_ZONE_CTRL>().zones.at(0).name, QStringLiteral("z"));
 }

@@ -80,7 +80,7 @@ int TestXmlGuard::readStored(const QString &relative)
         power.readPowerOnOff();
         return power.powerList().size();
     }
-    using namespace CONVERTXMLDATA;
+    using namespace ContentXml;
     if (relative == "day-play.xml") {
         DAY_PLAY play;
         xml_dayPlay(path, play);
@@ -358,8 +358,8 @@ void TestXmlGuard::corpusThroughEveryReader()
     ServiceSettings settings;
     PowerSchedule power(settings);
     power.writePowerOnOff(xml);
-    CONVERTXMLDATA::WEATHER_RESP weather;
-    CONVERTXMLDATA::xml_weatherResponse(xml, weather);
+    ContentXml::WEATHER_RESP weather;
+    ContentXml::xml_weatherResponse(xml, weather);
 
     for (const char *file :
         {"poweronoff.xml", "day-play.xml", "tpl/c.l", "mtl/c.xml", "zone/c.z"}) {

@@ -8,8 +8,8 @@
 
 #include <tuple>
 
-using CONVERTXMLDATA::ZONE_CTRL;
-using CONVERTXMLDATA::ZONE_MTL;
+using ContentXml::ZONE_CTRL;
+using ContentXml::ZONE_MTL;
 
 // What a zone plays when, which plays it records, and where zones go.
 class TestZoneCycle : public QObject
@@ -230,7 +230,7 @@ void TestZoneCycle::areaRects()
     QFETCH(QSize, design);
     QFETCH(QRect, area);
     QFETCH(QRect, expected);
-    CONVERTXMLDATA::TP_AREA a;
+    ContentXml::TP_AREA a;
     a.Left = area.x();
     a.Top = area.y();
     a.Width = area.width();
@@ -242,9 +242,9 @@ void TestZoneCycle::areaRects()
 
 void TestZoneCycle::stackingKeys()
 {
-    CONVERTXMLDATA::TP_AREA top;
+    ContentXml::TP_AREA top;
     top.Zindex = 1;
-    CONVERTXMLDATA::TP_AREA bottom;
+    ContentXml::TP_AREA bottom;
     bottom.Zindex = 0;
     QCOMPARE(ZoneGeometry::stackingKey(top, 0), 100);
     QCOMPARE(ZoneGeometry::stackingKey(bottom, 1), 1);

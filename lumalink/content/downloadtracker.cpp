@@ -119,7 +119,7 @@ QString DownloadTracker::getDownloadPercent(const QString &entry)
     md5.close();
     if (head.size() <= 55)
         return QStringLiteral("0");
-    const unsigned long long total = MiscFunc::getLowerLong(head, 48);
+    const unsigned long long total = MiscFunc::readLe64(head, 48);
     if (total == 0)
         return QStringLiteral("0");
     return QString::number(static_cast<double>(partial.size()) * 100.0 / total, 'f', 0);

@@ -585,7 +585,7 @@ void ServerSession::handleFrame(const QByteArray &frame)
     switch (protocol) {
     case PROTO_SESSION:
         if (command == CMD_AUTH && m_step == REQ_AUTH)
-            handleAuthResult(MiscFunc::getLowerInt(frame, 30));
+            handleAuthResult(MiscFunc::readLe32(frame, 30));
         else if (command == CMD_CONFIG && m_step == REQ_CONFIG)
             handleConfig(frame);
         else if (command == CMD_SERVER_TIME && m_step == SYNC_TIME)

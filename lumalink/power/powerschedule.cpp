@@ -125,7 +125,7 @@ QByteArray shutdownScheduleText(const QByteArray &frame)
         rest.remove(0, BuildData::HEADER_SIZE);
     // Skip the first five parameters; a size that runs past the end leaves nothing.
     for (int i = 0; i < 5; ++i) {
-        const qint64 skip = qint64(MiscFunc::getLowerInt(rest, 0)) + 4;
+        const qint64 skip = qint64(MiscFunc::readLe32(rest, 0)) + 4;
         rest.remove(0, static_cast<int>(qMin<qint64>(skip, rest.size())));
     }
     if (rest.size() > 4)
@@ -191,7 +191,7 @@ void PowerSchedule::readPowerOnOff(QList<Entry> &list)
         list.append(makeEntry(onOff, repeat, time));
 }
 
-bool PowerSchedule::modifyCrontab(const QByteArray &xml)
+bool PowerSchedule::rebuildFromXml(const QByteArray &xml)
 {
     ParsedEntries parsed;
     if (!parseServerSchedule(xml, parsed))
@@ -209,7 +209,7 @@ bool PowerSchedule::writePowerOnOff(const QByteArray &xml)
     const bool stored = replaceFile(m_filePath, xml);
     if (!stored)
         logPower(QStringLiteral("WARN"), QStringLiteral("Cannot store ") + m_filePath);
-    modifyCrontab(xml);
+    rebuildFromXml(xml);
     return stored;
 }
 

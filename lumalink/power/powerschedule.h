@@ -64,12 +64,12 @@ public:
     void readPowerOnOff();
     void readPowerOnOff(QList<Entry> &list);
     // Stores a schedule from the server (276/280) and rebuilds the list from
-    // it. One that modifyCrontab would not take is neither stored nor used.
+    // it. One that rebuildFromXml would not take is neither stored nor used.
     bool writePowerOnOff(const QByteArray &xml);
     // Rebuilds the list from XML text (at most XmlLimits::MAX_POWER_ENTRIES
     // entries); text that the XML reader refuses, that does not parse, or
     // that has another root than R leaves it unchanged.
-    bool modifyCrontab(const QByteArray &xml);
+    bool rebuildFromXml(const QByteArray &xml);
 
     // The poll timer's step: a check when the last one is more than
     // CHECK_PERIOD_MS ago.

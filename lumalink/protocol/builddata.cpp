@@ -50,17 +50,17 @@ QByteArray buildPackage(unsigned int sequence, unsigned short protocol, unsigned
         paramBytes += static_cast<unsigned int>(param.size());
 
     QByteArray body;
-    body += MiscFunc::getLowerArray(nextSequence(sequence));
-    body += MiscFunc::getLowerArray(protocol);
-    body += MiscFunc::getLowerArray(command);
-    body += MiscFunc::getLowerArray(static_cast<unsigned short>(params.size()));
-    body += MiscFunc::getLowerArray(paramBytes);
-    body += MiscFunc::getLowerArray(flags);
+    body += MiscFunc::leBytes(nextSequence(sequence));
+    body += MiscFunc::leBytes(protocol);
+    body += MiscFunc::leBytes(command);
+    body += MiscFunc::leBytes(static_cast<unsigned short>(params.size()));
+    body += MiscFunc::leBytes(paramBytes);
+    body += MiscFunc::leBytes(flags);
     for (const QByteArray &param : params) {
-        body += MiscFunc::getLowerArray(static_cast<unsigned int>(param.size()));
+        body += MiscFunc::leBytes(static_cast<unsigned int>(param.size()));
         body += param;
     }
-    return MiscFunc::getLowerArray(static_cast<unsigned int>(body.size() + 4)) + body;
+    return MiscFunc::leBytes(static_cast<unsigned int>(body.size() + 4)) + body;
 }
 
 QByteArray getInnerHandshake()
@@ -72,15 +72,15 @@ QByteArray getInnerHandshake(qint64 timestampMs)
 {
     const quint64 t = static_cast<quint64>(timestampMs);
     const unsigned int v = QByteArrayLiteral(VERSION_ID).toUInt();
-    QByteArray frame = MiscFunc::getLowerArray(16u);
+    QByteArray frame = MiscFunc::leBytes(16u);
     frame += static_cast<char>(0xAE);
     frame += static_cast<char>(t % 189);
     frame += static_cast<char>(t % 96);
     frame += static_cast<char>(t % 205);
-    frame += MiscFunc::getLowerArray(v);
+    frame += MiscFunc::leBytes(v);
     frame += static_cast<char>(0xE8);
     frame += static_cast<char>(0x00);
-    frame += MiscFunc::getLowerArray(static_cast<unsigned short>((v + 406 + (v >> 16)) % 65536));
+    frame += MiscFunc::leBytes(static_cast<unsigned short>((v + 406 + (v >> 16)) % 65536));
     return frame;
 }
 
@@ -102,23 +102,23 @@ QByteArray terminalRecord(const QString &terminalId, const QString &mac, const Q
     const QString &hostName)
 {
     QByteArray record;
-    record += MiscFunc::getLowerArray(245u);
-    record += MiscFunc::getLowerArray(0u);
+    record += MiscFunc::leBytes(245u);
+    record += MiscFunc::leBytes(0u);
     record += terminalId.toUtf8();
     record += QByteArray(2, '\0');
     record += longMac(mac);
     record += ipBytes;
     record += '1';
-    record += MiscFunc::getLowerArray(0u);
-    record += MiscFunc::getLowerArray(static_cast<unsigned short>(0));
-    record += MiscFunc::getLowerArray(0ULL);
+    record += MiscFunc::leBytes(0u);
+    record += MiscFunc::leBytes(static_cast<unsigned short>(0));
+    record += MiscFunc::leBytes(0ULL);
     record += QByteArray(20, '\0');
     QByteArray host = hostName.toLatin1();
     if (host.size() < 63)
         host += QByteArray(63 - host.size(), '\0');
     record += host;
     record += '\0';
-    record += MiscFunc::getLowerArray(245u);
+    record += MiscFunc::leBytes(245u);
     return record;
 }
 

@@ -20,7 +20,7 @@ QDateTime earliestServerTime()
 
 bool setFromServer(const QByteArray &body, const QString &password)
 {
-    const quint64 seconds = MiscFunc::getLowerLong(body, 0);
+    const quint64 seconds = MiscFunc::readLe64(body, 0);
     const qint64 latest = QDateTime(QDate(9999, 12, 31), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
     if (seconds < quint64(earliestServerTime().toSecsSinceEpoch()) || seconds > quint64(latest)) {
         MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TIME_REFUSED"),

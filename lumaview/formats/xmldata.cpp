@@ -11,7 +11,7 @@
 
 #include <limits>
 
-namespace CONVERTXMLDATA {
+namespace ContentXml {
 
 namespace {
 
@@ -287,8 +287,8 @@ void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone)
 
 void registerMetaTypes()
 {
-    qRegisterMetaType<TP_CONTENT>("CONVERTXMLDATA::TP_CONTENT");
-    qRegisterMetaType<TP_ZONE_CTRL>("CONVERTXMLDATA::TP_ZONE_CTRL");
+    qRegisterMetaType<TP_CONTENT>("ContentXml::TP_CONTENT");
+    qRegisterMetaType<TP_ZONE_CTRL>("ContentXml::TP_ZONE_CTRL");
 }
 
-} // namespace CONVERTXMLDATA
+} // namespace ContentXml

@@ -9,7 +9,7 @@
 // (data/tpl/), the templates those lists name (data/mtl/) and the zone files
 // (data/zone/). Every attribute is optional: a missing text reads as empty,
 // a missing or non-decimal number as 0, unless a field says otherwise.
-namespace CONVERTXMLDATA {
+namespace ContentXml {
 
 // One zone entry of a day programme.
 struct DAY_ZONE
@@ -163,11 +163,11 @@ void xml_tpFileContent(const QString &path, TP_CONTENT &content);
 void xml_zoneFileContent(const QString &path, ZONE_CTRL &zone);
 
 // Registers the records that travel in queued signals, under the names
-// "CONVERTXMLDATA::TP_CONTENT" and "CONVERTXMLDATA::TP_ZONE_CTRL".
+// "ContentXml::TP_CONTENT" and "ContentXml::TP_ZONE_CTRL".
 // Safe to call more than once and from any thread.
 void registerMetaTypes();
 
-} // namespace CONVERTXMLDATA
+} // namespace ContentXml
 
-Q_DECLARE_METATYPE(CONVERTXMLDATA::TP_CONTENT)
-Q_DECLARE_METATYPE(CONVERTXMLDATA::TP_ZONE_CTRL)
+Q_DECLARE_METATYPE(ContentXml::TP_CONTENT)
+Q_DECLARE_METATYPE(ContentXml::TP_ZONE_CTRL)

@@ -5,7 +5,7 @@
 
 namespace ZoneGeometry {
 
-QRect areaRect(const CONVERTXMLDATA::TP_AREA &area, QSize templateSize, QSize screen, int xOffset)
+QRect areaRect(const ContentXml::TP_AREA &area, QSize templateSize, QSize screen, int xOffset)
 {
     const double hs
         = templateSize.width() > 0 ? double(screen.width()) / templateSize.width() : 1.0;
@@ -15,7 +15,7 @@ QRect areaRect(const CONVERTXMLDATA::TP_AREA &area, QSize templateSize, QSize sc
         qRound(area.Height * vs));
 }
 
-int stackingKey(const CONVERTXMLDATA::TP_AREA &area, int index)
+int stackingKey(const ContentXml::TP_AREA &area, int index)
 {
     return area.Zindex * 100 + index;
 }

@@ -12,8 +12,8 @@ namespace ZoneGeometry {
 // The area scaled from the template's design size to the screen. The width
 // follows the vertical factor like the height (peers' templates are designed
 // for that); a template without a design size is taken as made for the screen.
-QRect areaRect(const CONVERTXMLDATA::TP_AREA &area, QSize templateSize, QSize screen, int xOffset);
-int stackingKey(const CONVERTXMLDATA::TP_AREA &area, int index);
+QRect areaRect(const ContentXml::TP_AREA &area, QSize templateSize, QSize screen, int xOffset);
+int stackingKey(const ContentXml::TP_AREA &area, int index);
 
 // A rendered page fitted into the zone, centred, keeping its aspect ratio.
 QRect pdfFit(QSize zone, QSize page);

@@ -9,7 +9,7 @@ ClockView::ClockView(ZoneContext &zone)
     : LabelView(zone)
 { }
 
-void ClockView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void ClockView::play(const ContentXml::ZONE_MTL &mtl)
 {
     // Not a translucent label as for captions: that would also switch off the
     // painting of its style sheet background, and the clock's black or white
@@ -19,7 +19,7 @@ void ClockView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     playText(mtl);
 }
 
-void ClockView::playText(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void ClockView::playText(const ContentXml::ZONE_MTL &mtl)
 {
     QWidget *zone = m_zone.zoneWidget();
     m_textLabel->setStyleSheet(

@@ -11,11 +11,11 @@ public:
 
     explicit ClockView(ZoneContext &zone);
 
-    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void play(const ContentXml::ZONE_MTL &mtl) override;
     // Sets the label's text when the time text changed.
     void runningControl() override;
 
-    void playText(const CONVERTXMLDATA::ZONE_MTL &mtl);
+    void playText(const ContentXml::ZONE_MTL &mtl);
     QString clockFormat() const { return m_clockFormat; }
 
 private:

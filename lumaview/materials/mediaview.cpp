@@ -7,7 +7,7 @@
 #include <QMediaPlayer>
 #include <QVideoWidget>
 
-using CONVERTXMLDATA::MtlKind;
+using ContentXml::MtlKind;
 
 MediaView::MediaView(ZoneContext &zone)
     : ZoneView(zone)
@@ -19,7 +19,7 @@ MediaView::~MediaView()
     delete m_videoWidget;
 }
 
-void MediaView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void MediaView::play(const ContentXml::ZONE_MTL &mtl)
 {
     m_kind = mtl.kind;
     if (!m_videoWidget) {

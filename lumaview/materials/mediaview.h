@@ -13,7 +13,7 @@ public:
     explicit MediaView(ZoneContext &zone);
     ~MediaView() override;
 
-    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void play(const ContentXml::ZONE_MTL &mtl) override;
     void setActive(bool active) override;
     void setVolume(double volume) override;
     bool swipe(int) override;
@@ -22,6 +22,6 @@ public:
 private:
     QMediaPlayer *m_player = nullptr;
     QVideoWidget *m_videoWidget = nullptr;
-    CONVERTXMLDATA::MtlKind m_kind = CONVERTXMLDATA::MtlKind::Unknown;
+    ContentXml::MtlKind m_kind = ContentXml::MtlKind::Unknown;
     QString m_failure; // why the material playing is not played, empty when it is
 };

@@ -35,7 +35,7 @@ PdfView::~PdfView()
     delete m_nextButton;
 }
 
-void PdfView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void PdfView::play(const ContentXml::ZONE_MTL &mtl)
 {
     if (!m_imageLabel)
         m_imageLabel = ZoneViews::newImageLabel(m_zone);

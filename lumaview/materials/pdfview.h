@@ -17,7 +17,7 @@ public:
     explicit PdfView(ZoneContext &zone);
     ~PdfView() override;
 
-    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void play(const ContentXml::ZONE_MTL &mtl) override;
     void setActive(bool active) override;
     bool swipe(int direction) override;
     QString failure() const override;

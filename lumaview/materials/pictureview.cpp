@@ -1,7 +1,7 @@
 #include "materials/pictureview.h"
 
 #include "clock.h"
-#include "materials/mylabel.h"
+#include "materials/effectlabel.h"
 #include "materials/swipesurface.h"
 
 #include <QImageReader>
@@ -28,9 +28,9 @@ PictureView::~PictureView()
     delete m_imageLabel;
 }
 
-MyLabel *PictureView::newEffectLabel()
+EffectLabel *PictureView::newEffectLabel()
 {
-    auto *label = new MyLabel(m_zone.zoneWidget());
+    auto *label = new EffectLabel(m_zone.zoneWidget());
     label->setStyleSheet(QStringLiteral("background:transparent"));
     label->setAttribute(Qt::WA_TranslucentBackground);
     // Swipes during a transition reach the picture under it.
@@ -40,7 +40,7 @@ MyLabel *PictureView::newEffectLabel()
     return label;
 }
 
-void PictureView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void PictureView::play(const ContentXml::ZONE_MTL &mtl)
 {
     if (!m_imageLabel)
         m_imageLabel = ZoneViews::newImageLabel(m_zone);

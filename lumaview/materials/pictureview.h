@@ -5,7 +5,7 @@
 
 #include <QPixmap>
 
-class MyLabel;
+class EffectLabel;
 class QLabel;
 
 // "pic" materials: a picture filling the zone, brought in by its transition
@@ -23,7 +23,7 @@ public:
     explicit PictureView(ZoneContext &zone);
     ~PictureView() override;
 
-    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void play(const ContentXml::ZONE_MTL &mtl) override;
     void setActive(bool active) override;
     bool swipe(int) override { return true; }
     QString failure() const override;
@@ -37,7 +37,7 @@ public:
     void runTransitionEffect(int step);
 
     QLabel *imageLabel() const { return m_imageLabel; }
-    MyLabel *effectLabel() const { return m_effectLabel; }
+    EffectLabel *effectLabel() const { return m_effectLabel; }
     const TransitionControl &transition() const { return m_transition; }
 
 private:
@@ -45,10 +45,10 @@ private:
     // Ends a running effect at once, leaving the picture on the image label.
     void finishTransitionEffect();
     void showFinishedPicture();
-    MyLabel *newEffectLabel();
+    EffectLabel *newEffectLabel();
 
     QLabel *m_imageLabel = nullptr;
-    MyLabel *m_effectLabel = nullptr;
+    EffectLabel *m_effectLabel = nullptr;
     QString m_path;
     TransitionControl m_transition;
     QPixmap m_effectPixmap;

@@ -10,7 +10,7 @@ TextView::TextView(ZoneContext &zone)
     : LabelView(zone)
 { }
 
-void TextView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void TextView::play(const ContentXml::ZONE_MTL &mtl)
 {
     if (!m_textLabel) {
         m_textLabel = new QLabel(m_zone.zoneWidget());
@@ -20,7 +20,7 @@ void TextView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
     playText(mtl);
 }
 
-void TextView::playText(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void TextView::playText(const ContentXml::ZONE_MTL &mtl)
 {
     QWidget *zone = m_zone.zoneWidget();
     const int W = zone->width();

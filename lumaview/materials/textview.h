@@ -14,11 +14,11 @@ public:
 
     explicit TextView(ZoneContext &zone);
 
-    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void play(const ContentXml::ZONE_MTL &mtl) override;
     // One scroll step.
     void runningControl() override;
 
-    void playText(const CONVERTXMLDATA::ZONE_MTL &mtl);
+    void playText(const ContentXml::ZONE_MTL &mtl);
     int scrollMode() const { return m_scrollMode; }
     int scrollStep() const { return m_scrollStep; }
 

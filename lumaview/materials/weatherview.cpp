@@ -12,7 +12,7 @@ WeatherView::~WeatherView()
     delete m_panel;
 }
 
-void WeatherView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void WeatherView::play(const ContentXml::ZONE_MTL &mtl)
 {
     QWidget *zone = m_zone.zoneWidget();
     if (!m_panel)

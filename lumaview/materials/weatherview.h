@@ -13,7 +13,7 @@ public:
     explicit WeatherView(ZoneContext &zone);
     ~WeatherView() override;
 
-    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void play(const ContentXml::ZONE_MTL &mtl) override;
     void setActive(bool active) override;
 
     WeatherWidget *panel() const { return m_panel; }

@@ -49,7 +49,7 @@ WebPageView::~WebPageView()
     delete m_webView;
 }
 
-void WebPageView::play(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void WebPageView::play(const ContentXml::ZONE_MTL &mtl)
 {
     if (!m_webView) {
         QWidget *zone = m_zone.zoneWidget();

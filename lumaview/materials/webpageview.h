@@ -17,7 +17,7 @@ public:
     explicit WebPageView(ZoneContext &zone);
     ~WebPageView() override;
 
-    void play(const CONVERTXMLDATA::ZONE_MTL &mtl) override;
+    void play(const ContentXml::ZONE_MTL &mtl) override;
     void setActive(bool active) override;
     qint64 dueMs() const override;
     void runDue(qint64 nowMs) override;

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-// What a view may ask of the zone that shows it. MediaForm implements it;
+// What a view may ask of the zone that shows it. ZoneWindow implements it;
 // a test can implement it on a plain widget.
 class ZoneContext
 {
@@ -52,7 +52,7 @@ public:
     ZoneView &operator=(const ZoneView &) = delete;
 
     // Starts showing one material (a fresh slot, also when it replays).
-    virtual void play(const CONVERTXMLDATA::ZONE_MTL &mtl) = 0;
+    virtual void play(const ContentXml::ZONE_MTL &mtl) = 0;
     // Shows this view's widgets, or hides them and stops what plays or reloads
     // (called on every view after each play(), true only for the one on screen).
     virtual void setActive(bool active) = 0;

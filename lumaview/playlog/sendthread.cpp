@@ -4,7 +4,7 @@
 
 #include "miscfunc.h"
 #include "notifyprotocol.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "version.h"
 
 #include <QEventLoop>
@@ -29,7 +29,7 @@ SendThread::~SendThread()
     stop();
 }
 
-void SendThread::init(PlayLogUtil *playLog)
+void SendThread::init(PlayLog *playLog)
 {
     m_playLog = playLog;
 }
@@ -176,7 +176,7 @@ bool SendThread::processReadMessage(const QByteArray &line)
     // inside it were written escaped.
     while (content.endsWith(QLatin1Char('\n')) || content.endsWith(QLatin1Char('\r')))
         content.chop(1);
-    content = PlayLogUtil::unescapeContent(content);
+    content = PlayLog::unescapeContent(content);
     if (content.isEmpty())
         return true;
     const QString reply = notifyService(type, content);

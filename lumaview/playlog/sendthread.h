@@ -11,7 +11,7 @@
 #include <condition_variable>
 #include <mutex>
 
-class PlayLogUtil;
+class PlayLog;
 class QEventLoop;
 class QNetworkAccessManager;
 
@@ -33,7 +33,7 @@ public:
     explicit SendThread(QObject *parent = nullptr);
     ~SendThread() override;
 
-    void init(PlayLogUtil *playLog);
+    void init(PlayLog *playLog);
     // Ends the thread: cuts the sleep and a pending request short, and returns
     // once the thread has finished.
     void stop();
@@ -71,7 +71,7 @@ private:
 
     std::atomic<bool> m_stop {false};
     QString m_workPath;
-    PlayLogUtil *m_playLog = nullptr;
+    PlayLog *m_playLog = nullptr;
     ThrottledLog m_setAsideLog {QStringLiteral("WARN"), QStringLiteral("SendThread")};
 
     std::atomic<int> m_periodMs {6000};

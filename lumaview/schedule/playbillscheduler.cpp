@@ -2,13 +2,13 @@
 
 #include "clock.h"
 #include "miscfunc.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "safepath.h"
 
 #include <QDir>
 #include <QFile>
 
-using namespace CONVERTXMLDATA;
+using namespace ContentXml;
 
 PlaybillScheduler::PlaybillScheduler(Sink *sink)
     : m_sink(sink)

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <limits>
 
-class PlayLogUtil;
+class PlayLog;
 
 // What the player shows, decided one pass at a time: wait until the terminal
 // is authorized (re-reading status.json every 2 s), load the day playbill
@@ -42,14 +42,14 @@ public:
     public:
         virtual ~Sink() = default;
         virtual void statusRead(const QJsonObject &status) = 0;
-        virtual void templateLoaded(const CONVERTXMLDATA::TP_CONTENT &content) = 0;
+        virtual void templateLoaded(const ContentXml::TP_CONTENT &content) = 0;
         // playType: 2 for the insert programme, 0 for the day programme.
-        virtual void zonesLoaded(const CONVERTXMLDATA::TP_ZONE_CTRL &zones, int playType) = 0;
+        virtual void zonesLoaded(const ContentXml::TP_ZONE_CTRL &zones, int playType) = 0;
     };
 
     explicit PlaybillScheduler(Sink *sink);
 
-    void setPlayLog(PlayLogUtil *playLog) { m_playLog = playLog; }
+    void setPlayLog(PlayLog *playLog) { m_playLog = playLog; }
 
     qint64 step();
 
@@ -61,7 +61,7 @@ public:
     bool readStatus();
 
     void readDayPlay();
-    void readTemplate(const CONVERTXMLDATA::TP_CTRL &entry);
+    void readTemplate(const ContentXml::TP_CTRL &entry);
 
     // State, for tests and diagnostics (scheduler thread only, except status).
     int status() const { return m_status; }
@@ -69,9 +69,9 @@ public:
     bool insertActive() const { return m_insertActive; }
     int listIndex() const { return m_listIndex; }
     qint64 nextSwitch() const { return m_nextSwitch; }
-    const CONVERTXMLDATA::DAY_PLAY &dayPlay() const { return m_dayPlay; }
-    const CONVERTXMLDATA::TP_LIST &dayList() const { return m_dayList; }
-    const CONVERTXMLDATA::TP_LIST &insertList() const { return m_insertList; }
+    const ContentXml::DAY_PLAY &dayPlay() const { return m_dayPlay; }
+    const ContentXml::TP_LIST &dayList() const { return m_dayList; }
+    const ContentXml::TP_LIST &insertList() const { return m_insertList; }
     QString dataPath(const QString &relative) const;
 
 private:
@@ -87,7 +87,7 @@ private:
     QString contentPath(const QString &folder, const QString &name);
 
     Sink *m_sink;
-    PlayLogUtil *m_playLog = nullptr;
+    PlayLog *m_playLog = nullptr;
     QString m_home;
     ThrottledLog m_refusals {QStringLiteral("WARN"), QStringLiteral("Playbill")};
 
@@ -105,11 +105,11 @@ private:
     qint64 m_currentLenMs = 0;
     qint64 m_lastSelect = 0;
     qint64 m_nextInsertCheck = 0;
-    CONVERTXMLDATA::DAY_PLAY m_dayPlay;
-    CONVERTXMLDATA::TP_LIST m_dayList;
-    CONVERTXMLDATA::TP_LIST m_insertList;
+    ContentXml::DAY_PLAY m_dayPlay;
+    ContentXml::TP_LIST m_dayList;
+    ContentXml::TP_LIST m_insertList;
     quint8 m_zoneKind = 0;
-    QList<CONVERTXMLDATA::ZONE_CTRL> m_zoneCtrls;
+    QList<ContentXml::ZONE_CTRL> m_zoneCtrls;
     // What the window was handed last: the zones keep playing while the same
     // template comes again with the same zone files.
     QString m_shownTemplate;

@@ -8,7 +8,7 @@ PlaybillThread::PlaybillThread(QObject *parent)
     : QThread(parent)
     , m_scheduler(this)
 {
-    CONVERTXMLDATA::registerMetaTypes();
+    ContentXml::registerMetaTypes();
 }
 
 PlaybillThread::~PlaybillThread()
@@ -18,7 +18,7 @@ PlaybillThread::~PlaybillThread()
         m_runEnd.join(); // everything run() did is now visible
 }
 
-void PlaybillThread::init(PlayLogUtil *playLog)
+void PlaybillThread::init(PlayLog *playLog)
 {
     m_scheduler.setPlayLog(playLog);
 }
@@ -48,7 +48,7 @@ void PlaybillThread::readDayPlay()
     m_scheduler.readDayPlay();
 }
 
-void PlaybillThread::readTemplate(const CONVERTXMLDATA::TP_CTRL &entry)
+void PlaybillThread::readTemplate(const ContentXml::TP_CTRL &entry)
 {
     m_scheduler.readTemplate(entry);
 }
@@ -88,12 +88,12 @@ void PlaybillThread::statusRead(const QJsonObject &status)
     emit sigCallbackStatus(status);
 }
 
-void PlaybillThread::templateLoaded(const CONVERTXMLDATA::TP_CONTENT &content)
+void PlaybillThread::templateLoaded(const ContentXml::TP_CONTENT &content)
 {
     emit sigLoadTemplate(QVariant::fromValue(content));
 }
 
-void PlaybillThread::zonesLoaded(const CONVERTXMLDATA::TP_ZONE_CTRL &zones, int playType)
+void PlaybillThread::zonesLoaded(const ContentXml::TP_ZONE_CTRL &zones, int playType)
 {
     emit sigTemplateZoneCtrl(QVariant::fromValue(zones), playType);
 }

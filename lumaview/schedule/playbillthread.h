@@ -12,7 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 
-class PlayLogUtil;
+class PlayLog;
 
 // The player's playbill scheduler thread. It decides which template is on
 // screen and what its zones play (PlaybillScheduler) and hands copies of the
@@ -32,7 +32,7 @@ public:
     explicit PlaybillThread(QObject *parent = nullptr);
     ~PlaybillThread() override;
 
-    void init(PlayLogUtil *playLog);
+    void init(PlayLog *playLog);
     // run() ends at its next check; the caller then waits for the thread.
     void quitThread();
     // Re-read the playbill and start again with its first template.
@@ -41,7 +41,7 @@ public:
     void readStatus();
 
     void readDayPlay();
-    void readTemplate(const CONVERTXMLDATA::TP_CTRL &entry);
+    void readTemplate(const ContentXml::TP_CTRL &entry);
 
     // One scheduling pass on the calling thread; returns the clock time
     // (Clock::nowMs()) when the next pass is due. run() is a loop around it;
@@ -53,9 +53,9 @@ public:
 
 signals:
     void sigCallbackStatus(QJsonObject status);
-    // Holds a CONVERTXMLDATA::TP_CONTENT.
+    // Holds a ContentXml::TP_CONTENT.
     void sigLoadTemplate(QVariant content);
-    // Holds a CONVERTXMLDATA::TP_ZONE_CTRL; playType 2 for the insert
+    // Holds a ContentXml::TP_ZONE_CTRL; playType 2 for the insert
     // programme, 0 for the day programme.
     void sigTemplateZoneCtrl(QVariant zones, int playType);
 
@@ -64,8 +64,8 @@ protected:
 
 private:
     void statusRead(const QJsonObject &status) override;
-    void templateLoaded(const CONVERTXMLDATA::TP_CONTENT &content) override;
-    void zonesLoaded(const CONVERTXMLDATA::TP_ZONE_CTRL &zones, int playType) override;
+    void templateLoaded(const ContentXml::TP_CONTENT &content) override;
+    void zonesLoaded(const ContentXml::TP_ZONE_CTRL &zones, int playType) override;
     void wake();
 
     PlaybillScheduler m_scheduler;

@@ -4,13 +4,13 @@
 #include "formats/zonegeometry.h"
 #include "miscfunc.h"
 #include "notifylistener.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "playlog/sendthread.h"
 #include "schedule/playbillthread.h"
 #include "statusfile.h"
 #include "ui_mainwindow.h"
 #include "version.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -31,8 +31,8 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     initResources();
-    CONVERTXMLDATA::registerMetaTypes();
-    qRegisterMetaType<MediaForm *>("MediaForm*");
+    ContentXml::registerMetaTypes();
+    qRegisterMetaType<ZoneWindow *>("ZoneWindow*");
     m_primary = initTcpServer();
     if (!m_primary)
         return; // another player runs: no window
@@ -57,7 +57,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_scheduler, &PlaybillThread::sigLoadTemplate, this, &MainWindow::sltLoadTemplate);
     connect(
         m_scheduler, &PlaybillThread::sigTemplateZoneCtrl, this, &MainWindow::sltTemplateZoneCtrl);
-    m_playLog = new PlayLogUtil(this);
+    m_playLog = new PlayLog(this);
     m_scheduler->init(m_playLog);
     m_scheduler->start();
     m_sender = new SendThread(this);
@@ -106,7 +106,7 @@ void MainWindow::handleCommand(const QString &cmd, const QString &param)
         exitApp();
     } else if (cmd == QLatin1String("VOLUME")) {
         const double volume = param.toDouble();
-        for (MediaForm *zone : qAsConst(m_allZones))
+        for (ZoneWindow *zone : qAsConst(m_allZones))
             zone->setVolume(volume);
     } else if (cmd == QLatin1String("STATUS")) {
         if (param.size() <= 1 && m_scheduler)
@@ -128,10 +128,10 @@ void MainWindow::parkPointer()
 
 void MainWindow::zIndexForm()
 {
-    for (MediaForm *zone : qAsConst(m_zonesByStacking))
+    for (ZoneWindow *zone : qAsConst(m_zonesByStacking))
         zone->activateWindow();
     // activateWindow alone does not reorder windows on every platform.
-    for (MediaForm *zone : qAsConst(m_zonesByStacking))
+    for (ZoneWindow *zone : qAsConst(m_zonesByStacking))
         zone->raise();
     parkPointer();
 }
@@ -144,9 +144,9 @@ void MainWindow::on_labelBackground_clicked()
 void MainWindow::deleteZones()
 {
     // A play cut here counts as a play cut anywhere else.
-    for (MediaForm *zone : qAsConst(m_allZones))
+    for (ZoneWindow *zone : qAsConst(m_allZones))
         zone->saveLastPlayDetail();
-    for (MediaForm *zone : qAsConst(m_allZones))
+    for (ZoneWindow *zone : qAsConst(m_allZones))
         delete zone;
     m_allZones.clear();
     m_zonesByName.clear();
@@ -189,7 +189,7 @@ void MainWindow::sltCallbackStatus(QJsonObject status)
 
 void MainWindow::sltLoadTemplate(QVariant variant)
 {
-    const auto content = variant.value<CONVERTXMLDATA::TP_CONTENT>();
+    const auto content = variant.value<ContentXml::TP_CONTENT>();
     if (content.name == m_currentTemplate)
         return;
     if (!m_currentTemplate.isEmpty())
@@ -219,12 +219,12 @@ void MainWindow::sltLoadTemplate(QVariant variant)
     const QSize design(content.Width, content.Height);
     QStringList titles;
     for (int i = 0; i < content.areas.size(); ++i) {
-        const CONVERTXMLDATA::TP_AREA &area = content.areas.at(i);
+        const ContentXml::TP_AREA &area = content.areas.at(i);
         const QRect rect = ZoneGeometry::areaRect(area, design, m_screenSize, xOffset);
-        auto *zone = new MediaForm(nullptr);
+        auto *zone = new ZoneWindow(nullptr);
         zone->initParam(m_zoneHost, m_volume, rect.x(), rect.y(), rect.width(), rect.height());
         zone->setGeometry(rect);
-        connect(zone, &MediaForm::relocateMediaform, this, &MainWindow::sltRelocateMediaform);
+        connect(zone, &ZoneWindow::relocateRequested, this, &MainWindow::relocateZone);
         zone->show();
         m_allZones.append(zone);
         m_zonesByStacking.insert(ZoneGeometry::stackingKey(area, i), zone);
@@ -240,15 +240,15 @@ void MainWindow::sltLoadTemplate(QVariant variant)
 
 void MainWindow::sltTemplateZoneCtrl(QVariant variant, int playType)
 {
-    m_zoneCtrl = variant.value<CONVERTXMLDATA::TP_ZONE_CTRL>();
-    for (const CONVERTXMLDATA::ZONE_CTRL &zone : qAsConst(m_zoneCtrl.zones)) {
-        if (MediaForm *form = m_zonesByName.value(zone.name))
+    m_zoneCtrl = variant.value<ContentXml::TP_ZONE_CTRL>();
+    for (const ContentXml::ZONE_CTRL &zone : qAsConst(m_zoneCtrl.zones)) {
+        if (ZoneWindow *form = m_zonesByName.value(zone.name))
             form->setZoneCtrl(zone, m_playLog, playType);
     }
 }
 
-void MainWindow::sltRelocateMediaform(QVariant variant)
+void MainWindow::relocateZone(QVariant variant)
 {
-    if (MediaForm *zone = variant.value<MediaForm *>())
+    if (ZoneWindow *zone = variant.value<ZoneWindow *>())
         zone->setGeometry(zone->zoneRect());
 }

@@ -12,9 +12,9 @@
 namespace Ui {
 class MainWindow;
 }
-class MediaForm;
+class ZoneWindow;
 class NotifyListener;
-class PlayLogUtil;
+class PlayLog;
 class SendThread;
 class PlaybillThread;
 
@@ -45,17 +45,17 @@ public:
     QString currentTemplate() const { return m_currentTemplate; }
     QString zoneHost() const { return m_zoneHost; }
     double zoneVolume() const { return m_volume; }
-    const QMap<int, MediaForm *> &zonesByStacking() const { return m_zonesByStacking; }
-    const QMap<QString, MediaForm *> &zonesByName() const { return m_zonesByName; }
-    const QList<MediaForm *> &allZones() const { return m_allZones; }
+    const QMap<int, ZoneWindow *> &zonesByStacking() const { return m_zonesByStacking; }
+    const QMap<QString, ZoneWindow *> &zonesByName() const { return m_zonesByName; }
+    const QList<ZoneWindow *> &allZones() const { return m_allZones; }
     PlaybillThread *scheduler() const { return m_scheduler; }
-    PlayLogUtil *playLog() const { return m_playLog; }
+    PlayLog *playLog() const { return m_playLog; }
 
 public slots:
     void sltCallbackStatus(QJsonObject status);
     void sltLoadTemplate(QVariant variant);
     void sltTemplateZoneCtrl(QVariant variant, int playType);
-    void sltRelocateMediaform(QVariant variant);
+    void relocateZone(QVariant variant);
     void on_labelBackground_clicked();
 
 private:
@@ -71,14 +71,14 @@ private:
     double m_volume = 0;
     PlaybillThread *m_scheduler = nullptr;
     SendThread *m_sender = nullptr;
-    CONVERTXMLDATA::TP_ZONE_CTRL m_zoneCtrl;
+    ContentXml::TP_ZONE_CTRL m_zoneCtrl;
     QString m_currentTemplate;
-    QMap<int, MediaForm *> m_zonesByStacking;
-    QMap<QString, MediaForm *> m_zonesByName;
+    QMap<int, ZoneWindow *> m_zonesByStacking;
+    QMap<QString, ZoneWindow *> m_zonesByName;
     // Every zone window of the template, also those whose title repeats
     // another's, so all of them go at the next template change.
-    QList<MediaForm *> m_allZones;
+    QList<ZoneWindow *> m_allZones;
     NotifyListener *m_listener = nullptr;
-    PlayLogUtil *m_playLog = nullptr;
+    PlayLog *m_playLog = nullptr;
     bool m_primary = false;
 };

@@ -16,7 +16,7 @@ WeatherClient::WeatherClient(QObject *parent)
     : QObject(parent)
     , m_manager(new QNetworkAccessManager(this))
 {
-    qRegisterMetaType<CONVERTXMLDATA::WEATHER_DATA>();
+    qRegisterMetaType<ContentXml::WEATHER_DATA>();
 }
 
 WeatherClient::~WeatherClient()
@@ -67,7 +67,7 @@ void WeatherClient::onReplyFinished(QNetworkReply *reply)
     const QString city = found.value();
     m_pending.erase(found);
 
-    CONVERTXMLDATA::WEATHER_DATA data;
+    ContentXml::WEATHER_DATA data;
     data.city = city;
     const QString url = reply->url().toString();
     if (reply->error() != QNetworkReply::NoError) {
@@ -80,8 +80,8 @@ void WeatherClient::onReplyFinished(QNetworkReply *reply)
         emit finished(city, false, data);
         return;
     }
-    CONVERTXMLDATA::WEATHER_RESP resp;
-    if (!CONVERTXMLDATA::xml_weatherResponse(reply->readAll(), resp)) {
+    ContentXml::WEATHER_RESP resp;
+    if (!ContentXml::xml_weatherResponse(reply->readAll(), resp)) {
         MiscFunc::writeLog(QStringLiteral("WARN"), MODULE,
             QStringLiteral(
                 "weather from %1 for %2 is not a weather report; the panel keeps what it "
@@ -90,7 +90,7 @@ void WeatherClient::onReplyFinished(QNetworkReply *reply)
         emit finished(city, false, data);
         return;
     }
-    const CONVERTXMLDATA::WEATHER_RESP_DAY &day = resp.city.day;
+    const ContentXml::WEATHER_RESP_DAY &day = resp.city.day;
     data.temperature = day.temperature;
     data.code = day.wsId;
     data.title = WeatherLook::statusTitle(data.code);

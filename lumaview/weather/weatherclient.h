@@ -33,7 +33,7 @@ public:
 signals:
     // Every request ends with this signal. ok is true when the server sent a
     // weather report; data then holds it ready to show.
-    void finished(const QString &city, bool ok, const CONVERTXMLDATA::WEATHER_DATA &data);
+    void finished(const QString &city, bool ok, const ContentXml::WEATHER_DATA &data);
 
 private:
     void onReplyFinished(QNetworkReply *reply);

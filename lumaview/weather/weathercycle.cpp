@@ -23,7 +23,7 @@ std::optional<QString> WeatherCycle::due(qint64 nowMs)
     return m_current;
 }
 
-std::optional<CONVERTXMLDATA::WEATHER_DATA> WeatherCycle::cached(
+std::optional<ContentXml::WEATHER_DATA> WeatherCycle::cached(
     const QString &city, qint64 nowMs) const
 {
     // Answers stay until they expire: showing one does not use it up.
@@ -32,8 +32,7 @@ std::optional<CONVERTXMLDATA::WEATHER_DATA> WeatherCycle::cached(
     return std::nullopt;
 }
 
-void WeatherCycle::store(
-    const QString &city, const CONVERTXMLDATA::WEATHER_DATA &data, qint64 nowMs)
+void WeatherCycle::store(const QString &city, const ContentXml::WEATHER_DATA &data, qint64 nowMs)
 {
     m_answers.insert(city, data);
     m_expiry.insert(city, nowMs + qint64(m_refreshIntervalSec) * 1000);

@@ -27,9 +27,9 @@ public:
     QString currentCity() const { return m_current; }
 
     // The answer kept for city, when it is still valid at nowMs.
-    std::optional<CONVERTXMLDATA::WEATHER_DATA> cached(const QString &city, qint64 nowMs) const;
+    std::optional<ContentXml::WEATHER_DATA> cached(const QString &city, qint64 nowMs) const;
     // Keeps an answer for city until nowMs + the refresh interval.
-    void store(const QString &city, const CONVERTXMLDATA::WEATHER_DATA &data, qint64 nowMs);
+    void store(const QString &city, const ContentXml::WEATHER_DATA &data, qint64 nowMs);
 
     QList<QString> cities() const { return m_cities; }
     int cityIndex() const { return m_index; }
@@ -46,5 +46,5 @@ private:
     qint64 m_nextSwitchMs = 0;
     QString m_current;
     QMap<QString, qint64> m_expiry;
-    QMap<QString, CONVERTXMLDATA::WEATHER_DATA> m_answers;
+    QMap<QString, ContentXml::WEATHER_DATA> m_answers;
 };

@@ -4,7 +4,7 @@
 
 #include <QDomDocument>
 
-namespace CONVERTXMLDATA {
+namespace ContentXml {
 
 namespace {
 // The first child element, when it carries the expected tag.
@@ -57,4 +57,4 @@ bool xml_weatherResponse(const QByteArray &bytes, WEATHER_RESP &resp)
     return true;
 }
 
-} // namespace CONVERTXMLDATA
+} // namespace ContentXml

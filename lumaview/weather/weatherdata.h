@@ -5,7 +5,7 @@
 #include <QString>
 
 // The weather server's reply and what the weather panel shows of it.
-namespace CONVERTXMLDATA {
+namespace ContentXml {
 
 // One answer as the panel shows it.
 struct WEATHER_DATA
@@ -55,6 +55,6 @@ struct WEATHER_RESP
 // holds a "day" element, that is when it is a weather report the panel can show.
 bool xml_weatherResponse(const QByteArray &bytes, WEATHER_RESP &resp);
 
-} // namespace CONVERTXMLDATA
+} // namespace ContentXml
 
-Q_DECLARE_METATYPE(CONVERTXMLDATA::WEATHER_DATA)
+Q_DECLARE_METATYPE(ContentXml::WEATHER_DATA)

@@ -47,7 +47,7 @@ WeatherWidget::~WeatherWidget()
     m_client = nullptr;
 }
 
-void WeatherWidget::initWeather(const CONVERTXMLDATA::ZONE_MTL &mtl, const QString &server)
+void WeatherWidget::initWeather(const ContentXml::ZONE_MTL &mtl, const QString &server)
 {
     m_form->labelCity->clear();
     m_form->labelTemp->clear();
@@ -82,8 +82,7 @@ void WeatherWidget::requestWeatherData(const QString &city)
     m_client->request(m_server, city);
 }
 
-void WeatherWidget::onAnswer(
-    const QString &city, bool ok, const CONVERTXMLDATA::WEATHER_DATA &weather)
+void WeatherWidget::onAnswer(const QString &city, bool ok, const ContentXml::WEATHER_DATA &weather)
 {
     if (!ok)
         return; // logged by the client; the panel keeps what it shows
@@ -94,7 +93,7 @@ void WeatherWidget::onAnswer(
         showWeatherData(weather);
 }
 
-void WeatherWidget::showWeatherData(const CONVERTXMLDATA::WEATHER_DATA &weather)
+void WeatherWidget::showWeatherData(const ContentXml::WEATHER_DATA &weather)
 {
     m_form->labelCity->setText(weather.city);
     m_form->labelTemp->setText(weather.temperature);

@@ -30,14 +30,14 @@ public:
     // A weather material starts: its cities, seconds per city ("it") and
     // seconds an answer stays valid ("refreshInterval"); server is the zone
     // host. The first city comes on the next tick.
-    void initWeather(const CONVERTXMLDATA::ZONE_MTL &mtl, const QString &server);
+    void initWeather(const ContentXml::ZONE_MTL &mtl, const QString &server);
 
     // One tick of the city cycle at the clock's current time (driven every
     // second by the panel's timer, and by tests).
     void checkWeather();
     void checkCityWeather(const QString &city);
     void requestWeatherData(const QString &city);
-    void showWeatherData(const CONVERTXMLDATA::WEATHER_DATA &weather);
+    void showWeatherData(const ContentXml::WEATHER_DATA &weather);
     void getWeatherPaint(int code, const QString &temperature);
     static QString getWeatherStatusTitle(int code);
 
@@ -54,7 +54,7 @@ public:
     bool isTicking() const;
 
 private:
-    void onAnswer(const QString &city, bool ok, const CONVERTXMLDATA::WEATHER_DATA &weather);
+    void onAnswer(const QString &city, bool ok, const ContentXml::WEATHER_DATA &weather);
     void setIcon(const QString &resource);
 
     // Each label's place and font size as designed, for scaling.

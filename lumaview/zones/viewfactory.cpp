@@ -8,7 +8,7 @@
 #include "materials/weatherview.h"
 #include "materials/webpageview.h"
 
-using CONVERTXMLDATA::MtlKind;
+using ContentXml::MtlKind;
 
 namespace ZoneViews {
 

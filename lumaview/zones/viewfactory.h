@@ -9,8 +9,8 @@ namespace ZoneViews {
 
 // The kind whose view plays materials of this kind (audio and streams share
 // the video view); Unknown for kinds no view plays.
-CONVERTXMLDATA::MtlKind viewKind(CONVERTXMLDATA::MtlKind kind);
+ContentXml::MtlKind viewKind(ContentXml::MtlKind kind);
 // A new view for viewKind(kind), or null for Unknown.
-std::unique_ptr<ZoneView> createZoneView(CONVERTXMLDATA::MtlKind kind, ZoneContext &zone);
+std::unique_ptr<ZoneView> createZoneView(ContentXml::MtlKind kind, ZoneContext &zone);
 
 } // namespace ZoneViews

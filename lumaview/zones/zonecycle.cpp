@@ -1,6 +1,6 @@
 #include "zones/zonecycle.h"
 
-void ZoneCycle::setZoneCtrl(const CONVERTXMLDATA::ZONE_CTRL &zone, int playType)
+void ZoneCycle::setZoneCtrl(const ContentXml::ZONE_CTRL &zone, int playType)
 {
     m_zoneName = zone.name;
     m_mtls = zone.mtls;
@@ -83,7 +83,7 @@ QList<ZoneCycle::Record> ZoneCycle::takeRecords()
     return records;
 }
 
-QString ZoneCycle::playName(const CONVERTXMLDATA::ZONE_MTL &mtl, bool *fileName)
+QString ZoneCycle::playName(const ContentXml::ZONE_MTL &mtl, bool *fileName)
 {
     if (fileName)
         *fileName = false;

@@ -12,7 +12,7 @@ class ZoneCycle
 public:
     struct Record
     {
-        CONVERTXMLDATA::ZONE_MTL mtl;
+        ContentXml::ZONE_MTL mtl;
         int times = 0;
     };
 
@@ -26,7 +26,7 @@ public:
 
     // New content: starts again at the first material on the next tick,
     // without recording the one on screen.
-    void setZoneCtrl(const CONVERTXMLDATA::ZONE_CTRL &zone, int playType);
+    void setZoneCtrl(const ContentXml::ZONE_CTRL &zone, int playType);
     bool isEmpty() const { return m_mtls.isEmpty(); }
     QString zoneName() const { return m_zoneName; }
     int playType() const { return m_playType; }
@@ -40,7 +40,7 @@ public:
 
     Advance lastAdvance() const { return m_advance; }
 
-    const CONVERTXMLDATA::ZONE_MTL &current() const { return m_current; }
+    const ContentXml::ZONE_MTL &current() const { return m_current; }
     int currentIndex() const { return m_index; }
     qint64 endTime() const { return m_endMs; }
     qint64 startTime() const { return m_startMs; }
@@ -54,15 +54,15 @@ public:
     // The name a play is recorded under: the address of a web page, else the
     // file name unless empty or "Special", else the type. fileName is set when
     // the name is a file whose access time is to be refreshed.
-    static QString playName(const CONVERTXMLDATA::ZONE_MTL &mtl, bool *fileName = nullptr);
+    static QString playName(const ContentXml::ZONE_MTL &mtl, bool *fileName = nullptr);
 
 private:
     void step(int direction);
     bool play(qint64 nowMs);
 
     QString m_zoneName;
-    QList<CONVERTXMLDATA::ZONE_MTL> m_mtls;
-    CONVERTXMLDATA::ZONE_MTL m_current;
+    QList<ContentXml::ZONE_MTL> m_mtls;
+    ContentXml::ZONE_MTL m_current;
     int m_index = -1;
     Advance m_advance = Advance::First;
     int m_navigation = 0;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "clock.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "testenv.h"
 
 #include <QDate>
@@ -31,7 +31,7 @@ protected:
             image.fill(name[0] == 'a' ? Qt::red : Qt::blue);
             image.save(mtlDir() + QLatin1String(name));
         }
-        m_log = std::make_unique<PlayLogUtil>();
+        m_log = std::make_unique<PlayLog>();
         m_now = QDateTime(QDate(2026, 12, 8), QTime(12, 0, 30)).toMSecsSinceEpoch();
         Clock::setFixedMs(m_now);
     }
@@ -60,6 +60,6 @@ protected:
     }
 
     std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<PlayLogUtil> m_log;
+    std::unique_ptr<PlayLog> m_log;
     qint64 m_now = 0;
 };

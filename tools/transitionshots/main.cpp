@@ -13,7 +13,7 @@
 #include "materials/pictureview.h"
 #include "transitions/transitioncontrol.h"
 #include "transitions/transitioneffect.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 
-using namespace CONVERTXMLDATA;
+using namespace ContentXml;
 
 namespace {
 
@@ -40,7 +40,7 @@ void settle(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-bool shoot(const QString &path, const QList<MediaForm *> &zones, const QString &title)
+bool shoot(const QString &path, const QList<ZoneWindow *> &zones, const QString &title)
 {
     settle(300);
     QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
@@ -63,11 +63,11 @@ bool shoot(const QString &path, const QList<MediaForm *> &zones, const QString &
     return saved;
 }
 
-void tick(const QList<MediaForm *> &zones, qint64 *now, int ms)
+void tick(const QList<ZoneWindow *> &zones, qint64 *now, int ms)
 {
     *now += ms;
     Clock::setFixedMs(*now);
-    for (MediaForm *zone : zones)
+    for (ZoneWindow *zone : zones)
         zone->checkPlayZoneMtls();
 }
 
@@ -105,10 +105,10 @@ int main(int argc, char **argv)
     const QSize cell(screen.width() / COLUMNS, (screen.height() - 60) / rows);
     qint64 now = QDateTime::currentMSecsSinceEpoch();
     Clock::setFixedMs(now);
-    QList<MediaForm *> zones;
+    QList<ZoneWindow *> zones;
     for (int effect = 1; effect <= TransitionEffect::LAST_EFFECT; ++effect) {
         const int i = effect - 1;
-        auto *zone = new MediaForm;
+        auto *zone = new ZoneWindow;
         zone->initParam(QString(), 0, (i % COLUMNS) * cell.width(), (i / COLUMNS) * cell.height(),
             cell.width() - 4, cell.height() - 4);
         zone->setGeometry(zone->zoneRect());
@@ -144,7 +144,7 @@ int main(int argc, char **argv)
     }
     tick(zones, &now, TransitionControl::TICK_MS); // the finishing tick
     int running = 0;
-    for (MediaForm *zone : zones) {
+    for (ZoneWindow *zone : zones) {
         const auto *view = static_cast<PictureView *>(zone->view(MtlKind::Picture));
         running += view && view->transition().isRunning();
     }

@@ -1,12 +1,12 @@
-#include "materials/mylabel.h"
+#include "materials/effectlabel.h"
 
 #include <QPainter>
 
-MyLabel::MyLabel(QWidget *parent)
+EffectLabel::EffectLabel(QWidget *parent)
     : QLabel(parent)
 { }
 
-void MyLabel::startPaint(int effect, int step, const QPixmap &picture)
+void EffectLabel::startPaint(int effect, int step, const QPixmap &picture)
 {
     m_effect = effect;
     m_step = step;
@@ -18,7 +18,7 @@ void MyLabel::startPaint(int effect, int step, const QPixmap &picture)
     }
 }
 
-void MyLabel::paintEvent(QPaintEvent *)
+void EffectLabel::paintEvent(QPaintEvent *)
 {
     // No label painting of our own: only the effect shows.
     QPainter painter(this);

@@ -1,10 +1,10 @@
 #include "clock.h"
 #include "materials/webpageview.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "testenv.h"
 #include "zonefixture.h"
 #include "zonemtl.h"
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 
 #include <QDir>
 #include <QLabel>
@@ -18,11 +18,11 @@
 #include <QWebView>
 #include <QtTest>
 
-using CONVERTXMLDATA::ZONE_CTRL;
-using CONVERTXMLDATA::ZONE_MTL;
+using ContentXml::ZONE_CTRL;
+using ContentXml::ZONE_MTL;
 
 // A zone window offscreen: what it shows, and the play records it writes.
-class TestMediaForm : public ZoneFixture
+class TestZoneWindow : public ZoneFixture
 {
     Q_OBJECT
 private slots:
@@ -46,21 +46,21 @@ private:
     QStringList playedNames() const;
     QStringList logLines() const;
     void writePdf(const QString &name, const QList<QColor> &pages);
-    std::unique_ptr<MediaForm> makeZone(const QList<ZONE_MTL> &mtls, QSize size = QSize(400, 300));
+    std::unique_ptr<ZoneWindow> makeZone(const QList<ZONE_MTL> &mtls, QSize size = QSize(400, 300));
 };
 
-void TestMediaForm::init()
+void TestZoneWindow::init()
 {
     setUpZone();
 }
 
-void TestMediaForm::cleanup()
+void TestZoneWindow::cleanup()
 {
     tearDownZone();
 }
 
 // Names of the plays recorded, in order.
-QStringList TestMediaForm::playedNames() const
+QStringList TestZoneWindow::playedNames() const
 {
     QStringList names;
     for (const QString &line : messageLines()) {
@@ -71,7 +71,7 @@ QStringList TestMediaForm::playedNames() const
     return names;
 }
 
-QStringList TestMediaForm::logLines() const
+QStringList TestZoneWindow::logLines() const
 {
     QStringList lines;
     const QDir logs(m_env->dataRoot() + "/logs");
@@ -81,7 +81,7 @@ QStringList TestMediaForm::logLines() const
 }
 
 // A PDF whose pages are filled with these colours.
-void TestMediaForm::writePdf(const QString &name, const QList<QColor> &pages)
+void TestZoneWindow::writePdf(const QString &name, const QList<QColor> &pages)
 {
     QPdfWriter writer(mtlDir() + name);
     writer.setPageSize(QPageSize(QPageSize::A4));
@@ -93,9 +93,9 @@ void TestMediaForm::writePdf(const QString &name, const QList<QColor> &pages)
     }
 }
 
-std::unique_ptr<MediaForm> TestMediaForm::makeZone(const QList<ZONE_MTL> &mtls, QSize size)
+std::unique_ptr<ZoneWindow> TestZoneWindow::makeZone(const QList<ZONE_MTL> &mtls, QSize size)
 {
-    auto form = std::make_unique<MediaForm>(nullptr);
+    auto form = std::make_unique<ZoneWindow>(nullptr);
     form->initParam("127.0.0.1:2100", 0.5, 10, 20, size.width(), size.height());
     form->setGeometry(form->zoneRect());
     form->show();
@@ -106,7 +106,7 @@ std::unique_ptr<MediaForm> TestMediaForm::makeZone(const QList<ZONE_MTL> &mtls, 
     return form;
 }
 
-void TestMediaForm::picturesCycleAndRecord()
+void TestZoneWindow::picturesCycleAndRecord()
 {
     auto form = makeZone({mtl("a.png", 10, "pic", 3), mtl("b.png", 5)});
     form->checkPlayZoneMtls();
@@ -136,7 +136,7 @@ void TestMediaForm::picturesCycleAndRecord()
                 "10, 'pic')"));
 }
 
-void TestMediaForm::swipeSkipsWithoutRecord()
+void TestZoneWindow::swipeSkipsWithoutRecord()
 {
     auto form = makeZone({mtl("a.png", 10), mtl("b.png", 10)});
     form->checkPlayZoneMtls();
@@ -152,7 +152,7 @@ void TestMediaForm::swipeSkipsWithoutRecord()
     QVERIFY(messageLines().isEmpty());
 }
 
-void TestMediaForm::stopRecordsCompletedPlays()
+void TestZoneWindow::stopRecordsCompletedPlays()
 {
     auto form = makeZone({mtl("a.png", 5)});
     form->checkPlayZoneMtls();
@@ -165,7 +165,7 @@ void TestMediaForm::stopRecordsCompletedPlays()
     QVERIFY(lines[1].endsWith("VALUES('a.png', '2026-12-08 12:00:32', 2, 2, 5, 'pic')"));
 }
 
-void TestMediaForm::pdfPagesWrap()
+void TestZoneWindow::pdfPagesWrap()
 {
     {
         QPdfWriter writer(mtlDir() + "doc.pdf");
@@ -211,7 +211,7 @@ void TestMediaForm::pdfPagesWrap()
     QVERIFY(!next->isVisible());
 }
 
-void TestMediaForm::pdfAndPictureTakeTurns()
+void TestZoneWindow::pdfAndPictureTakeTurns()
 {
     writePdf("doc.pdf", {Qt::green, Qt::yellow});
     // A landscape zone: the portrait pages leave bands on both sides.
@@ -244,7 +244,7 @@ void TestMediaForm::pdfAndPictureTakeTurns()
         playedNames(), QStringList({"doc.pdf", "a.png", "doc.pdf", "a.png", "doc.pdf", "a.png"}));
 }
 
-void TestMediaForm::newContentsRecordTheCutPlay()
+void TestZoneWindow::newContentsRecordTheCutPlay()
 {
     // A new playbill keeps the template and changes the zone's contents while
     // a.png is on screen, a second before its end: that play counts (as any
@@ -265,7 +265,7 @@ void TestMediaForm::newContentsRecordTheCutPlay()
     QCOMPARE(playedNames(), QStringList({"a.png", "b.png"}));
 }
 
-void TestMediaForm::unshownMaterialsAreNotRecorded_data()
+void TestZoneWindow::unshownMaterialsAreNotRecorded_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("type");
@@ -293,7 +293,7 @@ void TestMediaForm::unshownMaterialsAreNotRecorded_data()
                                         << "rtsp" << QByteArray("frames");
 }
 
-void TestMediaForm::unshownMaterialsAreNotRecorded()
+void TestZoneWindow::unshownMaterialsAreNotRecorded()
 {
     QFETCH(QString, name);
     QFETCH(QString, type);
@@ -328,7 +328,7 @@ void TestMediaForm::unshownMaterialsAreNotRecorded()
     }
 }
 
-void TestMediaForm::localPageShows()
+void TestZoneWindow::localPageShows()
 {
     // It may frame nothing outside the content folder, nor read another file.
     const QString secret = QUrl::fromLocalFile(m_env->dataRoot() + "/data/secret.html").toString();
@@ -340,7 +340,7 @@ void TestMediaForm::localPageShows()
     QVERIFY(page.url.startsWith("file:///"));
     auto form = makeZone({page, mtl("a.png", 5)});
     form->checkPlayZoneMtls();
-    auto *web = static_cast<WebPageView *>(form->view(CONVERTXMLDATA::MtlKind::Web));
+    auto *web = static_cast<WebPageView *>(form->view(ContentXml::MtlKind::Web));
     QVERIFY(web && web->webView()->isVisible());
     QSignalSpy loads(web->webView(), &QWebView::loadFinished);
     QTRY_COMPARE(loads.count(), 1);
@@ -356,7 +356,7 @@ void TestMediaForm::localPageShows()
     QCOMPARE(playedNames(), QStringList {page.url});
 }
 
-void TestMediaForm::failedPageIsRetried()
+void TestZoneWindow::failedPageIsRetried()
 {
     // A page that is not there yet, reloaded every 60 ms as the server sent it.
     const QString path = mtlDir() + "later.html";
@@ -365,7 +365,7 @@ void TestMediaForm::failedPageIsRetried()
     page.refreshInterval = 60;
     auto form = makeZone({page});
     form->checkPlayZoneMtls();
-    auto *web = static_cast<WebPageView *>(form->view(CONVERTXMLDATA::MtlKind::Web));
+    auto *web = static_cast<WebPageView *>(form->view(ContentXml::MtlKind::Web));
     QSignalSpy loads(web->webView(), &QWebView::loadFinished);
     QTRY_COMPARE(loads.count(), 1);
     QCOMPARE(loads.first().first().toBool(), false);
@@ -386,7 +386,7 @@ void TestMediaForm::failedPageIsRetried()
     QVERIFY(web->failure().isEmpty());
 }
 
-void TestMediaForm::missingVideoKeepsSlotAndVolume()
+void TestZoneWindow::missingVideoKeepsSlotAndVolume()
 {
     ZONE_MTL video = mtl("missing.mp4", 7, "video");
     video.volume = 0.3;
@@ -406,7 +406,7 @@ void TestMediaForm::missingVideoKeepsSlotAndVolume()
     QVERIFY(playedNames().isEmpty());
 }
 
-void TestMediaForm::unknownTypeHidesEverything()
+void TestZoneWindow::unknownTypeHidesEverything()
 {
     auto form = makeZone({mtl("a.png", 2), mtl("", 3, "hologram")});
     form->checkPlayZoneMtls();
@@ -422,17 +422,17 @@ void TestMediaForm::unknownTypeHidesEverything()
     QVERIFY(messageLines().last().contains("VALUES('hologram', "));
 }
 
-void TestMediaForm::textZoneAsksToBePutBack()
+void TestZoneWindow::textZoneAsksToBePutBack()
 {
     ZONE_MTL text = mtl("Special", 10, "text");
     text.caption = QString::fromUtf8("欢迎光临");
     auto form = makeZone({text});
     form->checkPlayZoneMtls();
-    QSignalSpy spy(form.get(), &MediaForm::relocateMediaform);
+    QSignalSpy spy(form.get(), &ZoneWindow::relocateRequested);
     form->move(form->x() + 5, form->y());
     QTRY_VERIFY(!spy.isEmpty());
-    QCOMPARE(spy.first().first().value<MediaForm *>(), form.get());
+    QCOMPARE(spy.first().first().value<ZoneWindow *>(), form.get());
 }
 
-QTEST_MAIN(TestMediaForm)
-#include "test_mediaform.moc"
+QTEST_MAIN(TestZoneWindow)
+#include "test_zonewindow.moc"

@@ -1,4 +1,4 @@
-#include "zones/mediaform.h"
+#include "zones/zonewindow.h"
 #include "zones/viewfactory.h"
 
 #include "clock.h"
@@ -6,7 +6,7 @@
 #include "materials/pdfview.h"
 #include "materials/webpageview.h"
 #include "miscfunc.h"
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 #include "volume.h"
 #include "zones/TimerThread.h"
 
@@ -16,19 +16,19 @@
 #include <QTimer>
 #include <QTouchEvent>
 
-using CONVERTXMLDATA::MtlKind;
+using ContentXml::MtlKind;
 
 namespace {
 // The interval that idles the text timer while no text or clock is shown.
 constexpr int TEXT_TIMER_IDLE_MS = 86400000;
 } // namespace
 
-MediaForm::MediaForm(QWidget *parent)
+ZoneWindow::ZoneWindow(QWidget *parent)
     : QWidget(parent)
     , m_home(QDir::homePath())
 {
-    qRegisterMetaType<MediaForm *>("MediaForm*");
-    setObjectName(QStringLiteral("MediaForm"));
+    qRegisterMetaType<ZoneWindow *>("ZoneWindow*");
+    setObjectName(QStringLiteral("ZoneWindow"));
     setWindowTitle(QStringLiteral("Form"));
     resize(591, 424);
     setWindowFlags(Qt::FramelessWindowHint);
@@ -40,10 +40,10 @@ MediaForm::MediaForm(QWidget *parent)
     m_tickTimer = new QTimer(this);
     m_tickTimer->setSingleShot(true);
     m_tickTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_tickTimer, &QTimer::timeout, this, &MediaForm::checkPlayZoneMtls);
+    connect(m_tickTimer, &QTimer::timeout, this, &ZoneWindow::checkPlayZoneMtls);
 }
 
-MediaForm::~MediaForm()
+ZoneWindow::~ZoneWindow()
 {
     // Deleting a view's widgets sends this zone events that event() answers
     // by asking the view on screen: forget it first.
@@ -56,7 +56,7 @@ MediaForm::~MediaForm()
     m_textTimer = nullptr;
 }
 
-void MediaForm::initParam(
+void ZoneWindow::initParam(
     const QString &zoneHost, double volume, int x, int y, int width, int height)
 {
     m_zoneHost = zoneHost;
@@ -64,8 +64,7 @@ void MediaForm::initParam(
     m_zoneRect = QRect(x, y, width, height);
 }
 
-void MediaForm::setZoneCtrl(
-    const CONVERTXMLDATA::ZONE_CTRL &zone, PlayLogUtil *playLog, int playType)
+void ZoneWindow::setZoneCtrl(const ContentXml::ZONE_CTRL &zone, PlayLog *playLog, int playType)
 {
     // New contents for a zone already playing (a new playbill with the same
     // template, or a reload): the play they cut short is recorded first.
@@ -79,28 +78,28 @@ void MediaForm::setZoneCtrl(
         m_tickTimer->start(0);
 }
 
-bool MediaForm::isTicking() const
+bool ZoneWindow::isTicking() const
 {
     return m_tickTimer->isActive();
 }
 
-ZoneView *MediaForm::view(MtlKind kind) const
+ZoneView *ZoneWindow::view(MtlKind kind) const
 {
     const auto it = m_views.find(ZoneViews::viewKind(kind));
     return it == m_views.end() ? nullptr : it->second.get();
 }
 
-PdfView *MediaForm::pdfView() const
+PdfView *ZoneWindow::pdfView() const
 {
     return static_cast<PdfView *>(view(MtlKind::Pdf));
 }
 
-QString MediaForm::mtlFolder() const
+QString ZoneWindow::mtlFolder() const
 {
     return m_home + QStringLiteral("/.local/share/lumaview/data/mtl");
 }
 
-void MediaForm::scheduleTick()
+void ZoneWindow::scheduleTick()
 {
     if (m_cycle.isEmpty())
         return;
@@ -114,12 +113,12 @@ void MediaForm::scheduleTick()
     m_tickTimer->start(static_cast<int>(qBound<qint64>(0, due - now, 24 * 3600 * 1000)));
 }
 
-QString MediaForm::currentFailure() const
+QString ZoneWindow::currentFailure() const
 {
     return m_view ? m_view->failure() : QString();
 }
 
-void MediaForm::checkPlayZoneMtls()
+void ZoneWindow::checkPlayZoneMtls()
 {
     const qint64 now = Clock::nowMs();
     // Asked before the list moves on: a record made now is of this material.
@@ -142,7 +141,7 @@ void MediaForm::checkPlayZoneMtls()
     scheduleTick();
 }
 
-void MediaForm::flushRecords(const QString &failure)
+void ZoneWindow::flushRecords(const QString &failure)
 {
     const auto records = m_cycle.takeRecords();
     for (const ZoneCycle::Record &record : records) {
@@ -156,13 +155,13 @@ void MediaForm::flushRecords(const QString &failure)
         if (m_failedMtls.contains(name))
             continue;
         m_failedMtls.insert(name);
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("MediaForm"),
+        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("ZoneWindow"),
             QStringLiteral("zone %1: %2 %3 not shown, not recorded: %4")
                 .arg(m_cycle.zoneName(), record.mtl.type, name, failure));
     }
 }
 
-void MediaForm::saveLastPlayDetail()
+void ZoneWindow::saveLastPlayDetail()
 {
     m_tickTimer->stop();
     const QString failure = currentFailure();
@@ -170,7 +169,7 @@ void MediaForm::saveLastPlayDetail()
     flushRecords(failure);
 }
 
-void MediaForm::setVolume(double volume)
+void ZoneWindow::setVolume(double volume)
 {
     volume = Volume::bounded(volume);
     m_volume = volume;
@@ -178,18 +177,18 @@ void MediaForm::setVolume(double volume)
         media->setVolume(volume);
 }
 
-void MediaForm::runTextTimer(int intervalMs)
+void ZoneWindow::runTextTimer(int intervalMs)
 {
     if (!m_textTimer) {
         m_textTimer = new TimerThread;
-        connect(m_textTimer, &TimerThread::sigTimeout, this, &MediaForm::sltShowText);
+        connect(m_textTimer, &TimerThread::sigTimeout, this, &ZoneWindow::sltShowText);
     }
     m_textTimerClaimed = true;
     m_textTimer->setInterval(intervalMs);
     m_textTimer->start();
 }
 
-void MediaForm::playMtl(const CONVERTXMLDATA::ZONE_MTL &mtl)
+void ZoneWindow::playMtl(const ContentXml::ZONE_MTL &mtl)
 {
     m_currentType = mtl.type;
     const MtlKind kind = ZoneViews::viewKind(mtl.kind);
@@ -205,7 +204,7 @@ void MediaForm::playMtl(const CONVERTXMLDATA::ZONE_MTL &mtl)
     showHidePlay();
 }
 
-void MediaForm::showHidePlay()
+void ZoneWindow::showHidePlay()
 {
     for (const auto &entry : m_views)
         entry.second->setActive(entry.second.get() == m_view);
@@ -213,49 +212,49 @@ void MediaForm::showHidePlay()
         m_textTimer->setInterval(TEXT_TIMER_IDLE_MS);
 }
 
-int MediaForm::pageIndex() const
+int ZoneWindow::pageIndex() const
 {
     const PdfView *pdf = pdfView();
     return pdf ? pdf->pageIndex() : 0;
 }
 
-int MediaForm::pageCount() const
+int ZoneWindow::pageCount() const
 {
     const PdfView *pdf = pdfView();
     return pdf ? pdf->pageCount() : 0;
 }
 
-QString MediaForm::pageText() const
+QString ZoneWindow::pageText() const
 {
     const PdfView *pdf = pdfView();
     return pdf ? pdf->pageText() : QString();
 }
 
-int MediaForm::webRefresh() const
+int ZoneWindow::webRefresh() const
 {
     const auto *web = static_cast<WebPageView *>(view(MtlKind::Web));
     return web ? web->refreshMs() : 0;
 }
 
-void MediaForm::sltNextPage()
+void ZoneWindow::sltNextPage()
 {
     if (PdfView *pdf = pdfView())
         pdf->sltNextPage();
 }
 
-void MediaForm::sltBackPage()
+void ZoneWindow::sltBackPage()
 {
     if (PdfView *pdf = pdfView())
         pdf->sltBackPage();
 }
 
-void MediaForm::sltShowText()
+void ZoneWindow::sltShowText()
 {
     if (m_view)
         m_view->runningControl();
 }
 
-QString MediaForm::processMtlName(const CONVERTXMLDATA::ZONE_MTL &mtl)
+QString ZoneWindow::playNameNotingUse(const ContentXml::ZONE_MTL &mtl)
 {
     bool fileName = false;
     const QString name = ZoneCycle::playName(mtl, &fileName);
@@ -264,14 +263,15 @@ QString MediaForm::processMtlName(const CONVERTXMLDATA::ZONE_MTL &mtl)
     return name;
 }
 
-void MediaForm::savePlayDetail(const CONVERTXMLDATA::ZONE_MTL &mtl, int times)
+void ZoneWindow::savePlayDetail(const ContentXml::ZONE_MTL &mtl, int times)
 {
     if (!m_playLog)
         return;
-    m_playLog->insertPlayDetail(processMtlName(mtl), m_cycle.playType(), times, mtl.len, mtl.type);
+    m_playLog->insertPlayDetail(
+        playNameNotingUse(mtl), m_cycle.playType(), times, mtl.len, mtl.type);
 }
 
-void MediaForm::processPicTouch(QPoint press, QPoint release)
+void ZoneWindow::processPicTouch(QPoint press, QPoint release)
 {
     const int direction = ZoneGeometry::swipeDirection(press, release, height());
     if (direction == 0 || !m_view)
@@ -282,7 +282,7 @@ void MediaForm::processPicTouch(QPoint press, QPoint release)
     }
 }
 
-bool MediaForm::eventFilter(QObject *watched, QEvent *event)
+bool ZoneWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // Only the views' swipe surfaces are filtered.
     if (watched != this) {
@@ -312,7 +312,7 @@ bool MediaForm::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-bool MediaForm::event(QEvent *event)
+bool ZoneWindow::event(QEvent *event)
 {
     const QEvent::Type type = event->type();
     const bool touch = type == QEvent::TouchBegin || type == QEvent::TouchUpdate
@@ -321,7 +321,7 @@ bool MediaForm::event(QEvent *event)
         if (touch || type == QEvent::Enter || type == QEvent::Leave || type == QEvent::Move
             || type == QEvent::DragEnter || type == QEvent::DragLeave || type == QEvent::Drop) {
             // A touch on text must not move the zone: ask the window to put it back.
-            emit relocateMediaform(QVariant::fromValue(this));
+            emit relocateRequested(QVariant::fromValue(this));
             event->accept();
             return true;
         }

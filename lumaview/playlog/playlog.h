@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
-#include <QWidget>
 
 // The player's play log. Whatever should end up in the service's statistics
 // database (a finished play, the last use of a file) becomes one SQL statement,
@@ -9,11 +9,11 @@
 // (SendThread) delivers the lines to the service. Shared by the GUI thread,
 // the scheduler and the sender: every append, and the sender's take-over of
 // the file, happen under one process-wide lock.
-class PlayLogUtil : public QWidget
+class PlayLog : public QObject
 {
     Q_OBJECT
 public:
-    explicit PlayLogUtil(QWidget *parent = nullptr);
+    explicit PlayLog(QObject *parent = nullptr);
 
     // Appends type + "|" + content + "\r\n", with backslash, CR and LF in
     // content written as \\, \r and \n, so that a name holding a line break

@@ -6,11 +6,11 @@
 
 // The transparent label a zone lays over its image label while a picture
 // comes in: it shows only what the current effect paints for the current step.
-class MyLabel : public QLabel
+class EffectLabel : public QLabel
 {
     Q_OBJECT
 public:
-    explicit MyLabel(QWidget *parent = nullptr);
+    explicit EffectLabel(QWidget *parent = nullptr);
 
     // Stores the effect, step and picture; from step 1 on repaints at once.
     // Step 0 only stores (and readies the picture for the steps to come).

@@ -12,7 +12,7 @@
 #include <map>
 #include <memory>
 
-class PlayLogUtil;
+class PlayLog;
 class PdfView;
 class TimerThread;
 class QTimer;
@@ -22,15 +22,15 @@ class QTimer;
 // play when is decided by ZoneCycle; each kind of material is shown by its
 // own ZoneView, made on the first material of that kind. The zone keeps the
 // cycle, its tick timer, the text timer and the play records.
-class MediaForm : public QWidget, public ZoneContext
+class ZoneWindow : public QWidget, public ZoneContext
 {
     Q_OBJECT
 public:
-    explicit MediaForm(QWidget *parent = nullptr);
-    ~MediaForm() override;
+    explicit ZoneWindow(QWidget *parent = nullptr);
+    ~ZoneWindow() override;
 
     void initParam(const QString &zoneHost, double volume, int x, int y, int width, int height);
-    void setZoneCtrl(const CONVERTXMLDATA::ZONE_CTRL &zone, PlayLogUtil *playLog, int playType);
+    void setZoneCtrl(const ContentXml::ZONE_CTRL &zone, PlayLog *playLog, int playType);
     // Stops playing and records the plays of the material on screen so far.
     void saveLastPlayDetail();
 
@@ -40,7 +40,7 @@ public:
     const ZoneCycle &cycle() const { return m_cycle; }
     bool isTicking() const;
     // The view of a kind, once the zone has played a material of it.
-    ZoneView *view(CONVERTXMLDATA::MtlKind kind) const;
+    ZoneView *view(ContentXml::MtlKind kind) const;
     ZoneView *currentView() const { return m_view; }
     TimerThread *textTimer() const { return m_textTimer; }
     int pageIndex() const;
@@ -63,7 +63,7 @@ public:
     void rescheduleTick() override { scheduleTick(); }
 
 signals:
-    void relocateMediaform(QVariant var);
+    void relocateRequested(QVariant var);
 
 public slots:
     void sltBackPage();
@@ -75,10 +75,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void playMtl(const CONVERTXMLDATA::ZONE_MTL &mtl);
+    void playMtl(const ContentXml::ZONE_MTL &mtl);
     void showHidePlay();
-    QString processMtlName(const CONVERTXMLDATA::ZONE_MTL &mtl);
-    void savePlayDetail(const CONVERTXMLDATA::ZONE_MTL &mtl, int times);
+    QString playNameNotingUse(const ContentXml::ZONE_MTL &mtl);
+    void savePlayDetail(const ContentXml::ZONE_MTL &mtl, int times);
     QString currentFailure() const;
     // Writes the plays the cycle recorded; none when the material did not show.
     void flushRecords(const QString &failure);
@@ -89,12 +89,12 @@ private:
     QString m_zoneHost;
     double m_volume = 0;
     ZoneCycle m_cycle;
-    PlayLogUtil *m_playLog = nullptr;
+    PlayLog *m_playLog = nullptr;
     QTimer *m_tickTimer = nullptr;
     QString m_home;
     QString m_currentType;
 
-    std::map<CONVERTXMLDATA::MtlKind, std::unique_ptr<ZoneView>> m_views;
+    std::map<ContentXml::MtlKind, std::unique_ptr<ZoneView>> m_views;
     ZoneView *m_view = nullptr; // the view on screen; null for an unknown kind
     TimerThread *m_textTimer = nullptr;
     bool m_textTimerClaimed = false; // asked for by the material being started
@@ -102,4 +102,4 @@ private:
     QSet<QString> m_failedMtls; // failures already logged, by play name
 };
 
-Q_DECLARE_METATYPE(MediaForm *)
+Q_DECLARE_METATYPE(ZoneWindow *)

@@ -1,4 +1,4 @@
-#include "playlog/playlogutil.h"
+#include "playlog/playlog.h"
 
 #include "clock.h"
 #include "miscfunc.h"
@@ -12,15 +12,12 @@ namespace {
 std::mutex s_messageMutex;
 } // namespace
 
-PlayLogUtil::PlayLogUtil(QWidget *parent)
-    : QWidget(parent)
+PlayLog::PlayLog(QObject *parent)
+    : QObject(parent)
     , m_messagePath(MiscFunc::dataPath(QStringLiteral("data/storageMsg.txt")))
-{
-    // A widget only to be owned by the window: it must never cover part of it.
-    hide();
-}
+{ }
 
-void PlayLogUtil::writeMessage(const QString &type, const QString &content)
+void PlayLog::writeMessage(const QString &type, const QString &content)
 {
     QString escaped;
     escaped.reserve(content.size());
@@ -43,7 +40,7 @@ void PlayLogUtil::writeMessage(const QString &type, const QString &content)
     file.close();
 }
 
-void PlayLogUtil::insertPlayDetail(
+void PlayLog::insertPlayDetail(
     const QString &name, int playType, int times, int duration, const QString &mtlType)
 {
     const qint64 playedSecs = static_cast<qint64>(duration) * times;
@@ -58,14 +55,14 @@ void PlayLogUtil::insertPlayDetail(
     writeMessage(QStringLiteral("SQL"), sql);
 }
 
-void PlayLogUtil::updateFileAccessTime(const QString &name)
+void PlayLog::updateFileAccessTime(const QString &name)
 {
     const QString sql = QStringLiteral("UPDATE file_mgt SET access_time='%1' WHERE name='%2'")
                             .arg(MiscFunc::getTime(), sqlText(name));
     writeMessage(QStringLiteral("SQL"), sql);
 }
 
-bool PlayLogUtil::takeOverMessageFile(const QString &workPath)
+bool PlayLog::takeOverMessageFile(const QString &workPath)
 {
     std::lock_guard<std::mutex> lock(s_messageMutex);
     if (!QFile::exists(m_messagePath))
@@ -73,7 +70,7 @@ bool PlayLogUtil::takeOverMessageFile(const QString &workPath)
     return QFile::rename(m_messagePath, workPath);
 }
 
-QString PlayLogUtil::unescapeContent(const QString &line)
+QString PlayLog::unescapeContent(const QString &line)
 {
     QString text;
     text.reserve(line.size());
@@ -94,7 +91,7 @@ QString PlayLogUtil::unescapeContent(const QString &line)
     return text;
 }
 
-QString PlayLogUtil::sqlText(const QString &value)
+QString PlayLog::sqlText(const QString &value)
 {
     QString text = value;
     return text.replace(QLatin1Char('\''), QStringLiteral("''"));
