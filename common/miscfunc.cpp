@@ -1,4 +1,5 @@
 #include "miscfunc.h"
+#include "datalayout.h"
 
 #include "clock.h"
 
@@ -42,7 +43,7 @@ QString MiscFunc::programName()
 
 QString MiscFunc::dataRoot()
 {
-    return QDir::homePath() + QStringLiteral("/.local/share/lumaview");
+    return DataLayout().root();
 }
 
 QString MiscFunc::dataPath(const QString &relative)
@@ -52,7 +53,7 @@ QString MiscFunc::dataPath(const QString &relative)
 
 QString MiscFunc::logFilePath(const QString &date)
 {
-    return dataPath(QStringLiteral("logs/%1.%2.0.log").arg(programName(), date));
+    return DataLayout().logFile(programName(), date);
 }
 
 namespace {

@@ -1,4 +1,5 @@
 #include "statusfile.h"
+#include "datalayout.h"
 
 #include "miscfunc.h"
 #include "setaside.h"
@@ -37,7 +38,7 @@ bool writeWhole(const QString &path, const QJsonObject &object)
 
 QString StatusFile::defaultPath()
 {
-    return MiscFunc::dataPath(QStringLiteral("data/status.json"));
+    return DataLayout().statusFile();
 }
 
 bool StatusFile::exists(const QString &path)

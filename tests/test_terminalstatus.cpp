@@ -338,7 +338,7 @@ void TestTerminalStatus::startGuardSetsAsideAfterShortRuns()
     const QString data = env.dataRoot() + "/data";
     QVERIFY(QDir().mkpath(data));
     const qint64 now = 1800000000000;
-    StartGuard guard(data);
+    StartGuard guard {DataLayout()};
     QByteArray absolute;
     for (const QByteArray &line : notes.split('\n')) {
         bool ok = false;

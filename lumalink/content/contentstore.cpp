@@ -1,4 +1,5 @@
 #include "content/contentstore.h"
+#include "datalayout.h"
 #include "miscfunc.h"
 #include "safepath.h"
 #include "wholefile.h"
@@ -37,16 +38,10 @@ bool isSafeId(const QByteArray &id)
     return !id.contains('\0') && SafePath::isSafeName(QString::fromUtf8(id));
 }
 
-QString dataDir()
-{
-    return MiscFunc::dataPath(QStringLiteral("data"));
-}
-
 bool writeDaySchedule(const QByteArray &body, bool tmp)
 {
-    QString path = dataDir() + QStringLiteral("/day-play.xml");
-    if (tmp)
-        path += QStringLiteral(".tmp");
+    const DataLayout layout;
+    const QString path = tmp ? layout.waitingPlaybill() : layout.dayPlaybill();
     if (QFile::exists(path))
         QFile::remove(path);
     return writeWhole(path, body);
@@ -72,7 +67,8 @@ bool writeTpl(const QByteArray &tplId, const QByteArray &body)
 {
     if (!isSafeId(tplId))
         return false;
-    return writeWhole(dataDir() + QStringLiteral("/tpl/") + QString::fromLatin1(tplId), body);
+    return writeWhole(
+        DataLayout().templateListDir() + QLatin1Char('/') + QString::fromLatin1(tplId), body);
 }
 
 void getTpFile(const QByteArray &body, QList<QString> &files)
@@ -93,8 +89,8 @@ bool writeZone(const QByteArray &zoneId, const QByteArray &body)
 {
     if (!isSafeId(zoneId))
         return false;
-    return writeWhole(
-        dataDir() + QStringLiteral("/zone/") + QString::fromLatin1(zoneId), zoneAsStored(body));
+    return writeWhole(DataLayout().zoneDir() + QLatin1Char('/') + QString::fromLatin1(zoneId),
+        zoneAsStored(body));
 }
 
 QByteArray zoneAsStored(const QByteArray &body)
@@ -109,7 +105,7 @@ bool readZoneXml(const QByteArray &zoneId, QByteArray &content)
 {
     if (!isSafeId(zoneId))
         return false;
-    QFile file(dataDir() + QStringLiteral("/zone/") + QString::fromLatin1(zoneId));
+    QFile file(DataLayout().zoneDir() + QLatin1Char('/') + QString::fromLatin1(zoneId));
     if (!file.exists())
         return false;
     if (file.open(QIODevice::ReadOnly)) {

@@ -12,7 +12,6 @@ namespace ContentStore {
 // An id from the server becomes a file name: refuse anything that could leave
 // its folder (empty, ".", "..", "/", "\", NUL).
 bool isSafeId(const QByteArray &id);
-QString dataDir();
 // The writers replace their file whole and return false when it could not be
 // written completely (the old file then stays as it was). The readers take
 // nothing from a document the XML reader refuses (XmlGuard), and at most

@@ -1,4 +1,5 @@
 #include "content/downloadthread.h"
+#include "datalayout.h"
 
 #include "content/mediadownload.h"
 #include "content/mediamarks.h"
@@ -6,8 +7,7 @@
 
 std::shared_ptr<MediaMarks> DownloadThread::standardMarks()
 {
-    return std::make_shared<MediaMarks>(
-        MiscFunc::dataPath(QStringLiteral("data/mtl.marks")), MediaDownload::mediaDir());
+    return std::make_shared<MediaMarks>(DataLayout().mediaMarks(), MediaDownload::mediaDir());
 }
 
 DownloadThread::DownloadThread(QObject *parent, std::shared_ptr<MediaMarks> marks)

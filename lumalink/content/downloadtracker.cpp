@@ -1,4 +1,5 @@
 #include "content/downloadtracker.h"
+#include "datalayout.h"
 
 #include "content/downloadthread.h"
 #include "content/mediadownload.h"
@@ -90,7 +91,7 @@ DownloadTracker::Step DownloadTracker::step(
 
 void DownloadTracker::renameDayPlaybill()
 {
-    const QString playbill = MiscFunc::dataPath(QStringLiteral("data/day-play.xml"));
+    const QString playbill = DataLayout().dayPlaybill();
     const QString fresh = playbill + QStringLiteral(".tmp");
     if (!QFile::exists(fresh))
         return;

@@ -1,4 +1,5 @@
 #include "content/mediadownload.h"
+#include "datalayout.h"
 
 #include "content/httpfetch.h"
 #include "content/mediamarks.h"
@@ -19,7 +20,7 @@ std::atomic<int> s_timeoutSec {60};
 
 QString MediaDownload::mediaDir()
 {
-    return MiscFunc::dataPath(QStringLiteral("data/mtl/"));
+    return DataLayout().mediaDir() + QLatin1Char('/');
 }
 
 QString MediaDownload::localFileName(const QString &url)

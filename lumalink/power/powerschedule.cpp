@@ -1,4 +1,5 @@
 #include "power/powerschedule.h"
+#include "datalayout.h"
 
 #include "clock.h"
 #include "commandrunner.h"
@@ -152,7 +153,7 @@ PowerSchedule::PowerSchedule(ServiceSettings &settings, const QString &filePath)
 
 QString PowerSchedule::defaultFilePath()
 {
-    return MiscFunc::dataPath(QStringLiteral("data/poweronoff.xml"));
+    return DataLayout().powerSchedule();
 }
 
 PowerSchedule::Entry PowerSchedule::makeEntry(int onOff, int repeat, const QString &time)

@@ -1,4 +1,5 @@
 #include "stats/sqlqueue.h"
+#include "datalayout.h"
 
 #include "miscfunc.h"
 #include "notifyprotocol.h"
@@ -17,7 +18,7 @@ SqlQueue::SqlQueue(const QString &journalPath)
 
 QString SqlQueue::defaultJournalPath()
 {
-    return MiscFunc::dataPath(QStringLiteral("data/playdata.journal"));
+    return DataLayout().statsJournal();
 }
 
 int SqlQueue::open(qint64 appliedSeq)

@@ -1,4 +1,5 @@
 #include "stats/statdatabase.h"
+#include "datalayout.h"
 
 #include "clock.h"
 #include "miscfunc.h"
@@ -78,7 +79,7 @@ StatDatabase::~StatDatabase()
 
 QString StatDatabase::defaultPath()
 {
-    return MiscFunc::dataPath(QStringLiteral("data/playdata.db"));
+    return DataLayout().statsDatabase();
 }
 
 namespace {

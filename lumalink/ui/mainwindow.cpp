@@ -1,4 +1,5 @@
 #include "ui/mainwindow.h"
+#include "datalayout.h"
 
 #include "clock.h"
 #include "content/downloadthread.h"
@@ -30,7 +31,7 @@ static void initResources()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
-    , m_startGuard(MiscFunc::dataPath(QStringLiteral("data")))
+    , m_startGuard(DataLayout())
 {
     initResources();
     ui->setupUi(this);
@@ -129,10 +130,8 @@ void MainWindow::checkDirAndFile()
 {
     // Parents first; made with the file-system API so a home path with blanks
     // works and a fresh home without ~/.local/share is filled in.
-    const QString root = MiscFunc::dataRoot();
-    const QStringList dirs {root, root + QStringLiteral("/logs"), root + QStringLiteral("/data"),
-        root + QStringLiteral("/data/zone"), root + QStringLiteral("/data/tpl"),
-        root + QStringLiteral("/data/mtl")};
+    const DataLayout layout;
+    const QStringList dirs = layout.folders();
     for (const QString &dir : dirs) {
         if (!QDir(dir).exists())
             QDir().mkpath(dir);
@@ -140,8 +139,8 @@ void MainWindow::checkDirAndFile()
     // The data folder holds the status file, the plays and the logs: the
     // user's alone, also where an older version left it open.
     const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-    QFile::setPermissions(root, owner);
-    QFile::setPermissions(root + QStringLiteral("/data"), owner);
+    QFile::setPermissions(layout.root(), owner);
+    QFile::setPermissions(layout.dataDir(), owner);
     StatusFile::makePrivate(StatusFile::defaultPath());
 }
 

@@ -1,4 +1,5 @@
 #include "upkeep/filecleanup.h"
+#include "datalayout.h"
 
 #include "content/contentstore.h"
 #include "miscfunc.h"
@@ -58,19 +59,18 @@ QString FileCleanup::cutoffDate(const QDate &today, int days)
 QString FileCleanup::storageDir(const QString &name)
 {
     if (name.endsWith(QLatin1String(".l")))
-        return QStringLiteral("tpl");
+        return QLatin1String(DataLayout::TEMPLATE_LIST_FOLDER);
     if (name.endsWith(QLatin1String(".z")))
-        return QStringLiteral("zone");
-    return QStringLiteral("mtl");
+        return QLatin1String(DataLayout::ZONE_FOLDER);
+    return QLatin1String(DataLayout::MEDIA_FOLDER);
 }
 
 QSet<QString> FileCleanup::referencedFiles()
 {
     QSet<QString> names;
-    const QString data = ContentStore::dataDir();
-    for (const QString &playbill :
-        {QStringLiteral("/day-play.xml"), QStringLiteral("/day-play.xml.tmp")}) {
-        const QByteArray body = readWhole(data + playbill);
+    const DataLayout layout;
+    for (const QString &playbill : {layout.dayPlaybill(), layout.waitingPlaybill()}) {
+        const QByteArray body = readWhole(playbill);
         if (body.isEmpty())
             continue;
         QList<QByteArray> tplIds;
@@ -80,8 +80,9 @@ QSet<QString> FileCleanup::referencedFiles()
         for (const QByteArray &id : qAsConst(tplIds)) {
             names.insert(QString::fromLatin1(id));
             if (ContentStore::isSafeId(id))
-                ContentStore::getTpFile(
-                    readWhole(data + QStringLiteral("/tpl/") + QString::fromLatin1(id)), files);
+                ContentStore::getTpFile(readWhole(layout.templateListDir() + QLatin1Char('/')
+                                            + QString::fromLatin1(id)),
+                    files);
         }
         for (const QByteArray &id : qAsConst(zoneIds)) {
             names.insert(QString::fromLatin1(id));
@@ -100,7 +101,7 @@ QStringList FileCleanup::referencedMedia()
     QStringList media;
     const QSet<QString> names = referencedFiles();
     for (const QString &name : names) {
-        if (storageDir(name) == QLatin1String("mtl"))
+        if (storageDir(name) == QLatin1String(DataLayout::MEDIA_FOLDER))
             media << name;
     }
     media.sort();
@@ -114,7 +115,7 @@ bool FileCleanup::deleteFileByName(const QString &name)
         || base.contains(QLatin1Char('\\')) || base.contains(QChar(0)))
         return false;
     const QString path
-        = MiscFunc::dataPath(QStringLiteral("data/") + storageDir(base)) + QLatin1Char('/') + base;
+        = DataLayout().dataDir() + QLatin1Char('/') + storageDir(base) + QLatin1Char('/') + base;
     removeEntry(path + QStringLiteral(".md5"));
     return removeEntry(path);
 }

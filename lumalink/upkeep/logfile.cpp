@@ -1,4 +1,5 @@
 #include "upkeep/logfile.h"
+#include "datalayout.h"
 
 #include "commandrunner.h"
 #include "miscfunc.h"
@@ -10,7 +11,7 @@
 
 QString LogFile::logDir()
 {
-    return MiscFunc::dataPath(QStringLiteral("logs"));
+    return DataLayout().logDir();
 }
 
 int LogFile::processTerminalLog(int command)

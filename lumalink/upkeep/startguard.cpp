@@ -10,17 +10,15 @@ namespace {
 // what its last lines say.
 constexpr int KEPT_NOTES = 16;
 constexpr qint64 MAX_NOTES_BYTES = 4096;
-
-const char *const SET_ASIDE[] = {"poweronoff.xml", "day-play.xml.tmp"};
 } // namespace
 
-StartGuard::StartGuard(const QString &dataDir)
-    : m_dataDir(dataDir)
+StartGuard::StartGuard(const DataLayout &layout)
+    : m_layout(layout)
 { }
 
 QString StartGuard::notesPath() const
 {
-    return m_dataDir + QStringLiteral("/short-runs.txt");
+    return m_layout.startNotes();
 }
 
 QStringList StartGuard::begin(qint64 nowMs)
@@ -44,8 +42,8 @@ QStringList StartGuard::begin(qint64 nowMs)
 
     QStringList moved;
     if (recent >= MAX_SHORT_RUNS) {
-        for (const char *name : SET_ASIDE) {
-            const QString path = m_dataDir + QLatin1Char('/') + QLatin1String(name);
+        // What the server sent last and what is read at start.
+        for (const QString &path : {m_layout.powerSchedule(), m_layout.waitingPlaybill()}) {
             if (!QFile::exists(path))
                 continue;
             const QString aside = path + QStringLiteral(".crashed");

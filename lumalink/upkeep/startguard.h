@@ -1,5 +1,7 @@
 #pragma once
 
+#include "datalayout.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,7 +21,7 @@ public:
     static constexpr qint64 STABLE_MS = 60 * 1000;
 
     // dataDir: the folder holding the documents (data/).
-    explicit StartGuard(const QString &dataDir);
+    explicit StartGuard(const DataLayout &layout);
 
     // At start, before anything reads the data folder. Returns the files
     // set aside (empty in a normal start).
@@ -30,5 +32,5 @@ public:
     QString notesPath() const;
 
 private:
-    QString m_dataDir;
+    DataLayout m_layout;
 };

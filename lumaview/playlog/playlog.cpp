@@ -1,4 +1,5 @@
 #include "playlog/playlog.h"
+#include "datalayout.h"
 
 #include "clock.h"
 #include "miscfunc.h"
@@ -14,7 +15,7 @@ std::mutex s_messageMutex;
 
 PlayLog::PlayLog(QObject *parent)
     : QObject(parent)
-    , m_messagePath(MiscFunc::dataPath(QStringLiteral("data/storageMsg.txt")))
+    , m_messagePath(DataLayout().playLog())
 { }
 
 void PlayLog::writeMessage(const QString &type, const QString &content)

@@ -1,4 +1,5 @@
 #include "playlog/sendthread.h"
+#include "datalayout.h"
 
 #include "setaside.h"
 
@@ -21,7 +22,7 @@
 
 SendThread::SendThread(QObject *parent)
     : QThread(parent)
-    , m_workPath(MiscFunc::dataPath(QStringLiteral("data/storageMsg.temp")))
+    , m_workPath(DataLayout().playLogWork())
 { }
 
 SendThread::~SendThread()

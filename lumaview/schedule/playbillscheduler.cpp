@@ -1,4 +1,5 @@
 #include "schedule/playbillscheduler.h"
+#include "datalayout.h"
 
 #include "clock.h"
 #include "miscfunc.h"
@@ -17,7 +18,7 @@ PlaybillScheduler::PlaybillScheduler(Sink *sink)
 
 QString PlaybillScheduler::dataPath(const QString &relative) const
 {
-    return m_home + QStringLiteral("/.local/share/lumaview/data/") + relative;
+    return DataLayout(m_home).dataDir() + QLatin1Char('/') + relative;
 }
 
 QString PlaybillScheduler::contentPath(const QString &folder, const QString &name)
@@ -125,7 +126,7 @@ bool PlaybillScheduler::selectTemplate()
     QList<QByteArray> zoneFiles;
     const DAY_TPL &dayEntry = m_insertActive ? m_dayPlay.itpl : m_dayPlay.tpl;
     for (const DAY_ZONE &zone : dayEntry.zones) {
-        const QString path = contentPath(QStringLiteral("zone"), zone.p);
+        const QString path = contentPath(QLatin1String(DataLayout::ZONE_FOLDER), zone.p);
         ZONE_CTRL ctrl;
         xml_zoneFileContent(path, ctrl);
         m_zoneCtrls.append(ctrl);
@@ -179,7 +180,7 @@ void PlaybillScheduler::markUsed(const QString &name)
 
 void PlaybillScheduler::readDayPlay()
 {
-    xml_dayPlay(dataPath(QStringLiteral("day-play.xml")), m_dayPlay);
+    xml_dayPlay(DataLayout(m_home).dayPlaybill(), m_dayPlay);
 
     // A list is re-read only when the playbill names it; otherwise the list of
     // the previous load stays.
@@ -187,7 +188,7 @@ void PlaybillScheduler::readDayPlay()
         if (entry.p.isEmpty())
             return;
         list.ctrls.clear();
-        xml_tpList(contentPath(QStringLiteral("tpl"), entry.p), list);
+        xml_tpList(contentPath(QLatin1String(DataLayout::TEMPLATE_LIST_FOLDER), entry.p), list);
         list.name = entry.p;
         markUsed(entry.p);
     };
@@ -206,7 +207,7 @@ void PlaybillScheduler::readDayPlay()
 void PlaybillScheduler::readTemplate(const TP_CTRL &entry)
 {
     TP_CONTENT content;
-    xml_tpFileContent(contentPath(QStringLiteral("mtl"), entry.name), content);
+    xml_tpFileContent(contentPath(QLatin1String(DataLayout::MEDIA_FOLDER), entry.name), content);
     content.name = entry.name;
     // The template on screen is in use like its list, zones and media, so the
     // service's cleanup keeps it.
@@ -216,7 +217,7 @@ void PlaybillScheduler::readTemplate(const TP_CTRL &entry)
 
 bool PlaybillScheduler::readStatus()
 {
-    QFile file(dataPath(QStringLiteral("status.json")));
+    QFile file(DataLayout(m_home).statusFile());
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
     QByteArray bytes = file.readAll();

@@ -1,4 +1,5 @@
 #include "zones/zonewindow.h"
+#include "datalayout.h"
 #include "zones/viewfactory.h"
 
 #include "clock.h"
@@ -96,7 +97,7 @@ PdfView *ZoneWindow::pdfView() const
 
 QString ZoneWindow::mtlFolder() const
 {
-    return m_home + QStringLiteral("/.local/share/lumaview/data/mtl");
+    return DataLayout(m_home).mediaDir();
 }
 
 void ZoneWindow::scheduleTick()
