@@ -199,6 +199,7 @@ private slots:
     void twoPushedFramesInOneWrite();
     void controlCommands_data();
     void controlCommands();
+    void helpListsEveryCommand();
     void authListParsing_data();
     void authListParsing();
 
@@ -885,6 +886,18 @@ void TestSimulator::controlCommands()
     // Every reply ends with a line starting "ok" or "error:".
     const QString last = reply.split('\n').last();
     QVERIFY2(last.startsWith("ok") || last.startsWith("error:"), qPrintable(reply));
+}
+
+void TestSimulator::helpListsEveryCommand()
+{
+    // Each command opens a line of the help text, or a part of one after " / ";
+    // help and exit are the only ones it leaves out.
+    const QString help = SimControl::helpText();
+    for (const QString &name : SimControl::commandNames()) {
+        if (name != "help" && name != "exit")
+            QVERIFY2(
+                help.contains(QRegularExpression("(^|\\n|/ ) *" + name + " ")), qPrintable(name));
+    }
 }
 
 void TestSimulator::authListParsing_data()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "contentfolder.h"
+#include "sessionsender.h"
 #include "simwire.h"
 
 #include <QByteArray>
@@ -16,14 +18,15 @@ class HttpFileServer;
 class QIODevice;
 class QTcpServer;
 class QTcpSocket;
-class QTimer;
 
 // The signage server's side of the terminal link. It accepts one terminal at a
 // time (a new connection replaces the old one, so a reconnecting terminal is
 // always served), opens each connection with its inner handshake, answers the
 // terminal's requests from a content folder and pushes server commands on demand.
 // Everything received and sent is logged one line per frame and kept for
-// tests to look at.
+// tests to look at. The content folder is a ContentFolder, what goes out on the
+// session a SessionSender; what the terminal sends and the answers to it are
+// in sessionanswers.cpp.
 //
 // It owns the HTTP side as well (http()): the download, log upload and
 // statistics server the configuration announces. listenHttp() starts it; it
@@ -87,7 +90,7 @@ public:
     // Folder holding day-play.xml, tpl/<id> and zone/<id> (zones stored as UTF-8),
     // and files/ with what the HTTP server hands out.
     void setContentDir(const QString &dir);
-    QString contentDir() const { return m_contentDir; }
+    QString contentDir() const { return m_content.dir(); }
     // Folder the HTTP server serves instead of the content's files/; empty
     // follows the content folder again.
     void setFilesDir(const QString &dir);
@@ -115,20 +118,20 @@ public:
     void setDocumentOverride(const QByteArray &xml) { m_documentOverride = xml; }
     // Everything sent on the session goes out one byte every ms milliseconds
     // (0: at once).
-    void setDrip(int ms);
-    int dripBacklog() const { return m_drip.size(); }
+    void setDrip(int ms) { m_sender.setDrip(ms); }
+    int dripBacklog() const { return m_sender.dripBacklog(); }
     QByteArray configXml() const;
     // The day schedule as served: day-play.xml of the content folder with every
     // "@TODAY@" replaced by the current date (yyyy-MM-dd), so that an insert
     // programme of the sample content applies on the day of the demonstration.
-    QByteArray daySchedule() const;
+    QByteArray daySchedule() const { return m_content.daySchedule(); }
     // Problems of the content folder, one text each: ids of the schedule without
     // their template list or zone, documents that do not parse or carry the wrong
     // root, zones with text GBK cannot carry, and named files missing from files/
     // or not named by the MD5 of their content. Empty when all is well.
-    QStringList checkContent() const;
+    QStringList checkContent() const { return m_content.check(); }
     // The media and template files the content names, as files/ holds them.
-    QStringList contentFiles() const;
+    QStringList contentFiles() const { return m_content.namedFiles(); }
 
     // Seconds since the epoch reported as the server time; a negative value
     // reports the current time.
@@ -144,17 +147,23 @@ public:
     // Frame log; without a device lines go only to the logLine signal.
     void setLogDevice(QIODevice *device) { m_log = device; }
 
-    bool isConnected() const;
+    bool isConnected() const { return m_sender.isConnected(); }
 
     // Pushing to the terminal. Each returns the bytes written, or an empty array
     // when no terminal is connected.
-    QByteArray buildFrame(quint16 protocol, quint16 command, const QList<QByteArray> &params = {});
-    QByteArray pushFrame(quint16 protocol, quint16 command, const QList<QByteArray> &params = {});
+    QByteArray buildFrame(quint16 protocol, quint16 command, const QList<QByteArray> &params = {})
+    {
+        return m_sender.buildFrame(protocol, command, params);
+    }
+    QByteArray pushFrame(quint16 protocol, quint16 command, const QList<QByteArray> &params = {})
+    {
+        return pushFrames({buildFrame(protocol, command, params)});
+    }
     // Several frames in one write, so they reach the terminal in one chunk.
-    QByteArray pushFrames(const QList<QByteArray> &frames);
-    QByteArray sendRaw(const QByteArray &bytes);
-    QByteArray sendHeartbeat();
-    QByteArray sendHandshake();
+    QByteArray pushFrames(const QList<QByteArray> &frames) { return m_sender.pushFrames(frames); }
+    QByteArray sendRaw(const QByteArray &bytes) { return m_sender.sendRaw(bytes); }
+    QByteArray sendHeartbeat() { return m_sender.sendHeartbeat(); }
+    QByteArray sendHandshake() { return m_sender.sendHandshake(); }
     void disconnectTerminal();
 
     // Named server requests. An empty echo id takes the next "req-N".
@@ -212,19 +221,16 @@ private:
     void recordReport(const SimWire::Frame &frame);
     QByteArray reply(quint16 protocol, quint16 command, const QList<QByteArray> &params);
     QByteArray document(const QByteArray &normal) const;
-    void dripOne();
-    QByteArray write(const QByteArray &bytes, const QString &what);
-    QByteArray contentFile(const QString &relative) const;
-    static bool safeId(const QByteArray &id);
     void log(const QString &line);
 
     QTcpServer *m_server = nullptr;
     HttpFileServer *m_http = nullptr;
     QPointer<QTcpSocket> m_socket;
+    SessionSender m_sender {m_socket};
     SimWire::StreamCutter m_cutter;
     QString m_error;
 
-    QString m_contentDir;
+    ContentFolder m_content;
     QString m_filesDir;
     QList<quint32> m_authResults {AUTHORIZED};
     quint16 m_httpPort = 0;
@@ -232,14 +238,10 @@ private:
     quint16 m_advertisedPort = 0;
     QByteArray m_configOverride;
     QByteArray m_documentOverride;
-    int m_dripMs = 0;
-    QByteArray m_drip; // bytes waiting to be dripped
-    QTimer *m_dripTimer = nullptr;
     qint64 m_serverTime = -1;
     bool m_sendHandshake = true;
     QSet<quint32> m_muted;
     QIODevice *m_log = nullptr;
-    quint32 m_sequence = 0;
     int m_echoCounter = 0;
 
     QList<Received> m_received;

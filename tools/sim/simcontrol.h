@@ -14,7 +14,9 @@ class SignageServer;
 // Text commands that drive a SignageServer: from a line-based TCP control socket
 // on 127.0.0.1, from standard input, or directly through execute(). A reply is
 // zero or more lines of information followed by a last line that starts with
-// "ok" or "error:".
+// "ok" or "error:". One table names the commands, their arguments, their help
+// lines and their handlers (ControlCommands), so that the help text lists
+// exactly what runs.
 class SimControl : public QObject
 {
     Q_OBJECT
@@ -28,7 +30,10 @@ public:
     quint16 port() const;
     void watchStdin();
 
+    // The help lines of the table's commands, under the headings of their groups.
     static QString helpText();
+    // The names of the commands of the table, in the order of the help text.
+    static QStringList commandNames();
     // "6,4" -> {6, 4}; empty on any bad item.
     static QList<quint32> parseAuthList(const QString &text);
 
@@ -36,17 +41,6 @@ signals:
     void quitRequested();
 
 private:
-    QString push(const QStringList &args);
-    QString pushNamed(quint16 protocol, quint16 command, const QStringList &rest, bool &handled);
-    QString sent(const QByteArray &bytes) const;
-    QString status() const;
-    QString frames(int count) const;
-    QString reports() const;
-    QString saveScreenshot(const QString &path) const;
-    QString requests(int count) const;
-    QString uploads() const;
-    QString statRows() const;
-    QString weather(const QStringList &args);
     void onControlConnection();
     void onStdin();
 
