@@ -47,7 +47,8 @@ int aggregateAndUpload(int detailRows)
     const QString yesterday
         = QDateTime::currentDateTime().addDays(-1).toString(QStringLiteral("yyyy-MM-dd"));
     const int materials = 500;
-    StatThread stat;
+    ServiceSettings settings;
+    StatThread stat(settings);
     stat.connectToDb();
     QElapsedTimer clock;
     clock.start();
@@ -67,7 +68,7 @@ int aggregateAndUpload(int detailRows)
     const qint64 storeMs = clock.restart();
     const int hours = stat.statPlayData();
     const qint64 aggregateMs = clock.restart();
-    gLogUrl = QStringLiteral("http://127.0.0.1:%1").arg(httpPort);
+    settings.logUrl = QStringLiteral("http://127.0.0.1:%1").arg(httpPort);
     stat.sendPlayerData();
     const qint64 uploadMs = clock.elapsed();
     const int left = stat.database().readStatBatch(1).size();

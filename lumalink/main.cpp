@@ -1,9 +1,8 @@
 #include "commandline.h"
 #include "miscfunc.h"
-#include "ui/mainwindow.h"
+#include "service.h"
 
 #include <QApplication>
-#include <QScreen>
 
 namespace {
 CommandLine::Program serviceProgram()
@@ -30,14 +29,8 @@ int main(int argc, char *argv[])
     CommandLine::process(app, serviceProgram());
     MiscFunc::setProgramName(QStringLiteral("lumalink"));
 
-    MainWindow window;
-    if (!window.isPrimaryInstance())
+    Service service;
+    if (!service.start())
         return 0; // another service holds the port
-
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect desktop = screen->geometry();
-        window.move(
-            (desktop.width() - window.width()) / 2, (desktop.height() - window.height()) / 2);
-    }
     return app.exec();
 }

@@ -13,6 +13,8 @@
 class TestLogFile : public QObject
 {
     Q_OBJECT
+    ServiceSettings m_settings;
+
 private slots:
     void init();
     void cleanup();
@@ -38,7 +40,7 @@ void TestLogFile::init()
     m_env = std::make_unique<TestEnv>();
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 8), QTime(9, 0)).toMSecsSinceEpoch());
     QDir().mkpath(logs());
-    gTerminalId = "001A2B3C4D5E100";
+    m_settings.terminalId = "001A2B3C4D5E100";
     writeFile(logs() + "/lumalink.2026-12-08.0.log", "service today\r\n");
     writeFile(logs() + "/lumaview.2026-12-08.0.log", "player today\r\n");
     writeFile(logs() + "/lumalink.2026-12-07.0.log", "service yesterday\r\n");
@@ -48,7 +50,7 @@ void TestLogFile::init()
 void TestLogFile::cleanup()
 {
     Clock::reset();
-    resetGlobals();
+    m_settings.reset();
     m_env.reset();
 }
 
@@ -74,8 +76,9 @@ QStringList TestLogFile::archiveNames(const QByteArray &upload) const
 void TestLogFile::todaysLogsAreUploaded()
 {
     HttpPeer server;
-    gLogUrl = server.url(QString());
-    QCOMPARE(LogFile::processTerminalLog(201), int(LogFile::UPLOADED));
+    m_settings.logUrl = server.url(QString());
+    QCOMPARE(LogFile::processTerminalLog(201, m_settings.terminalId, m_settings.logUrl),
+        int(LogFile::UPLOADED));
     QVERIFY(server.request.startsWith("POST /logfile/upload HTTP/1.1\r\n"));
     QVERIFY(server.request.contains("name=\"uploadFile\";filename=\"001A2B3C4D5E100.zip\";"));
     QCOMPARE(archiveNames(server.request),
@@ -89,8 +92,9 @@ void TestLogFile::todaysLogsAreUploaded()
 void TestLogFile::allLogsAreUploaded()
 {
     HttpPeer server;
-    gLogUrl = server.url(QString());
-    QCOMPARE(LogFile::processTerminalLog(202), int(LogFile::UPLOADED));
+    m_settings.logUrl = server.url(QString());
+    QCOMPARE(LogFile::processTerminalLog(202, m_settings.terminalId, m_settings.logUrl),
+        int(LogFile::UPLOADED));
     QCOMPARE(archiveNames(server.request),
         (QStringList {"lumalink.2026-12-07.0.log", "lumalink.2026-12-08.0.log",
             "lumaview.2026-12-08.0.log", "notes.txt"}));
@@ -101,16 +105,18 @@ void TestLogFile::refusedUploadKeepsArchive()
 {
     HttpPeer server;
     server.body = "{\"code\":1}";
-    gLogUrl = server.url(QString());
-    QCOMPARE(LogFile::processTerminalLog(201), int(LogFile::FAILED));
+    m_settings.logUrl = server.url(QString());
+    QCOMPARE(LogFile::processTerminalLog(201, m_settings.terminalId, m_settings.logUrl),
+        int(LogFile::FAILED));
     QVERIFY(QFile::exists(logs() + "/001A2B3C4D5E100.zip"));
     const QString log = QString::fromUtf8(readFile(logs() + "/lumalink.2026-12-08.0.log"));
     QVERIFY(log.contains("[ LOGFILE ] - [ WARN ]  Send logfile to " + server.url("/logfile/upload")
         + " fail: {\"code\":1}"));
 
     // Without a configured log server the upload fails too, and says where it went.
-    gLogUrl = QString();
-    QCOMPARE(LogFile::processTerminalLog(202), int(LogFile::FAILED));
+    m_settings.logUrl = QString();
+    QCOMPARE(LogFile::processTerminalLog(202, m_settings.terminalId, m_settings.logUrl),
+        int(LogFile::FAILED));
     QVERIFY(QString::fromUtf8(readFile(logs() + "/lumalink.2026-12-08.0.log"))
                 .contains("Send logfile to /logfile/upload fail: "));
 }
@@ -119,8 +125,9 @@ void TestLogFile::nothingToPackFails()
 {
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 9), QTime(9, 0)).toMSecsSinceEpoch());
     HttpPeer server;
-    gLogUrl = server.url(QString());
-    QCOMPARE(LogFile::processTerminalLog(201), int(LogFile::FAILED));
+    m_settings.logUrl = server.url(QString());
+    QCOMPARE(LogFile::processTerminalLog(201, m_settings.terminalId, m_settings.logUrl),
+        int(LogFile::FAILED));
     QVERIFY(server.request.isEmpty()); // no upload was tried
     QVERIFY(!QDir(logs() + "/2026-12-09").exists());
 }
@@ -140,8 +147,9 @@ void TestLogFile::linksAreNotFollowed()
     QVERIFY(QFile::link(m_env->home() + "/secret.txt", logs() + "/lumalink.2026-12-08.1.log"));
     for (int command : {201, 202}) {
         HttpPeer server;
-        gLogUrl = server.url(QString());
-        QCOMPARE(LogFile::processTerminalLog(command), int(LogFile::UPLOADED));
+        m_settings.logUrl = server.url(QString());
+        QCOMPARE(LogFile::processTerminalLog(command, m_settings.terminalId, m_settings.logUrl),
+            int(LogFile::UPLOADED));
         QVERIFY(archiveNames(server.request).contains("lumalink.2026-12-08.1.log"));
         const QByteArray text = archiveText(server.request);
         QVERIFY(text.contains("service today"));

@@ -1,10 +1,10 @@
 #include "fakerunner.h"
 #include "miscfunc.h"
-#include "settings/servicesettings.h"
+#include "service.h"
 #include "stats/statthread.h"
 #include "statusfile.h"
 #include "testenv.h"
-#include "ui/mainwindow.h"
+#include "ui/configwindow.h"
 
 #include <QApplication>
 #include <QIntValidator>
@@ -16,7 +16,7 @@
 #include <QSqlQuery>
 #include <QtTest>
 
-// The window starts the real session thread, so every address given to it is
+// The service starts the real session thread, so every address given to it is
 // 127.0.0.1 with a closed port: nothing leaves the machine.
 class TestServiceWindow : public QObject
 {
@@ -24,7 +24,6 @@ class TestServiceWindow : public QObject
 private slots:
     // The window's watchdog may start the player: record it instead.
     void initTestCase() { CommandRunner::install(std::make_shared<FakeRunner>()); }
-    void init() { resetGlobals(); }
     void firstStartShowsFilledForm();
     void okWithEmptyPortWarnsAndSavesNothing();
     void okWithAddressSavesAndHides();
@@ -34,7 +33,7 @@ private slots:
     void okWithUnusablePortWarnsAndKeepsTheAddress_data();
     void okWithUnusablePortWarnsAndKeepsTheAddress();
     void sqlCommandIsStoredDecoded();
-    void secondWindowIsNotPrimary();
+    void secondServiceLeaves();
 };
 
 namespace {
@@ -65,8 +64,9 @@ void TestServiceWindow::firstStartShowsFilledForm()
 {
     TestEnv env;
     writeFile(env.dataRoot() + "/data/status.json", "{\"mac\":\"00-1A-2B-3C-4D-5E\"}");
-    MainWindow window;
-    QVERIFY(window.isPrimaryInstance());
+    Service service;
+    QVERIFY(service.start());
+    ConfigWindow &window = *service.window();
     QVERIFY(window.isVisible());
     QCOMPARE(window.size(), QSize(374, 301));
     QCOMPARE(child<QLineEdit>(window, "textTid")->text(), QString("001A2B3C4D5E100"));
@@ -104,7 +104,9 @@ void TestServiceWindow::firstStartShowsFilledForm()
 void TestServiceWindow::okWithEmptyPortWarnsAndSavesNothing()
 {
     TestEnv env;
-    MainWindow window;
+    Service service;
+    QVERIFY(service.start());
+    ConfigWindow &window = *service.window();
     const QByteArray before = readFile(StatusFile::defaultPath());
     QVERIFY(!before.isEmpty());
     child<QLineEdit>(window, "textIp")->setText("127.0.0.1");
@@ -121,7 +123,9 @@ void TestServiceWindow::okWithEmptyPortWarnsAndSavesNothing()
 void TestServiceWindow::okWithAddressSavesAndHides()
 {
     TestEnv env;
-    MainWindow window;
+    Service service;
+    QVERIFY(service.start());
+    ConfigWindow &window = *service.window();
     child<QLineEdit>(window, "textIp")->setText("127.0.0.1");
     child<QLineEdit>(window, "textPort")->setText("9");
     child<QLineEdit>(window, "textPass")->setText("s3cret");
@@ -142,7 +146,9 @@ void TestServiceWindow::configuredTerminalStartsHidden()
     TestEnv env;
     writeFile(env.dataRoot() + "/data/status.json",
         R"({"connHost":"127.0.0.1:9","terminalId":"T","mac":"M","password":"p"})");
-    MainWindow window;
+    Service service;
+    QVERIFY(service.start());
+    ConfigWindow &window = *service.window();
     QVERIFY(!window.isVisible());
     QCOMPARE(child<QLineEdit>(window, "textIp")->text(), QString("127.0.0.1"));
     const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
@@ -167,7 +173,9 @@ void TestServiceWindow::storedAddressWithoutUsablePortShowsTheForm()
         QString(R"({"connHost":"%1","terminalId":"T","mac":"M","password":"p"})")
             .arg(connHost)
             .toUtf8());
-    MainWindow window;
+    Service service;
+    QVERIFY(service.start());
+    ConfigWindow &window = *service.window();
     QVERIFY(window.isVisible());
 }
 
@@ -184,7 +192,9 @@ void TestServiceWindow::okWithUnusablePortWarnsAndKeepsTheAddress()
     TestEnv env;
     writeFile(env.dataRoot() + "/data/status.json",
         R"({"connHost":"127.0.0.1:9","terminalId":"T","mac":"M","password":"p"})");
-    MainWindow window;
+    Service service;
+    QVERIFY(service.start());
+    ConfigWindow &window = *service.window();
     const QByteArray before = readFile(StatusFile::defaultPath());
     child<QLineEdit>(window, "textIp")->setText("127.0.0.2");
     child<QLineEdit>(window, "textPort")->setText(port);
@@ -194,14 +204,16 @@ void TestServiceWindow::okWithUnusablePortWarnsAndKeepsTheAddress()
     QTest::mouseClick(child<QPushButton>(window, "pushButtonOk"), Qt::LeftButton);
     QCOMPARE(text, QString::fromUtf8("信发IP和端口不能为空!!!"));
     QCOMPARE(readFile(StatusFile::defaultPath()), before);
-    QCOMPARE(gConnIp.get() + ":" + gConnPort.get(), QString("127.0.0.1:9"));
+    QCOMPARE(service.settings().connIp.get() + ":" + service.settings().connPort.get(),
+        QString("127.0.0.1:9"));
 }
 
 void TestServiceWindow::sqlCommandIsStoredDecoded()
 {
     TestEnv env;
-    MainWindow window;
-    QVERIFY(window.statThread());
+    Service service;
+    QVERIFY(service.start());
+    QVERIFY(service.statThread());
     // The listener runs on this thread: wait for the answer with the event loop.
     const QByteArray answer = localRequest(12222,
         "POST /notify?cmd=SQL&param=INSERT%20INTO%20play_detail(name,%20play_time,%20play_type,"
@@ -230,14 +242,14 @@ void TestServiceWindow::sqlCommandIsStoredDecoded()
     QCOMPARE(stored, QString("a&b"));
 }
 
-void TestServiceWindow::secondWindowIsNotPrimary()
+void TestServiceWindow::secondServiceLeaves()
 {
     TestEnv env;
-    MainWindow first;
-    QVERIFY(first.isPrimaryInstance());
+    Service first;
+    QVERIFY(first.start());
     TestEnv other;
-    MainWindow second;
-    QVERIFY(!second.isPrimaryInstance());
+    Service second;
+    QVERIFY(!second.start());
     // The second instance touched no file of its home.
     QVERIFY(!QDir(other.dataRoot()).exists());
 }

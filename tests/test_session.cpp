@@ -24,6 +24,8 @@
 class TestSession : public QObject
 {
     Q_OBJECT
+    ServiceSettings m_settings;
+
 private slots:
     void init();
     void cleanup();
@@ -77,7 +79,7 @@ void TestSession::init()
 {
     Clock::reset();
     Clock::setOffsetMs(0);
-    resetGlobals();
+    m_settings.reset();
     m_env = std::make_unique<TestEnv>();
     for (const char *dir : {"logs", "data/tpl", "data/zone", "data/mtl"})
         QDir().mkpath(m_env->dataRoot() + "/" + dir);
@@ -99,10 +101,10 @@ void TestSession::init()
     m_server = std::make_unique<SignageServer>();
     m_server->setContentDir(QStringLiteral(LUMA_SAMPLE_CONTENT));
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
-    gConnIp = "127.0.0.1";
-    gConnPort = QString::number(m_server->port());
-    gTerminalId = "001A2B3C4D5E100";
-    gMac = "00-1A-2B-3C-4D-5E";
+    m_settings.connIp = "127.0.0.1";
+    m_settings.connPort = QString::number(m_server->port());
+    m_settings.terminalId = "001A2B3C4D5E100";
+    m_settings.mac = "00-1A-2B-3C-4D-5E";
 }
 
 void TestSession::cleanup()
@@ -124,7 +126,7 @@ void TestSession::startSession(const QString &content)
     // The status file's address would replace the one set above: store it.
     StatusFile::update(data("status.json"),
         [this](QJsonObject &o) { o["connHost"] = QString("127.0.0.1:%1").arg(m_server->port()); });
-    m_session = std::make_unique<ServerSession>();
+    m_session = std::make_unique<ServerSession>(m_settings);
     m_session->setDownloadThread(m_downloads.get());
     m_session->start();
 }
@@ -234,7 +236,7 @@ void TestSession::walksToWaitingAndStoresContent()
     QCOMPARE(status["status"].toInt(), 4);
     QCOMPARE(status["connHost"].toString(), QString("127.0.0.1:%1").arg(m_server->port()));
     QCOMPARE(status["rtdaHost"].toString(), QString("127.0.0.1:%1").arg(m_server->httpPort()));
-    QCOMPARE(gLogUrl.get(), QString("http://127.0.0.1:%1").arg(m_server->httpPort()));
+    QCOMPARE(m_settings.logUrl.get(), QString("http://127.0.0.1:%1").arg(m_server->httpPort()));
     QCOMPARE(m_session->serverConfig().httpPort, int(m_server->httpPort()));
     QVERIFY(status["syncTime"].toDouble() > 0);
 
@@ -264,7 +266,7 @@ void TestSession::idConflictChangesTheId()
     const QString changed = auths[1].terminal.terminalId;
     QCOMPARE(changed.size(), 15);
     QVERIFY(changed.startsWith("001A2B3C4D5E"));
-    QCOMPARE(gTerminalId.get(), changed);
+    QCOMPARE(m_settings.terminalId.get(), changed);
     // The new id reaches the status file with the accepted authorization.
     QCOMPARE(StatusFile::read(data("status.json"))["terminalId"].toString(), changed);
 }

@@ -24,6 +24,8 @@
 class TestStats : public QObject
 {
     Q_OBJECT
+    ServiceSettings m_settings;
+
 private slots:
     void init();
     void cleanup();
@@ -148,7 +150,7 @@ public:
 
 void TestStats::init()
 {
-    resetGlobals();
+    m_settings.reset();
     m_env = std::make_unique<TestEnv>();
     QVERIFY(m_env->isValid());
     QVERIFY(QDir().mkpath(m_env->dataRoot() + QStringLiteral("/data")));
@@ -159,7 +161,7 @@ void TestStats::cleanup()
 {
     m_env.reset();
     Clock::reset();
-    resetGlobals();
+    m_settings.reset();
 }
 
 QStringList TestStats::rows(const QString &sql) const
@@ -196,7 +198,7 @@ void TestStats::addPlay(StatThread &stat, const QString &name, const QString &ti
 
 void TestStats::repeatedPlayReplacesItsRow()
 {
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     addPlay(stat, "a.jpg", "2024-05-01 10:00:00", 1);
     // The same play reported again (the player resent it) with other figures.
@@ -208,7 +210,7 @@ void TestStats::repeatedPlayReplacesItsRow()
 
 void TestStats::encodedStatementIsDecoded()
 {
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     QVERIFY(stat.addSqlQueue(QString::fromLatin1(QUrl::toPercentEncoding(
         PLAY.arg("it''s 中.jpg", "2024-05-01 10:00:00", "0", "1", "5", "pic")))));
@@ -223,7 +225,7 @@ void TestStats::encodedStatementIsDecoded()
 
 void TestStats::fullQueueRefuses()
 {
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     const QString used = "UPDATE file_mgt SET access_time='2024-05-01 10:00:00' WHERE name='%1'";
     for (int i = 0; i < SqlQueue::MAX_SQL_QUEUE; ++i)
@@ -260,7 +262,7 @@ void TestStats::wakesEveryBurstWhileDraining()
 void TestStats::acceptedStatementSurvivesRestart()
 {
     {
-        StatThread stat;
+        StatThread stat(m_settings);
         QVERIFY(stat.connectToDb());
         addPlay(stat, "before.jpg", "2024-05-01 10:00:00", 1);
         QVERIFY(stat.drainQueue());
@@ -270,7 +272,7 @@ void TestStats::acceptedStatementSurvivesRestart()
     }
     QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"before.jpg"});
 
-    StatThread restarted;
+    StatThread restarted(m_settings);
     QVERIFY(restarted.connectToDb());
     QCOMPARE(restarted.sqlQueue().size(), 2);
     QVERIFY(restarted.drainQueue());
@@ -294,7 +296,7 @@ void TestStats::restartAfterStoringDoesNotRunTwice()
     QFETCH(bool, journalLost);
     const QString journal = SqlQueue::defaultJournalPath();
     {
-        StatThread stat;
+        StatThread stat(m_settings);
         QVERIFY(stat.connectToDb());
         // Every play stored counts once.
         QVERIFY(stat.insertDatabase("CREATE TABLE counter(n integer)"));
@@ -309,7 +311,7 @@ void TestStats::restartAfterStoringDoesNotRunTwice()
         else
             writeFile(journal, before); // as if the rewrite never happened
     }
-    StatThread restarted;
+    StatThread restarted(m_settings);
     QVERIFY(restarted.connectToDb());
     QCOMPARE(restarted.sqlQueue().size(), 0);
     addPlay(restarted, "b.jpg", "2024-05-01 10:00:00", 1);
@@ -356,7 +358,7 @@ void TestStats::failingRecordIsSetAsideAfterItsTries()
 {
     QFETCH(QString, trigger);
     QFETCH(QString, why);
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     stat.database().setRecordLimitMs(50);
     QVERIFY(stat.insertDatabase("CREATE TABLE big AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
@@ -390,7 +392,7 @@ void TestStats::journalHoldsOnlyRecords()
         "#base 0\n1\tDROP TABLE play_stat\n2\t" + play.toUtf8() + "\n3\t"
             + PlayRecord::fileStoredStatement("data/mtl/x'.png", "2024-05-01 10:00:00").toUtf8()
             + "\n4\t/**/ATTACH DATABASE '" + m_env->dataRoot().toUtf8() + "/e' AS e\n");
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     QVERIFY(stat.drainQueue());
     QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"a.jpg"});
@@ -431,7 +433,7 @@ void TestStats::databaseOpenedLaterStoresWhatWaited()
 {
     // The data folder holds a directory where the database should be.
     QVERIFY(QDir().mkpath(dbPath()));
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(!stat.connectToDb());
     QVERIFY(logText().contains("Open db " + dbPath() + " fail"));
     addPlay(stat, "waiting.jpg", "2024-05-01 10:00:00", 1);
@@ -465,7 +467,7 @@ void TestStats::fileRecords()
     QFETCH(QString, path);
     QFETCH(QString, row);
     setNow("2024-05-01 10:00:00");
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     stat.insertFileMgt(path);
     QVERIFY(stat.drainQueue());
@@ -476,7 +478,7 @@ void TestStats::fileRecords()
 void TestStats::emptyDatabaseFileGetsItsTables()
 {
     writeFile(dbPath(), QByteArray());
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     addPlay(stat, "a.jpg", "2024-05-01 10:00:00", 1);
     QVERIFY(stat.drainQueue());
@@ -494,13 +496,13 @@ void TestStats::damagedDatabaseIsReplaced()
     // A play journaled, then the database file found to be no database: it
     // is set aside whole and the play goes into a new one.
     {
-        StatThread stat;
+        StatThread stat(m_settings);
         QVERIFY(stat.connectToDb());
         addPlay(stat, "kept.jpg", "2024-05-01 10:00:00", 1);
     }
     const QByteArray damaged = QByteArray("no database here, just a hand edit\n").repeated(100);
     QVERIFY(writeFile(dbPath(), damaged));
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     QVERIFY(stat.drainQueue());
     QCOMPARE(rows("SELECT name FROM play_detail"), QStringList {"kept.jpg"});
@@ -516,7 +518,7 @@ void TestStats::lockedDatabaseKeepsTheBatch()
     // Another process holds the write lock for longer than a record may
     // fail: the plays wait whole, none is set aside, and each pass waits
     // about a second, not five per statement.
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     QVERIFY(stat.drainQueue()); // the thread's own connection is open
     {
@@ -540,7 +542,7 @@ void TestStats::lockedDatabaseKeepsTheBatch()
 void TestStats::earlierDaysAggregatePerHour()
 {
     setNow("2024-05-02 08:30:00");
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     addPlay(stat, "a.jpg", "2024-05-01 10:05:00", 1, 10);
     addPlay(stat, "a.jpg", "2024-05-01 10:40:00", 2, 10);
@@ -566,7 +568,7 @@ void TestStats::hourAlreadyAggregatedIsAddedTo()
 {
     // Plays of yesterday that arrived after yesterday was aggregated.
     setNow("2024-05-02 08:00:00");
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     addPlay(stat, "a.jpg", "2024-05-01 10:05:00", 1, 10);
     addPlay(stat, "b.jpg", "2024-05-01 10:05:00", 1, 10);
@@ -607,7 +609,7 @@ void TestStats::uploadInBatchesOfFifty()
     QFETCH(int, left);
     QFETCH(bool, oddTypes);
     setNow("2024-05-02 08:00:00");
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     for (int i = 0; i < 120; ++i)
         addPlay(stat, QStringLiteral("m%1.jpg").arg(i, 3, 10, QLatin1Char('0')),
@@ -622,7 +624,7 @@ void TestStats::uploadInBatchesOfFifty()
 
     StatServer server;
     server.answers = answers;
-    gLogUrl = server.baseUrl();
+    m_settings.logUrl = server.baseUrl();
     stat.sendPlayerData();
     QCOMPARE(server.bodies.size(), batchSizes.size());
     for (int i = 0; i < batchSizes.size(); ++i)
@@ -644,15 +646,15 @@ void TestStats::uploadInBatchesOfFifty()
 void TestStats::uploadBodyIsSignedCompactJson()
 {
     setNow("2024-05-02 08:00:00");
-    gTerminalId = QStringLiteral("T-0001");
-    StatThread stat;
+    m_settings.terminalId = QStringLiteral("T-0001");
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     addPlay(stat, "a\"b.jpg", "2024-05-01 10:05:00", 3, 10, 2);
     QVERIFY(stat.drainQueue());
     QCOMPARE(stat.statPlayData(), 1);
 
     StatServer server;
-    gLogUrl = server.baseUrl();
+    m_settings.logUrl = server.baseUrl();
     stat.sendPlayerData();
     QCOMPARE(server.bodies.size(), 1);
     const QByteArray body = server.bodies.first();
@@ -670,7 +672,7 @@ void TestStats::uploadBodyIsSignedCompactJson()
 void TestStats::noUploadWithoutLogUrl()
 {
     setNow("2024-05-02 08:00:00");
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     addPlay(stat, "a.jpg", "2024-05-01 10:05:00", 1);
     QVERIFY(stat.drainQueue());
@@ -684,8 +686,8 @@ void TestStats::simulatorSeesSignedBatches()
     // The signage server simulator as an independent peer: it checks the
     // signature and the compact form itself, and its second answer fails.
     setNow("2024-05-02 08:00:00");
-    gTerminalId = QStringLiteral("T-0001");
-    StatThread stat;
+    m_settings.terminalId = QStringLiteral("T-0001");
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     for (int i = 0; i < 120; ++i)
         addPlay(stat, QStringLiteral("m%1.jpg").arg(i), "2024-05-01 10:00:00", 1 + i % 3);
@@ -695,7 +697,7 @@ void TestStats::simulatorSeesSignedBatches()
     HttpFileServer sim;
     QVERIFY(sim.listen());
     sim.failPosts("/mtllog/add", 1, 1);
-    gLogUrl = QStringLiteral("http://127.0.0.1:%1").arg(sim.port());
+    m_settings.logUrl = QStringLiteral("http://127.0.0.1:%1").arg(sim.port());
     stat.sendPlayerData();
     QCOMPARE(sim.statistics().size(), 2);
     QCOMPARE(rows("SELECT COUNT(*) FROM play_stat"), QStringList {"70"});

@@ -14,8 +14,10 @@
 class TestTerminalStatus : public QObject
 {
     Q_OBJECT
+    ServiceSettings m_settings;
+
 private slots:
-    void init() { resetGlobals(); }
+    void init() { m_settings.reset(); }
     void terminalIdFromMac_data();
     void terminalIdFromMac();
     void connHostSplit();
@@ -72,7 +74,7 @@ void TestTerminalStatus::firstStartCreatesDocumentedFile()
 {
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/data");
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
 
     const QJsonObject object = StatusFile::read(status.path());
@@ -85,7 +87,7 @@ void TestTerminalStatus::firstStartCreatesDocumentedFile()
     expected["rtdaHost"] = ":2100";
     expected["volume"] = "0.1";
     QCOMPARE(object, expected);
-    QCOMPARE(gTerminalId.get(), QString("001A2B3C4D5E100"));
+    QCOMPARE(m_settings.terminalId.get(), QString("001A2B3C4D5E100"));
     // Indented, keys in alphabetical order.
     QVERIFY(readFile(status.path()).startsWith("{\n    \"connHost\": \":\",\n    \"mac\""));
 }
@@ -93,16 +95,16 @@ void TestTerminalStatus::firstStartCreatesDocumentedFile()
 void TestTerminalStatus::restartKeepsSettingsAndUnknownKeys()
 {
     TestEnv env;
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     writeFile(status.path(),
         R"({"connHost":"srv.example:9000","terminalId":"T1","mac":"AA-BB",)"
         R"("password":"pw","status":4,"volume":0.7,"clearType":2,)"
         R"("syncTime":1765000000000})");
     status.loadAtStartup([] { return QString("00-00-00-00-00-01"); });
-    QCOMPARE(gConnIp.get(), QString("srv.example"));
-    QCOMPARE(gConnPort.get(), QString("9000"));
-    QCOMPARE(gTerminalId.get(), QString("T1"));
-    QCOMPARE(gMac.get(), QString("AA-BB"));
+    QCOMPARE(m_settings.connIp.get(), QString("srv.example"));
+    QCOMPARE(m_settings.connPort.get(), QString("9000"));
+    QCOMPARE(m_settings.terminalId.get(), QString("T1"));
+    QCOMPARE(m_settings.mac.get(), QString("AA-BB"));
     const QJsonObject object = StatusFile::read(status.path());
     QCOMPARE(object["status"].toInt(), 4);
     QCOMPARE(object["volume"].toDouble(), 0.7);
@@ -115,7 +117,7 @@ void TestTerminalStatus::longFileIsReadWhole()
 {
     // Longer than any small fixed buffer: the address and password must survive a restart.
     TestEnv env;
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     const QString host = QString(200, 'h') + ".example.org";
     QJsonObject object;
     object["connHost"] = host + ":7000";
@@ -126,44 +128,44 @@ void TestTerminalStatus::longFileIsReadWhole()
     writeFile(status.path(), QJsonDocument(object).toJson());
     QVERIFY(readFile(status.path()).size() > 600);
     status.loadAtStartup({});
-    QCOMPARE(gConnIp.get(), host);
+    QCOMPARE(m_settings.connIp.get(), host);
     QCOMPARE(StatusFile::read(status.path())["password"].toString(), QString(120, 'p'));
 }
 
 void TestTerminalStatus::utf8PasswordSurvivesRestarts()
 {
     TestEnv env;
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     QDir().mkpath(env.dataRoot() + "/data");
     status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
     const QString password = QString::fromUtf8("密码pässwörd");
-    gSudoPassword = password;
-    gConnIp = "1.2.3.4";
-    gConnPort = "80";
+    m_settings.sudoPassword = password;
+    m_settings.connIp = "1.2.3.4";
+    m_settings.connPort = "80";
     QVERIFY(status.saveTerminalInfo());
     for (int restart = 0; restart < 3; ++restart) {
-        resetGlobals();
+        m_settings.reset();
         status.loadAtStartup({});
-        QCOMPARE(gSudoPassword.get(), password);
+        QCOMPARE(m_settings.sudoPassword.get(), password);
     }
-    resetGlobals();
+    m_settings.reset();
     status.checkStatus();
-    QCOMPARE(gSudoPassword.get(), password);
+    QCOMPARE(m_settings.sudoPassword.get(), password);
 }
 
 void TestTerminalStatus::sessionLoadDefaults()
 {
     TestEnv env;
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     writeFile(status.path(), "{\"connHost\":\":1234\",\"volume\":\"0.1\"}");
-    gSudoPassword = "changed";
+    m_settings.sudoPassword = "changed";
     const SessionSettings settings = status.checkStatus();
     QCOMPARE(settings.status, 5);
     QCOMPARE(settings.volume, 0.1);
     QCOMPARE(settings.clearType, 5);
     QCOMPARE(settings.lastSyncMs, 0);
-    QCOMPARE(gSudoPassword.get(), QString()); // none built in: sudo -n
-    QCOMPARE(gConnIp.get(), QString()); // ":1234" is ignored
+    QCOMPARE(m_settings.sudoPassword.get(), QString()); // none built in: sudo -n
+    QCOMPARE(m_settings.connIp.get(), QString()); // ":1234" is ignored
     QCOMPARE(status.getClearType(), 5);
 
     writeFile(status.path(), "not json");
@@ -173,7 +175,7 @@ void TestTerminalStatus::sessionLoadDefaults()
 void TestTerminalStatus::sessionLoadValues()
 {
     TestEnv env;
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     writeFile(status.path(),
         R"({"status":6,"connHost":"h:1","terminalId":"X","mac":"M",)"
         R"("volume":0.35,"clearType":1,"password":"p","syncTime":1765432100123})");
@@ -182,9 +184,9 @@ void TestTerminalStatus::sessionLoadValues()
     QCOMPARE(settings.volume, 0.35);
     QCOMPARE(settings.clearType, 1);
     QCOMPARE(settings.lastSyncMs, Q_INT64_C(1765432100123));
-    QCOMPARE(gConnIp.get(), QString("h"));
-    QCOMPARE(gConnPort.get(), QString("1"));
-    QCOMPARE(gTerminalId.get(), QString("X"));
+    QCOMPARE(m_settings.connIp.get(), QString("h"));
+    QCOMPARE(m_settings.connPort.get(), QString("1"));
+    QCOMPARE(m_settings.terminalId.get(), QString("X"));
     QCOMPARE(status.getClearType(), 1);
 }
 
@@ -192,11 +194,11 @@ void TestTerminalStatus::writersKeepOtherKeys()
 {
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/data");
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
 
     QVERIFY(status.writeTerminalStatus("NEWID", 4));
-    QCOMPARE(gTerminalId.get(), QString("NEWID"));
+    QCOMPARE(m_settings.terminalId.get(), QString("NEWID"));
     QVERIFY(status.writeSyncTime(1765432100123));
     QVERIFY(status.writeVolume(0.5));
     QVERIFY(status.writeClearType(3));
@@ -221,18 +223,18 @@ void TestTerminalStatus::writersDoNothingWithoutFile()
 {
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/data");
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     QVERIFY(!status.writeVolume(0.5));
     QVERIFY(!status.writeTerminalStatus("X", 4));
     QVERIFY(!status.writeSyncTime(1));
     QVERIFY(!QFile::exists(status.path()));
-    QCOMPARE(gTerminalId.get(), QString("X")); // the in-memory effect still happens
+    QCOMPARE(m_settings.terminalId.get(), QString("X")); // the in-memory effect still happens
 }
 
 void TestTerminalStatus::emptyServerAddressLeavesHostsAlone()
 {
     TestEnv env;
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     writeFile(status.path(), R"({"connHost":"a:1","rtdaHost":"a:2100"})");
     QVERIFY(!status.writeServerConfig("", 8800, "b", 2100));
     const QJsonObject object = StatusFile::read(status.path());
@@ -245,7 +247,7 @@ void TestTerminalStatus::rewriteNeverLeavesPartialFile()
     // A reader polling while the service rewrites must always see a whole document.
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/data");
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
     std::atomic<bool> done {false};
     std::atomic<int> bad {0};
@@ -294,7 +296,7 @@ void TestTerminalStatus::damagedFileIsSetAside()
     QVERIFY(QDir().mkpath(env.dataRoot() + "/data") && QDir().mkpath(env.dataRoot() + "/logs"));
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 10), QTime(8, 30, 5)).toMSecsSinceEpoch());
     const auto resetClock = qScopeGuard([] { Clock::reset(); });
-    TerminalStatus status;
+    TerminalStatus status(QString(), m_settings);
     QVERIFY(writeFile(status.path(),
         R"({"connHost":"10.0.0.9:9000","terminalId":"T1","mac":"AA","password":"pw"})"));
     status.loadAtStartup({});
@@ -302,7 +304,7 @@ void TestTerminalStatus::damagedFileIsSetAside()
         QVERIFY(QFile::remove(StatusFile::goodCopyPath(status.path())));
     QVERIFY(writeFile(status.path(), damaged));
     if (atStart)
-        resetGlobals();
+        m_settings.reset();
     QCOMPARE(status.writeVolume(0.3), false); // never written over
 
     if (atStart)
@@ -313,7 +315,7 @@ void TestTerminalStatus::damagedFileIsSetAside()
     QCOMPARE(readFile(status.path() + ".bad-20261210-083005"), damaged);
     const QJsonObject now = StatusFile::read(status.path());
     QCOMPARE(now["connHost"].toString(), kept ? QString("10.0.0.9:9000") : QString(":"));
-    QCOMPARE(gConnIp.get(), kept ? QString("10.0.0.9") : QString());
+    QCOMPARE(m_settings.connIp.get(), kept ? QString("10.0.0.9") : QString());
     QCOMPARE(now["password"].toString(), kept ? QString("pw") : QString());
     QVERIFY(readFile(MiscFunc::logFilePath(MiscFunc::getDate()))
                 .contains("[ STATUS_DAMAGED ] - [ ERROR ]"));

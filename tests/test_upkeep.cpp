@@ -26,6 +26,8 @@
 class TestUpkeep : public QObject
 {
     Q_OBJECT
+    ServiceSettings m_settings;
+
 private slots:
     void init();
     void cleanup();
@@ -71,7 +73,7 @@ private:
 
 void TestUpkeep::init()
 {
-    resetGlobals();
+    m_settings.reset();
     m_runner = std::make_shared<FakeRunner>();
     CommandRunner::install(m_runner);
     m_env = std::make_unique<TestEnv>();
@@ -87,7 +89,7 @@ void TestUpkeep::cleanup()
     m_player.reset();
     m_env.reset();
     Clock::reset();
-    resetGlobals();
+    m_settings.reset();
 }
 
 void TestUpkeep::storeFile(
@@ -205,14 +207,14 @@ void TestUpkeep::cutoffPerClearType()
 
     // Read from the status file the way the upkeep reads it.
     writeClearType(clearType);
-    QCOMPARE(StatThread::getClearType(), clearType);
+    QCOMPARE(StatThread(m_settings).getClearType(), clearType);
 }
 
 void TestUpkeep::cleanupKeepsTheCutoffDay()
 {
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 8), QTime(3, 0)).toMSecsSinceEpoch());
     writeClearType(2);
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     storeFile(stat, "old.jpg", "2026-11-30 23:59:59");
     storeFile(stat, "edge.jpg", "2026-12-01 00:00:00");
@@ -232,7 +234,7 @@ void TestUpkeep::cleanupKeepsTheCutoffDay()
 void TestUpkeep::neverPlayedCountsFromDownload()
 {
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 8), QTime(3, 0)).toMSecsSinceEpoch());
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     // Downloaded this morning for a programme later today, never played yet.
     storeFile(stat, "fresh.mp4", QString(), "2026-12-08 02:00:00");
@@ -264,7 +266,7 @@ void TestUpkeep::playbillFilesAreNeverRemoved()
     // A new playbill still being fetched.
     QVERIFY(writeFile(data("day-play.xml.tmp"), "<Day><TPL p=\"next.l\"/></Day>"));
 
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     const QStringList kept {
         "a.jpg", "b.png", "c.mp4", "in.l", "in.z", "main.z", "next.l", "t 1.xml", "t2.xml", "tl.l"};
@@ -290,7 +292,7 @@ void TestUpkeep::typeFiveKeepsFilesButNotOldLogs()
     for (const char *name : {"lumalink.2026-11-30.0.log", "lumaview.2026-11-30.0.log",
              "lumalink.2026-12-01.0.log", "T.zip"})
         QVERIFY(writeFile(logs + QLatin1String(name), "x"));
-    StatThread stat;
+    StatThread stat(m_settings);
     QVERIFY(stat.connectToDb());
     storeFile(stat, "old.jpg", "2020-01-01 00:00:00");
     stat.clearLogAndUnusedFile();
@@ -381,7 +383,7 @@ void TestUpkeep::watchdogProbes()
     QFETCH(bool, localCopy);
     QFETCH(int, probes);
     QFETCH(QString, started);
-    gConnIp = server;
+    m_settings.connIp = server;
     if (playerRuns)
         QVERIFY2(startPlayer(), "port 12223 is busy");
     QTemporaryDir work;
@@ -389,7 +391,7 @@ void TestUpkeep::watchdogProbes()
         QVERIFY(writeFile(work.path() + "/lumaview", "#!/bin/sh\n"));
     const QString oldDir = QDir::currentPath();
     QVERIFY(QDir::setCurrent(work.path()));
-    StatThread stat;
+    StatThread stat(m_settings);
     stat.checkPlayerRunning();
     QDir::setCurrent(oldDir);
 
@@ -444,12 +446,12 @@ void TestUpkeep::frozenPlayerIsEnded()
 {
     // The player the watchdog started (here a stand-in process) holds the
     // port but never answers: it is ended before a new one is started.
-    gConnIp = QStringLiteral("127.0.0.1");
+    m_settings.connIp = QStringLiteral("127.0.0.1");
     QProcess frozen;
     frozen.start("sleep", {"60"});
     QVERIFY(frozen.waitForStarted());
     m_runner->setDetachedPid(frozen.processId());
-    StatThread stat;
+    StatThread stat(m_settings);
     stat.checkPlayerRunning(); // nothing on the port: started
     QCOMPARE(starts().size(), 1);
     QVERIFY(frozen.state() == QProcess::Running);
@@ -477,11 +479,11 @@ void TestUpkeep::restartedPlayerIsBackWithinTwelveSeconds()
 {
     QFETCH(int, passesAfterCheck);
     QFETCH(int, seconds);
-    gConnIp = QStringLiteral("127.0.0.1");
+    m_settings.connIp = QStringLiteral("127.0.0.1");
     QVERIFY2(startPlayer(), "port 12223 is busy");
     qint64 now = 0; // time passed
     Clock::setFixedMs(1700000000000);
-    StatThread stat;
+    StatThread stat(m_settings);
     stat.schedule().restart(Clock::monotonicMs());
     const auto pass = [&] {
         now += StatThread::PASS_SLEEP_MS;

@@ -21,9 +21,9 @@ void logTcp(const QString &level, const QString &message)
 }
 } // namespace
 
-ServerSession::ServerSession(const QString &statusPath, QObject *parent)
+ServerSession::ServerSession(ServiceSettings &settings, const QString &statusPath, QObject *parent)
     : QObject(parent)
-    , m_settings(ServiceSettings::process())
+    , m_settings(settings)
     , m_statusFile(statusPath, m_settings)
     , m_auth(m_settings, m_statusFile)
     , m_power(m_settings)

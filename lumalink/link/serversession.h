@@ -56,8 +56,9 @@ public:
     static constexpr qint64 POLL_MS = 1000;
 
     // Reads its stored values from the status file at statusPath (the
-    // default one when empty), with the process's settings.
-    explicit ServerSession(const QString &statusPath = QString(), QObject *parent = nullptr);
+    // default one when empty) into settings.
+    explicit ServerSession(ServiceSettings &settings, const QString &statusPath = QString(),
+        QObject *parent = nullptr);
     // With values already read from the status file (by the thread's creator,
     // so the shared settings are loaded before anything else can change them).
     ServerSession(ServiceSettings &settings, const SessionSettings &stored,

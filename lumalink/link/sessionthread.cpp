@@ -2,9 +2,11 @@
 
 #include "settings/servicesettings.h"
 
-SessionThread::SessionThread(QObject *parent)
+SessionThread::SessionThread(ServiceSettings &settings, QObject *parent)
     : QThread(parent)
-    , m_stored(TerminalStatus().checkStatus()) // on the creating thread, before start()
+    , m_settings(settings)
+    // on the creating thread, before start()
+    , m_stored(TerminalStatus(QString(), settings).checkStatus())
 { }
 
 SessionThread::~SessionThread()
@@ -22,7 +24,7 @@ void SessionThread::setFileRecorder(std::function<void(const QString &)> recorde
 void SessionThread::run()
 {
     const RunEnd::Scope end(m_runEnd);
-    ServerSession session(ServiceSettings::process(), m_stored);
+    ServerSession session(m_settings, m_stored);
     session.setFileRecorder(m_recordFile);
     session.setDownloadThread(m_downloadThread);
     {

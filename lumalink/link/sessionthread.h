@@ -19,8 +19,9 @@ public:
     using StatusEnum = ServerSession::StatusEnum;
     using StepEnum = ServerSession::StepEnum;
 
-    // Reads the status file on the creating thread, before start().
-    explicit SessionThread(QObject *parent = nullptr);
+    // Reads the status file into settings on the creating thread, before
+    // start(). The settings outlive the thread.
+    explicit SessionThread(ServiceSettings &settings, QObject *parent = nullptr);
     ~SessionThread() override;
 
     // Set before start(). The recorder is called on this thread with a stored
@@ -36,6 +37,7 @@ protected:
     void run() override;
 
 private:
+    ServiceSettings &m_settings;
     RunEnd m_runEnd; // marked last by run()
     std::mutex m_mutex;
     ServerSession *m_session = nullptr;

@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-// A process-wide setting written on the GUI thread and read by the worker
-// threads; every read and write is a whole value under its own lock.
+// A setting written on the GUI thread and read by the worker threads; every
+// read and write is a whole value under its own lock.
 class SharedString
 {
 public:
@@ -34,9 +34,9 @@ private:
     QString m_value;
 };
 
-// The service's settings, one object handed to the pieces that read or write
-// them (session, requests, power schedule, status file). The process has one,
-// which the g* names below stand for; a test may give the pieces its own.
+// The service's settings: one object, owned by the service and handed to the
+// pieces that read or write them (session, requests, power schedule, status
+// file, statistics, watchdog).
 struct ServiceSettings
 {
     SharedString connIp; // signage server host
@@ -49,15 +49,4 @@ struct ServiceSettings
 
     // Puts every setting back to its start value.
     void reset();
-    static ServiceSettings &process();
 };
-
-extern SharedString &gConnIp;
-extern SharedString &gConnPort;
-extern SharedString &gTerminalId;
-extern SharedString &gMac;
-extern SharedString &gSudoPassword;
-extern SharedString &gLogUrl;
-
-// Puts every setting of the process back to its start value (tests).
-void resetGlobals();

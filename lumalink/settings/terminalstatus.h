@@ -22,8 +22,7 @@ class TerminalStatus
 {
 public:
     // The settings loaded and saved are those of settings (the process's by default).
-    explicit TerminalStatus(
-        const QString &path = QString(), ServiceSettings &settings = ServiceSettings::process());
+    explicit TerminalStatus(const QString &path, ServiceSettings &settings);
 
     QString path() const { return m_path; }
 

@@ -15,8 +15,10 @@
 
 #include <chrono>
 
-StatThread::StatThread(QObject *parent)
+StatThread::StatThread(ServiceSettings &settings, QObject *parent)
     : QThread(parent)
+    , m_settings(settings)
+    , m_watchdog(settings)
 {
     m_queue.setWakeHandler([this] { wake(); });
 }
@@ -111,7 +113,7 @@ int StatThread::statPlayData()
 
 void StatThread::sendPlayerData()
 {
-    if (gLogUrl.isEmpty() || !ensureDatabase())
+    if (m_settings.logUrl.isEmpty() || !ensureDatabase())
         return;
     // The database is not held while a batch is on its way; only this thread
     // changes play_stat, so the rows read are the rows deleted.
@@ -134,9 +136,9 @@ void StatThread::sendPlayerData()
 
 bool StatThread::postStatLog(const QList<PlayStatRow> &batch)
 {
-    const QString url = StatUpload::url(gLogUrl);
-    const QString reply
-        = HttpClient::post(url, StatUpload::body(batch, gTerminalId, MiscFunc::timestamp()));
+    const QString url = StatUpload::url(m_settings.logUrl);
+    const QString reply = HttpClient::post(
+        url, StatUpload::body(batch, m_settings.terminalId, MiscFunc::timestamp()));
     const bool ok = HttpClient::succeedPostResult(reply);
     if (!ok)
         MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
@@ -162,9 +164,9 @@ void StatThread::clearLogAndUnusedFile()
         clearUnusedFileKeepDays(days);
 }
 
-int StatThread::getClearType()
+int StatThread::getClearType() const
 {
-    return TerminalStatus().getClearType();
+    return TerminalStatus(QString(), m_settings).getClearType();
 }
 
 void StatThread::clearUnusedFileKeepDays(int days)

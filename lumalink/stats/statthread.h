@@ -8,6 +8,8 @@
 
 #include <QThread>
 
+struct ServiceSettings;
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -29,7 +31,7 @@ public:
     // Statements stored per transaction while draining the queue.
     static constexpr int DRAIN_BATCH = 500;
 
-    explicit StatThread(QObject *parent = nullptr);
+    explicit StatThread(ServiceSettings &settings, QObject *parent = nullptr);
     ~StatThread() override;
 
     // Start-up, before start(): creates the database when needed and reads
@@ -59,7 +61,7 @@ public:
     int deleteStatLog(const QList<PlayStatRow> &batch); // rows removed, -1: refused
     void checkPlayerRunning();
     void clearLogAndUnusedFile();
-    static int getClearType();
+    int getClearType() const;
     void clearUnusedFileKeepDays(int days);
     static bool deleteFileByName(const QString &name);
     // One pass of the loop after its sleep: drain, then what is due.
@@ -81,6 +83,7 @@ private:
     bool ensureDatabase();
     void wake();
 
+    ServiceSettings &m_settings;
     SqlQueue m_queue;
     StatDatabase m_db;
     UpkeepSchedule m_schedule;

@@ -14,11 +14,6 @@ QString LogFile::logDir()
     return DataLayout().logDir();
 }
 
-int LogFile::processTerminalLog(int command)
-{
-    return processTerminalLog(command, gTerminalId, gLogUrl);
-}
-
 int LogFile::processTerminalLog(int command, const QString &terminalId, const QString &logUrl)
 {
     const QString logs = logDir();
@@ -38,11 +33,6 @@ int LogFile::processTerminalLog(int command, const QString &terminalId, const QS
         return FAILED;
     QFile::remove(archive);
     return UPLOADED;
-}
-
-bool LogFile::uploadLogFile(const QString &archivePath)
-{
-    return uploadLogFile(archivePath, gLogUrl);
 }
 
 bool LogFile::uploadLogFile(const QString &archivePath, const QString &logUrl)

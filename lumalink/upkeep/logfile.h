@@ -12,11 +12,9 @@ public:
 
     static QString logDir();
     // 201: today's logs, 202: the whole folder. UPLOADED or FAILED. The
-    // archive is named after the terminal id and goes to logUrl (the process's
-    // settings when not given), so any thread may run it.
-    static int processTerminalLog(int command);
+    // archive is named after the terminal id and goes to logUrl; it takes
+    // copies, so any thread may run it.
     static int processTerminalLog(int command, const QString &terminalId, const QString &logUrl);
-    static bool uploadLogFile(const QString &archivePath);
     static bool uploadLogFile(const QString &archivePath, const QString &logUrl);
     // Paths of the day's log files of both programs in fromDir.
     static QStringList todayLogFiles(const QString &fromDir, const QString &date);

@@ -50,7 +50,7 @@ QString PlayerWatchdog::playerProgram(const QString &serviceDir)
 
 bool PlayerWatchdog::checkPlayerRunning()
 {
-    if (gConnIp.isEmpty())
+    if (m_settings.connIp.isEmpty())
         return false; // an unconfigured terminal does not watch the player
     const QString reply = PlayerNotices::ask(QStringLiteral("STATUS"), QString());
     if (HttpClient::succeedPostResult(reply))

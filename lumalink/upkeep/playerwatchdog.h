@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct ServiceSettings;
+
 // Starts the player again when it stops answering: probed with the local
 // command "STATUS" (which a running player answers {"code":0}), and started as
 // a detached program when the probe fails. A second player started while one
@@ -11,6 +13,10 @@
 class PlayerWatchdog
 {
 public:
+    explicit PlayerWatchdog(const ServiceSettings &settings)
+        : m_settings(settings)
+    { }
+
     static constexpr const char *INSTALLED_PLAYER = "/opt/apps/com.qerbix.lumaview/files/lumaview";
 
     // The copy in the service's own folder when there is one, else the
@@ -22,6 +28,7 @@ public:
     bool checkPlayerRunning();
 
 private:
+    const ServiceSettings &m_settings;
     // The player this watchdog started: its process id and when the kernel
     // started it (so a process id used again by another program is left alone).
     qint64 m_pid = 0;
