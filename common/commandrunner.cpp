@@ -6,29 +6,6 @@
 
 #include <mutex>
 
-namespace {
-std::mutex s_mutex;
-std::shared_ptr<CommandRunner> &current()
-{
-    static std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessRunner>();
-    return runner;
-}
-} // namespace
-
-std::shared_ptr<CommandRunner> CommandRunner::instance()
-{
-    std::lock_guard<std::mutex> lock(s_mutex);
-    return current();
-}
-
-std::shared_ptr<CommandRunner> CommandRunner::install(std::shared_ptr<CommandRunner> runner)
-{
-    std::lock_guard<std::mutex> lock(s_mutex);
-    auto previous = current();
-    current() = runner ? std::move(runner) : std::make_shared<ProcessRunner>();
-    return previous;
-}
-
 CommandResult CommandRunner::runSudo(
     const QString &password, const QStringList &command, int finishMs)
 {

@@ -18,8 +18,9 @@ struct CommandResult
     QByteArray errorOutput;
 };
 
-// Every external program either program starts goes through the installed
-// runner, so tests can record `sudo -S shutdown -h now` instead of running it.
+// Every external program either program starts goes through a runner handed
+// to the piece that starts it, so tests can record `sudo -S shutdown -h now`
+// instead of running it.
 class CommandRunner
 {
 public:
@@ -55,10 +56,6 @@ public:
     // command).
     CommandResult runSudo(
         const QString &password, const QStringList &command, int finishMs = 30000);
-
-    static std::shared_ptr<CommandRunner> instance();
-    // Replaces the runner for the whole process; returns the previous one.
-    static std::shared_ptr<CommandRunner> install(std::shared_ptr<CommandRunner> runner);
 
 private:
     std::mutex m_refusedMutex;

@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 
+class CommandRunner;
 class QTcpSocket;
 
 // Static helpers shared by the service and the player: logging, clock texts,
@@ -71,13 +72,16 @@ public:
 
     // --- system probes ---
     static QString getHostName();
-    static QString getLocalIp();
-    static QByteArray getLocalIpBytes();
+    // The first IPv4 address of a network interface; where Qt finds none,
+    // what `ip addr` (run through runner) lists.
+    static QString getLocalIp(CommandRunner &runner);
+    static QByteArray getLocalIpBytes(CommandRunner &runner);
     // "<total bytes>\n<used percent>" of the disk that holds the home folder.
     static QString GetDiskInfo();
     static QString diskInfoText(qint64 totalBytes, qint64 freeBytes);
-    static bool getCpuUsage(double &prevTotal, double &prevBusy, double &usage);
-    static double getCpuUsage();
+    static bool getCpuUsage(
+        CommandRunner &runner, double &prevTotal, double &prevBusy, double &usage);
+    static double getCpuUsage(CommandRunner &runner);
     // Parses the first line of /proc/stat; exposed for tests.
     static bool parseCpuLine(const QString &line, double &total, double &busy);
 

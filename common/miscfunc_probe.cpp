@@ -13,7 +13,7 @@ QString MiscFunc::getHostName()
     return QHostInfo::localHostName();
 }
 
-QString MiscFunc::getLocalIp()
+QString MiscFunc::getLocalIp(CommandRunner &runner)
 {
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &iface : interfaces) {
@@ -35,8 +35,8 @@ QString MiscFunc::getLocalIp()
         }
     }
 
-    const CommandResult result = CommandRunner::instance()->run(
-        QStringLiteral("ip"), {QStringLiteral("addr")}, {}, 10, 10);
+    const CommandResult result
+        = runner.run(QStringLiteral("ip"), {QStringLiteral("addr")}, {}, 10, 10);
     const QStringList lines = QString::fromLocal8Bit(result.output).split(QLatin1Char('\n'));
     for (const QString &raw : lines) {
         const QString line = raw.trimmed();
@@ -52,10 +52,10 @@ QString MiscFunc::getLocalIp()
     return QStringLiteral("0.0.0.0");
 }
 
-QByteArray MiscFunc::getLocalIpBytes()
+QByteArray MiscFunc::getLocalIpBytes(CommandRunner &runner)
 {
     QByteArray bytes;
-    const QStringList parts = getLocalIp().split(QLatin1Char('.'));
+    const QStringList parts = getLocalIp(runner).split(QLatin1Char('.'));
     for (const QString &part : parts)
         bytes.append(static_cast<char>(part.toInt() & 0xFF));
     return bytes;
@@ -92,10 +92,11 @@ bool MiscFunc::parseCpuLine(const QString &line, double &total, double &busy)
     return true;
 }
 
-bool MiscFunc::getCpuUsage(double &prevTotal, double &prevBusy, double &usage)
+bool MiscFunc::getCpuUsage(
+    CommandRunner &runner, double &prevTotal, double &prevBusy, double &usage)
 {
-    const CommandResult result = CommandRunner::instance()->run(
-        QStringLiteral("cat"), {QStringLiteral("/proc/stat")}, {}, 30000, 30000);
+    const CommandResult result
+        = runner.run(QStringLiteral("cat"), {QStringLiteral("/proc/stat")}, {}, 30000, 30000);
     const QString firstLine
         = QString::fromLocal8Bit(result.output).section(QLatin1Char('\n'), 0, 0);
     double total = 0;
@@ -109,15 +110,15 @@ bool MiscFunc::getCpuUsage(double &prevTotal, double &prevBusy, double &usage)
     return true;
 }
 
-double MiscFunc::getCpuUsage()
+double MiscFunc::getCpuUsage(CommandRunner &runner)
 {
     double prevTotal = 0;
     double prevBusy = 0;
     double usage = 0;
-    if (!getCpuUsage(prevTotal, prevBusy, usage))
+    if (!getCpuUsage(runner, prevTotal, prevBusy, usage))
         return 0.01;
     sleep(2000);
-    if (!getCpuUsage(prevTotal, prevBusy, usage))
+    if (!getCpuUsage(runner, prevTotal, prevBusy, usage))
         return 0.01;
     return usage;
 }

@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray xml = FuzzEnv::bytes(data, size);
     FuzzEnv::freshDataFolder();
     ServiceSettings settings;
+    settings.runner = FuzzEnv::noCommands();
     PowerSchedule power(settings);
     power.writePowerOnOff(xml);
     power.readPowerOnOff();

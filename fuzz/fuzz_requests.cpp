@@ -48,7 +48,7 @@ void handleSession(unsigned short command, const QByteArray &frame, ServiceSetti
             status.writeServerConfig(
                 config.serverIp, config.serverPort, config.rtdaHost, config.rtdaPort);
     } else if (command == CMD_SERVER_TIME && verifiedPayload(frame, payload)) {
-        SystemClock::setFromServer(payload, settings.sudoPassword);
+        SystemClock::setFromServer(*settings.runner, payload, settings.sudoPassword);
     }
 }
 } // namespace
@@ -64,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzEnv::freshDataFolder();
     ServiceSettings settings;
+    settings.runner = FuzzEnv::noCommands();
     settings.terminalId = TERMINAL_ID;
     settings.mac = QStringLiteral("00-1A-2B-3C-4D-5E");
     TerminalStatus status(QString(), settings);

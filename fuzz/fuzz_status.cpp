@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     scheduler.readStatus();
 
     ServiceSettings settings;
+
+    settings.runner = FuzzEnv::noCommands();
     TerminalStatus status(path, settings);
     status.checkStatus();
     status.getClearType();

@@ -86,10 +86,15 @@ void init(bool gui)
     } else {
         new QCoreApplication(argc, argv);
     }
-    CommandRunner::install(std::make_shared<NoCommands>());
     Clock::setFixedMs(NOW_MS);
     freshDataFolder();
     s_outsideAtStart = outsideDataFolder();
+}
+
+std::shared_ptr<CommandRunner> noCommands()
+{
+    static const std::shared_ptr<CommandRunner> runner = std::make_shared<NoCommands>();
+    return runner;
 }
 
 QString dataRoot()

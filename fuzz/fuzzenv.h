@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -11,6 +13,8 @@
 // files under $HOME/.local/share/lumaview), a command runner that runs
 // nothing, a fixed clock and time zone (an input gives the same run every
 // time), and the check that nothing was written outside the data folder.
+class CommandRunner;
+
 namespace FuzzEnv {
 
 // The clock of every run: 2023-08-10 10:00:00 UTC.
@@ -20,6 +24,10 @@ constexpr qint64 NOW_MS = 1691661600000;
 // on the offscreen platform (screens, screen grabs), otherwise a
 // QCoreApplication.
 void init(bool gui = false);
+
+// A runner that starts no program: every command succeeds at once and
+// prints nothing. Every piece a target builds gets it.
+std::shared_ptr<CommandRunner> noCommands();
 
 QString dataRoot();
 QString dataPath(const QString &relative);

@@ -25,12 +25,13 @@ static void initResources()
     Q_INIT_RESOURCE(lumalink);
 }
 
-Service::Service(const DataLayout &layout, QObject *parent)
+Service::Service(const DataLayout &layout, std::shared_ptr<CommandRunner> runner, QObject *parent)
     : QObject(parent)
     , m_layout(layout)
     , m_status(QString(), m_settings)
     , m_startGuard(layout)
 {
+    m_settings.runner = std::move(runner);
     initResources();
 }
 

@@ -22,7 +22,10 @@ class Service : public QObject
 {
     Q_OBJECT
 public:
-    explicit Service(const DataLayout &layout = DataLayout(), QObject *parent = nullptr);
+    // Every external program goes through runner (a recording one in tests).
+    explicit Service(const DataLayout &layout = DataLayout(),
+        std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessRunner>(),
+        QObject *parent = nullptr);
     ~Service() override;
 
     // Takes the local port, prepares the data folder, reads the status file,

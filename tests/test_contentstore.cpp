@@ -96,14 +96,12 @@ void TestContentStore::serverTimeGoesThroughSudo()
     QCOMPARE(SystemClock::dateArgument(when.toSecsSinceEpoch()), QString("120714052040.09"));
 
     auto fake = std::make_shared<FakeRunner>();
-    auto previous = CommandRunner::install(fake);
     const QString password = "pa ss\"; reboot";
     QByteArray body;
     const quint64 secs = when.toSecsSinceEpoch();
     for (int i = 0; i < 8; ++i)
         body.append(char((secs >> (8 * i)) & 0xff));
-    SystemClock::setFromServer(body, password);
-    CommandRunner::install(previous);
+    SystemClock::setFromServer(*fake, body, password);
 
     const auto calls = fake->calls();
     QCOMPARE(calls.size(), 2);
@@ -116,10 +114,8 @@ void TestContentStore::serverTimeGoesThroughSudo()
     // No password stored: sudo -n, allowed by the sudoers rule or refused at
     // once; a refusal is logged once per command, never a built-in password.
     fake->setExitCode("sudo", 1);
-    CommandRunner::install(fake);
-    SystemClock::setFromServer(body, QString());
-    SystemClock::setFromServer(body, QString());
-    CommandRunner::install(previous);
+    SystemClock::setFromServer(*fake, body, QString());
+    SystemClock::setFromServer(*fake, body, QString());
     const auto unattended = fake->calls().mid(2);
     QCOMPARE(unattended.size(), 4);
     QCOMPARE(unattended[0].args, (QStringList {"-n", "date", "120714052040.09"}));
@@ -135,9 +131,7 @@ void TestContentStore::serverTimeGoesThroughSudo()
         QByteArray early;
         for (int i = 0; i < 8; ++i)
             early.append(char((refused >> (8 * i)) & 0xff));
-        CommandRunner::install(fake);
-        QVERIFY(!SystemClock::setFromServer(early, QString()));
-        CommandRunner::install(previous);
+        QVERIFY(!SystemClock::setFromServer(*fake, early, QString()));
     }
     QCOMPARE(fake->calls().size(), 6);
     QVERIFY(readFile(MiscFunc::logFilePath(MiscFunc::getDate()))
@@ -175,7 +169,8 @@ void TestContentStore::environmentReport()
 
     // The live report reads the desktop of this (offscreen) session.
     QByteArray live("prefix");
-    TerminalReports::environment(live, 0.3);
+    ProcessRunner processes;
+    TerminalReports::environment(processes, live, 0.3);
     QVERIFY(live.startsWith("prefix<?xml"));
     QVERIFY(doc.setContent(live.mid(6)));
 }

@@ -77,7 +77,8 @@ void TestLogFile::todaysLogsAreUploaded()
 {
     HttpPeer server;
     m_settings.logUrl = server.url(QString());
-    QCOMPARE(LogFile::processTerminalLog(201, m_settings.terminalId, m_settings.logUrl),
+    QCOMPARE(LogFile::processTerminalLog(
+                 *m_settings.runner, 201, m_settings.terminalId, m_settings.logUrl),
         int(LogFile::UPLOADED));
     QVERIFY(server.request.startsWith("POST /logfile/upload HTTP/1.1\r\n"));
     QVERIFY(server.request.contains("name=\"uploadFile\";filename=\"001A2B3C4D5E100.zip\";"));
@@ -93,7 +94,8 @@ void TestLogFile::allLogsAreUploaded()
 {
     HttpPeer server;
     m_settings.logUrl = server.url(QString());
-    QCOMPARE(LogFile::processTerminalLog(202, m_settings.terminalId, m_settings.logUrl),
+    QCOMPARE(LogFile::processTerminalLog(
+                 *m_settings.runner, 202, m_settings.terminalId, m_settings.logUrl),
         int(LogFile::UPLOADED));
     QCOMPARE(archiveNames(server.request),
         (QStringList {"lumalink.2026-12-07.0.log", "lumalink.2026-12-08.0.log",
@@ -106,7 +108,8 @@ void TestLogFile::refusedUploadKeepsArchive()
     HttpPeer server;
     server.body = "{\"code\":1}";
     m_settings.logUrl = server.url(QString());
-    QCOMPARE(LogFile::processTerminalLog(201, m_settings.terminalId, m_settings.logUrl),
+    QCOMPARE(LogFile::processTerminalLog(
+                 *m_settings.runner, 201, m_settings.terminalId, m_settings.logUrl),
         int(LogFile::FAILED));
     QVERIFY(QFile::exists(logs() + "/001A2B3C4D5E100.zip"));
     const QString log = QString::fromUtf8(readFile(logs() + "/lumalink.2026-12-08.0.log"));
@@ -115,7 +118,8 @@ void TestLogFile::refusedUploadKeepsArchive()
 
     // Without a configured log server the upload fails too, and says where it went.
     m_settings.logUrl = QString();
-    QCOMPARE(LogFile::processTerminalLog(202, m_settings.terminalId, m_settings.logUrl),
+    QCOMPARE(LogFile::processTerminalLog(
+                 *m_settings.runner, 202, m_settings.terminalId, m_settings.logUrl),
         int(LogFile::FAILED));
     QVERIFY(QString::fromUtf8(readFile(logs() + "/lumalink.2026-12-08.0.log"))
                 .contains("Send logfile to /logfile/upload fail: "));
@@ -126,7 +130,8 @@ void TestLogFile::nothingToPackFails()
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 9), QTime(9, 0)).toMSecsSinceEpoch());
     HttpPeer server;
     m_settings.logUrl = server.url(QString());
-    QCOMPARE(LogFile::processTerminalLog(201, m_settings.terminalId, m_settings.logUrl),
+    QCOMPARE(LogFile::processTerminalLog(
+                 *m_settings.runner, 201, m_settings.terminalId, m_settings.logUrl),
         int(LogFile::FAILED));
     QVERIFY(server.request.isEmpty()); // no upload was tried
     QVERIFY(!QDir(logs() + "/2026-12-09").exists());
@@ -148,7 +153,8 @@ void TestLogFile::linksAreNotFollowed()
     for (int command : {201, 202}) {
         HttpPeer server;
         m_settings.logUrl = server.url(QString());
-        QCOMPARE(LogFile::processTerminalLog(command, m_settings.terminalId, m_settings.logUrl),
+        QCOMPARE(LogFile::processTerminalLog(
+                     *m_settings.runner, command, m_settings.terminalId, m_settings.logUrl),
             int(LogFile::UPLOADED));
         QVERIFY(archiveNames(server.request).contains("lumalink.2026-12-08.1.log"));
         const QByteArray text = archiveText(server.request);

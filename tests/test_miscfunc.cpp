@@ -449,30 +449,30 @@ void TestMiscFunc::cpuLineParsing()
 void TestMiscFunc::cpuUsageFromRunner()
 {
     auto fake = std::make_shared<FakeRunner>();
-    auto previous = CommandRunner::install(fake);
     fake->setOutput("cat", "cpu  100 0 100 800\ncpu0 1 1 1 1\n");
     double prevTotal = 0;
     double prevBusy = 0;
     double usage = -1;
-    QVERIFY(MiscFunc::getCpuUsage(prevTotal, prevBusy, usage));
+    QVERIFY(MiscFunc::getCpuUsage(*fake, prevTotal, prevBusy, usage));
     QCOMPARE(prevTotal, 1000.0);
     fake->setOutput("cat", "cpu  150 0 150 1700\n");
-    QVERIFY(MiscFunc::getCpuUsage(prevTotal, prevBusy, usage));
+    QVERIFY(MiscFunc::getCpuUsage(*fake, prevTotal, prevBusy, usage));
     QCOMPARE(usage, 0.1);
     fake->setOutput("cat", "");
-    QVERIFY(!MiscFunc::getCpuUsage(prevTotal, prevBusy, usage));
+    QVERIFY(!MiscFunc::getCpuUsage(*fake, prevTotal, prevBusy, usage));
     QCOMPARE(fake->calls().first().args, QStringList {"/proc/stat"});
-    CommandRunner::install(previous);
 
     // The real probe on this machine: a fraction, never the fallback.
-    const double real = MiscFunc::getCpuUsage();
+    ProcessRunner processes;
+    const double real = MiscFunc::getCpuUsage(processes);
     QVERIFY(real >= 0.0 && real <= 1.0);
 }
 
 void TestMiscFunc::localIpBytes()
 {
-    const QString ip = MiscFunc::getLocalIp();
-    const QByteArray bytes = MiscFunc::getLocalIpBytes();
+    ProcessRunner processes;
+    const QString ip = MiscFunc::getLocalIp(processes);
+    const QByteArray bytes = MiscFunc::getLocalIpBytes(processes);
     QCOMPARE(bytes.size(), 4);
     QCOMPARE(QString("%1.%2.%3.%4")
                  .arg((uchar)bytes[0])

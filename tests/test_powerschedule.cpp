@@ -46,7 +46,6 @@ private:
 
     std::unique_ptr<TestEnv> m_env;
     std::shared_ptr<FakeRunner> m_runner;
-    std::shared_ptr<CommandRunner> m_previousRunner;
     std::unique_ptr<ServiceSettings> m_settings;
     std::unique_ptr<PowerSchedule> m_power;
 };
@@ -64,8 +63,8 @@ void TestPowerSchedule::init()
     QDir().mkpath(m_env->dataRoot() + "/data");
     QDir().mkpath(m_env->dataRoot() + "/logs");
     m_runner = std::make_shared<FakeRunner>();
-    m_previousRunner = CommandRunner::install(m_runner);
     m_settings = std::make_unique<ServiceSettings>();
+    m_settings->runner = m_runner;
     m_settings->sudoPassword = "s3cret";
     m_power = std::make_unique<PowerSchedule>(*m_settings);
 }
@@ -73,7 +72,6 @@ void TestPowerSchedule::init()
 void TestPowerSchedule::cleanup()
 {
     m_power.reset();
-    CommandRunner::install(m_previousRunner);
     m_settings.reset();
     m_env.reset();
     Clock::reset();

@@ -1,4 +1,5 @@
 #include "clock.h"
+#include "commandrunner.h"
 #include "miscfunc.h"
 #include "protocol/builddata.h"
 #include "protocol/framereceiver.h"
@@ -127,8 +128,10 @@ void TestServerLink::terminalRecordLayout()
 
 void TestServerLink::authorizationFrame()
 {
+    ProcessRunner processes;
     BuildData::resetContextId(0x80000005u);
-    const QByteArray frame = BuildData::getAuthData("001A2B3C4D5E100", "00-1A-2B-3C-4D-5E");
+    const QByteArray frame
+        = BuildData::getAuthData(processes, "001A2B3C4D5E100", "00-1A-2B-3C-4D-5E");
     // The authorization takes the current counter value, then moves it on.
     QCOMPARE(MiscFunc::readLe32(frame, 4), 0x80000005u);
     QCOMPARE(BuildData::contextId(), 0x80000006u);
@@ -149,7 +152,7 @@ void TestServerLink::authorizationFrame()
 
     // A counter at 0 is taken as a request for the next value.
     BuildData::resetContextId(0);
-    QCOMPARE(MiscFunc::readLe32(BuildData::getAuthData("X", ""), 4), 2u);
+    QCOMPARE(MiscFunc::readLe32(BuildData::getAuthData(processes, "X", ""), 4), 2u);
 }
 
 void TestServerLink::diskSizeText()

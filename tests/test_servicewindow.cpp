@@ -17,13 +17,12 @@
 #include <QtTest>
 
 // The service starts the real session thread, so every address given to it is
-// 127.0.0.1 with a closed port: nothing leaves the machine.
+// 127.0.0.1 with a closed port: nothing leaves the machine. Its watchdog may
+// start the player: every service here records commands instead.
 class TestServiceWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    // The window's watchdog may start the player: record it instead.
-    void initTestCase() { CommandRunner::install(std::make_shared<FakeRunner>()); }
     void firstStartShowsFilledForm();
     void okWithEmptyPortWarnsAndSavesNothing();
     void okWithAddressSavesAndHides();
@@ -64,7 +63,7 @@ void TestServiceWindow::firstStartShowsFilledForm()
 {
     TestEnv env;
     writeFile(env.dataRoot() + "/data/status.json", "{\"mac\":\"00-1A-2B-3C-4D-5E\"}");
-    Service service;
+    Service service(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(service.start());
     ConfigWindow &window = *service.window();
     QVERIFY(window.isVisible());
@@ -104,7 +103,7 @@ void TestServiceWindow::firstStartShowsFilledForm()
 void TestServiceWindow::okWithEmptyPortWarnsAndSavesNothing()
 {
     TestEnv env;
-    Service service;
+    Service service(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(service.start());
     ConfigWindow &window = *service.window();
     const QByteArray before = readFile(StatusFile::defaultPath());
@@ -123,7 +122,7 @@ void TestServiceWindow::okWithEmptyPortWarnsAndSavesNothing()
 void TestServiceWindow::okWithAddressSavesAndHides()
 {
     TestEnv env;
-    Service service;
+    Service service(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(service.start());
     ConfigWindow &window = *service.window();
     child<QLineEdit>(window, "textIp")->setText("127.0.0.1");
@@ -146,7 +145,7 @@ void TestServiceWindow::configuredTerminalStartsHidden()
     TestEnv env;
     writeFile(env.dataRoot() + "/data/status.json",
         R"({"connHost":"127.0.0.1:9","terminalId":"T","mac":"M","password":"p"})");
-    Service service;
+    Service service(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(service.start());
     ConfigWindow &window = *service.window();
     QVERIFY(!window.isVisible());
@@ -173,7 +172,7 @@ void TestServiceWindow::storedAddressWithoutUsablePortShowsTheForm()
         QString(R"({"connHost":"%1","terminalId":"T","mac":"M","password":"p"})")
             .arg(connHost)
             .toUtf8());
-    Service service;
+    Service service(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(service.start());
     ConfigWindow &window = *service.window();
     QVERIFY(window.isVisible());
@@ -192,7 +191,7 @@ void TestServiceWindow::okWithUnusablePortWarnsAndKeepsTheAddress()
     TestEnv env;
     writeFile(env.dataRoot() + "/data/status.json",
         R"({"connHost":"127.0.0.1:9","terminalId":"T","mac":"M","password":"p"})");
-    Service service;
+    Service service(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(service.start());
     ConfigWindow &window = *service.window();
     const QByteArray before = readFile(StatusFile::defaultPath());
@@ -211,7 +210,7 @@ void TestServiceWindow::okWithUnusablePortWarnsAndKeepsTheAddress()
 void TestServiceWindow::sqlCommandIsStoredDecoded()
 {
     TestEnv env;
-    Service service;
+    Service service(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(service.start());
     QVERIFY(service.statThread());
     // The listener runs on this thread: wait for the answer with the event loop.
@@ -245,10 +244,10 @@ void TestServiceWindow::sqlCommandIsStoredDecoded()
 void TestServiceWindow::secondServiceLeaves()
 {
     TestEnv env;
-    Service first;
+    Service first(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(first.start());
     TestEnv other;
-    Service second;
+    Service second(DataLayout(), std::make_shared<FakeRunner>());
     QVERIFY(!second.start());
     // The second instance touched no file of its home.
     QVERIFY(!QDir(other.dataRoot()).exists());

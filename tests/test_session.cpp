@@ -71,7 +71,6 @@ private:
     std::unique_ptr<ServerSession> m_session;
     std::unique_ptr<NotifyListener> m_player;
     std::shared_ptr<FakeRunner> m_runner;
-    std::shared_ptr<CommandRunner> m_previousRunner;
     QStringList m_playerCommands;
 };
 
@@ -88,7 +87,7 @@ void TestSession::init()
         R"("connHost":":","password":"pw","status":5,"volume":"0.1"})");
     m_runner = std::make_shared<FakeRunner>();
     m_runner->realPrograms = {"wget", "zip"};
-    m_previousRunner = CommandRunner::install(m_runner);
+    m_settings.runner = m_runner;
 
     // A stand-in player that records what the service tells it.
     m_playerCommands.clear();
@@ -114,7 +113,6 @@ void TestSession::cleanup()
     PlayerNotices::waitUntilSent(10000);
     m_server.reset();
     m_player.reset();
-    CommandRunner::install(m_previousRunner);
     m_env.reset();
     Clock::reset();
 }

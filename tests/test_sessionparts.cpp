@@ -150,7 +150,6 @@ private:
 
     std::unique_ptr<TestEnv> m_env;
     std::shared_ptr<FakeRunner> m_runner;
-    std::shared_ptr<CommandRunner> m_previousRunner;
     std::unique_ptr<ServiceSettings> m_settings;
     std::unique_ptr<FakeTransport> m_link;
     std::unique_ptr<ServerSession> m_session;
@@ -165,8 +164,8 @@ void TestSessionParts::init()
     QDir().mkpath(m_env->dataRoot() + "/logs");
     writeFile(data("status.json"), R"({"connHost":"10.1.2.3:9300","password":"pw","volume":0.3})");
     m_runner = std::make_shared<FakeRunner>();
-    m_previousRunner = CommandRunner::install(m_runner);
     m_settings = std::make_unique<ServiceSettings>();
+    m_settings->runner = m_runner;
     m_settings->terminalId = "001A2B3C4D5E100";
     m_settings->mac = "00-1A-2B-3C-4D-5E";
 }
@@ -176,7 +175,6 @@ void TestSessionParts::cleanup()
     m_session.reset();
     m_link.reset();
     PlayerNotices::waitUntilSent(10000);
-    CommandRunner::install(m_previousRunner);
     m_settings.reset();
     m_env.reset();
     Clock::reset();
@@ -542,7 +540,7 @@ public:
 void TestSessionParts::logRequestsRunOffTheSessionThread()
 {
     auto zip = std::make_shared<GatedZip>();
-    CommandRunner::install(zip);
+    m_settings->runner = zip;
     reachWaiting();
     m_link->deliver(serverFrame(PROTO_CONTROL, CMD_ALL_LOGS, {"log-1"}));
     // Packing runs elsewhere; the session goes on meanwhile.
@@ -568,7 +566,7 @@ void TestSessionParts::logRequestsRunOffTheSessionThread()
 void TestSessionParts::logAnswerForALostConnectionIsDropped()
 {
     auto zip = std::make_shared<GatedZip>();
-    CommandRunner::install(zip);
+    m_settings->runner = zip;
     reachWaiting();
     m_link->deliver(serverFrame(PROTO_CONTROL, CMD_TODAY_LOGS, {"log-2"}));
     writeFile(m_env->dataRoot() + "/logs/lumalink." + MiscFunc::getDate() + ".0.log", "line\n");

@@ -75,7 +75,7 @@ void TestUpkeep::init()
 {
     m_settings.reset();
     m_runner = std::make_shared<FakeRunner>();
-    CommandRunner::install(m_runner);
+    m_settings.runner = m_runner;
     m_env = std::make_unique<TestEnv>();
     QVERIFY(m_env->isValid());
     for (const char *dir : {"data/tpl", "data/zone", "data/mtl", "logs"})

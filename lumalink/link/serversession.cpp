@@ -447,7 +447,8 @@ void ServerSession::sendCommand(int step)
         m_nextActionMs = 0;
         break;
     case REQ_AUTH: {
-        const QByteArray frame = BuildData::getAuthData(m_settings.terminalId, m_settings.mac);
+        const QByteArray frame
+            = BuildData::getAuthData(*m_settings.runner, m_settings.terminalId, m_settings.mac);
         // A request that repeats a refused one is summed up by the authorization.
         sendRequest(frame, 6000,
             m_auth.repeatingRefusal()
@@ -679,7 +680,7 @@ void ServerSession::handleServerTime(const QByteArray &frame)
         m_nextActionMs = 0;
         return;
     }
-    SystemClock::setFromServer(payload, m_settings.sudoPassword);
+    SystemClock::setFromServer(*m_settings.runner, payload, m_settings.sudoPassword);
     m_lastSyncMs = now();
     m_statusFile.writeSyncTime(m_lastSyncMs);
     // With content in place the step stays; the fresh sync moves the loop on.

@@ -105,17 +105,17 @@ bool refuseToStore(const QByteArray &xml)
 
 namespace PowerActions {
 
-void shutdown(const QString &password)
+void shutdown(CommandRunner &runner, const QString &password)
 {
     logPower(QStringLiteral("INFO"), QStringLiteral("Shut down now"));
-    CommandRunner::instance()->runSudo(
+    runner.runSudo(
         password, {QStringLiteral("shutdown"), QStringLiteral("-h"), QStringLiteral("now")});
 }
 
-void reboot(const QString &password)
+void reboot(CommandRunner &runner, const QString &password)
 {
     logPower(QStringLiteral("INFO"), QStringLiteral("Reboot now"));
-    CommandRunner::instance()->runSudo(
+    runner.runSudo(
         password, {QStringLiteral("shutdown"), QStringLiteral("-r"), QStringLiteral("now")});
 }
 
@@ -359,16 +359,16 @@ void PowerSchedule::writeRtcAlarm(const QString &text)
     logPower(QStringLiteral("INFO"),
         QStringLiteral("Wake alarm for %1, in %2 seconds").arg(full).arg(seconds));
     // One number to a fixed program: nothing of the schedule reaches a shell.
-    CommandRunner::instance()->runSudo(
+    m_settings.runner->runSudo(
         m_settings.sudoPassword, {QLatin1String(WAKE_ALARM_HELPER), QString::number(seconds)});
 }
 
 void PowerSchedule::shutdown()
 {
-    PowerActions::shutdown(m_settings.sudoPassword);
+    PowerActions::shutdown(*m_settings.runner, m_settings.sudoPassword);
 }
 
 void PowerSchedule::reboot()
 {
-    PowerActions::reboot(m_settings.sudoPassword);
+    PowerActions::reboot(*m_settings.runner, m_settings.sudoPassword);
 }

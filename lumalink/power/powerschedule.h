@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+class CommandRunner;
 struct ServiceSettings;
 
 // One entry of the power schedule, from the attributes s, r and t of an A or D
@@ -24,8 +25,8 @@ struct PowerEntry
 
 namespace PowerActions {
 // Immediate power actions through sudo, the password on standard input.
-void shutdown(const QString &password);
-void reboot(const QString &password);
+void shutdown(CommandRunner &runner, const QString &password);
+void reboot(CommandRunner &runner, const QString &password);
 // The schedule a 278/2 frame carries as its sixth parameter (a trailing NUL dropped).
 QByteArray shutdownScheduleText(const QByteArray &frame);
 // Stores that schedule as poweronoff.xml; one that cannot be read (refused by

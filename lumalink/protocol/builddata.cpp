@@ -132,14 +132,15 @@ QByteArray diskSizeText(const QString &total)
     return text.toLatin1();
 }
 
-QByteArray getAuthData(const QString &terminalId, const QString &mac)
+QByteArray getAuthData(CommandRunner &runner, const QString &terminalId, const QString &mac)
 {
     const QStringList disk = MiscFunc::GetDiskInfo().split(QLatin1Char('\n'));
     const QString total = disk.value(0);
     const QString used = disk.value(1);
 
     QList<QByteArray> params;
-    params << terminalRecord(terminalId, mac, MiscFunc::getLocalIpBytes(), MiscFunc::getHostName());
+    params << terminalRecord(
+        terminalId, mac, MiscFunc::getLocalIpBytes(runner), MiscFunc::getHostName());
     params << QByteArrayLiteral(VERSION) + '\0';
     params << used.toLatin1() + '\0';
     params << diskSizeText(total) + '\0';

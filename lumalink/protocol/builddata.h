@@ -1,5 +1,7 @@
 #pragma once
 
+class CommandRunner;
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -28,7 +30,7 @@ QByteArray buildPackage(unsigned int sequence, unsigned short protocol, unsigned
 
 QByteArray getInnerHandshake();
 QByteArray getInnerHandshake(qint64 timestampMs);
-QByteArray getAuthData(const QString &terminalId, const QString &mac);
+QByteArray getAuthData(CommandRunner &runner, const QString &terminalId, const QString &mac);
 QByteArray terminalRecord(const QString &terminalId, const QString &mac, const QByteArray &ipBytes,
     const QString &hostName);
 QByteArray longMac(const QString &mac);

@@ -81,7 +81,7 @@ void ServerRequests::handleRequest(
         break;
     case CMD_ENVIRONMENT: {
         QByteArray xml;
-        TerminalReports::environment(xml, m_volume);
+        TerminalReports::environment(*m_settings.runner, xml, m_volume);
         outcome.answers.append(answer(command, firstParam(frame), xml));
         break;
     }
@@ -105,9 +105,10 @@ void ServerRequests::handleRequest(
         // copies of what it needs.
         const QString terminalId = m_settings.terminalId;
         const QString logUrl = m_settings.logUrl;
-        outcome.deferred.append({command, params.value(0), [command, terminalId, logUrl] {
-                                     return QByteArray::number(
-                                         LogFile::processTerminalLog(command, terminalId, logUrl));
+        const std::shared_ptr<CommandRunner> runner = m_settings.runner;
+        outcome.deferred.append({command, params.value(0), [runner, command, terminalId, logUrl] {
+                                     return QByteArray::number(LogFile::processTerminalLog(
+                                         *runner, command, terminalId, logUrl));
                                  }});
         break;
     }

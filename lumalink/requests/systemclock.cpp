@@ -18,7 +18,7 @@ QDateTime earliestServerTime()
         QDate::fromString(QStringLiteral(LUMA_BUILD_DATE), Qt::ISODate), QTime(0, 0), Qt::UTC);
 }
 
-bool setFromServer(const QByteArray &body, const QString &password)
+bool setFromServer(CommandRunner &runner, const QByteArray &body, const QString &password)
 {
     const quint64 seconds = MiscFunc::readLe64(body, 0);
     const qint64 latest = QDateTime(QDate(9999, 12, 31), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
@@ -33,9 +33,8 @@ bool setFromServer(const QByteArray &body, const QString &password)
     const QString when = dateArgument(seconds);
     // The password goes to sudo on standard input, never through a shell, so
     // no character of it can change the command.
-    auto runner = CommandRunner::instance();
-    runner->runSudo(password, {QStringLiteral("date"), when});
-    runner->runSudo(password, {QStringLiteral("hwclock"), QStringLiteral("--systohc")});
+    runner.runSudo(password, {QStringLiteral("date"), when});
+    runner.runSudo(password, {QStringLiteral("hwclock"), QStringLiteral("--systohc")});
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+class CommandRunner;
+
 // The terminal's clock, set to the server's time.
 namespace SystemClock {
 
@@ -18,6 +20,6 @@ QDateTime earliestServerTime();
 // given sudo password, to the server time the body carries (seconds since the
 // epoch, little-endian). A time earlier than earliestServerTime() or past the
 // year 9999 is refused and logged (false).
-bool setFromServer(const QByteArray &body, const QString &password);
+bool setFromServer(CommandRunner &runner, const QByteArray &body, const QString &password);
 
 } // namespace SystemClock

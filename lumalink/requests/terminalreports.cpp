@@ -45,7 +45,7 @@ QByteArray environmentXml(QSize desktop, double volume, double cpuUsage)
     return doc.toString(1).toUtf8();
 }
 
-void environment(QByteArray &out, double volume)
+void environment(CommandRunner &runner, QByteArray &out, double volume)
 {
     QSize desktop;
     callOnGuiThread<QSize>(
@@ -57,7 +57,7 @@ void environment(QByteArray &out, double volume)
             return area.size();
         },
         desktop);
-    out += environmentXml(desktop, volume, MiscFunc::getCpuUsage());
+    out += environmentXml(desktop, volume, MiscFunc::getCpuUsage(runner));
 }
 
 QByteArray screenshotXml(const QImage &grab)

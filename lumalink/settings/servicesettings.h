@@ -1,7 +1,10 @@
 #pragma once
 
+#include "commandrunner.h"
+
 #include <QString>
 
+#include <memory>
 #include <mutex>
 
 // A setting written on the GUI thread and read by the worker threads; every
@@ -46,6 +49,9 @@ struct ServiceSettings
     // Password fed to `sudo -S`; empty: `sudo -n`, allowed by the sudoers rule.
     SharedString sudoPassword;
     SharedString logUrl; // base URL of the log upload
+    // Every external program the service starts goes through it (tests give
+    // one that records instead). Set before the pieces start; never reset.
+    std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessRunner>();
 
     // Puts every setting back to its start value.
     void reset();

@@ -14,18 +14,19 @@ QString LogFile::logDir()
     return DataLayout().logDir();
 }
 
-int LogFile::processTerminalLog(int command, const QString &terminalId, const QString &logUrl)
+int LogFile::processTerminalLog(
+    CommandRunner &runner, int command, const QString &terminalId, const QString &logUrl)
 {
     const QString logs = logDir();
     const QString archive = logs + QLatin1Char('/') + terminalId + QStringLiteral(".zip");
     if (command == 202) {
-        compressFile(logs, archive);
+        compressFile(runner, logs, archive);
     } else if (command == 201) {
         // Today's files are packed where they are: copying them first would
         // write a whole day's log again for every request.
         const QStringList today = todayLogFiles(logs, MiscFunc::getDate());
         if (!today.isEmpty())
-            compressFiles(today, archive);
+            compressFiles(runner, today, archive);
     }
     if (!QFile::exists(archive))
         return FAILED;
@@ -71,19 +72,20 @@ void LogFile::clearLogFileBefore(const QString &date)
     }
 }
 
-void LogFile::compressFile(const QString &source, const QString &archivePath)
+void LogFile::compressFile(CommandRunner &runner, const QString &source, const QString &archivePath)
 {
-    compressFiles({source}, archivePath);
+    compressFiles(runner, {source}, archivePath);
 }
 
-void LogFile::compressFiles(const QStringList &sources, const QString &archivePath)
+void LogFile::compressFiles(
+    CommandRunner &runner, const QStringList &sources, const QString &archivePath)
 {
     if (QFile::exists(archivePath))
         QFile::remove(archivePath);
     // Names only (-j): the archive holds the files side by side. A symbolic
     // link is packed as a link (-y), never as the file it points to, so a
     // link placed in the log folder cannot send that file to the server.
-    CommandRunner::instance()->run(QStringLiteral("zip"),
+    runner.run(QStringLiteral("zip"),
         QStringList {QStringLiteral("-r"), QStringLiteral("-j"), QStringLiteral("-y"), archivePath}
             + sources,
         QByteArray(), 30000, 120000);

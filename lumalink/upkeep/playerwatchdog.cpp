@@ -69,7 +69,7 @@ bool PlayerWatchdog::checkPlayerRunning()
     // started from: a working folder can be anyone's. The player takes no
     // arguments; "&" is what it has always been given.
     qint64 pid = 0;
-    const bool started = CommandRunner::instance()->startDetached(
+    const bool started = m_settings.runner->startDetached(
         playerProgram(QCoreApplication::applicationDirPath()), {QStringLiteral("&")}, &pid);
     m_pid = started ? pid : 0;
     m_startTime = started ? processStartTime(pid) : QByteArray();
