@@ -2,8 +2,11 @@
 
 #include "content/contentwalk.h"
 #include "link/authorization.h"
-#include "link/sendqueue.h"
-#include "net/offthreadwork.h"
+#include "link/passloop.h"
+#include "link/passtimer.h"
+#include "link/requeststeps.h"
+#include "link/serveranswers.h"
+#include "link/sessionstate.h"
 #include "power/powerschedule.h"
 #include "protocol/framereceiver.h"
 #include "protocol/sessionenums.h"
@@ -13,7 +16,6 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -30,28 +32,32 @@ struct ServiceSettings;
 // server's requests and keep the link alive.
 //
 // This class is the connection and its pass loop: a chain of timed passes on
-// the owning thread's event loop, every time read from Clock so tests can move
-// it. It cuts received bytes into frames and hands them on: the content walk
-// (ContentWalk) handles schedule, lists and zones and the download hand-over;
-// the server's requests and notices go to ServerRequests; the power schedule
-// (PowerSchedule) is checked from a one-second poll timer. Bytes travel through
-// a LinkTransport, a TCP socket unless a test sets another.
+// the owning thread's event loop (PassTimer), every time read from Clock so
+// tests can move it. Each pass sends what waits, keeps the link alive with a
+// heartbeat, or acts on the status: connect, handshake, then the requests of
+// RequestSteps. It cuts received bytes into frames and hands them on: replies
+// to its requests go to RequestSteps (the content walk, ContentWalk, handles
+// schedule, lists and zones and the download hand-over); the server's
+// requests and notices go to ServerRequests, their answers out through
+// ServerAnswers; the power schedule (PowerSchedule) is checked from a
+// one-second poll timer. Bytes travel through a LinkTransport, a TCP socket
+// unless a test sets another.
 class ServerSession : public QObject, public SessionEnums
 {
     Q_OBJECT
 public:
     // Retry periods and waits of the loop, in milliseconds.
-    static constexpr qint64 CONNECT_RETRY_MS = 30000;
-    static constexpr qint64 CONNECT_WAIT_MS = 6000;
-    static constexpr qint64 HANDSHAKE_RETRY_MS = 2000;
-    static constexpr qint64 AUTH_RETRY_MS = 30000;
-    static constexpr qint64 UNAUTHORIZED_RETRY_MS = 120000;
-    static constexpr qint64 REQUEST_RETRY_MS = 20000;
-    static constexpr qint64 SCHEDULE_RETRY_MS = 120000;
-    static constexpr qint64 IDLE_WAIT_MS = 80000;
-    static constexpr qint64 HEARTBEAT_AFTER_MS = 29999;
-    static constexpr qint64 SYNC_PERIOD_MS = 86400000;
-    static constexpr qint64 PASS_SLEEP_MS = 1000;
+    static constexpr qint64 CONNECT_RETRY_MS = PassLoop::CONNECT_RETRY_MS;
+    static constexpr qint64 CONNECT_WAIT_MS = PassLoop::CONNECT_WAIT_MS;
+    static constexpr qint64 HANDSHAKE_RETRY_MS = PassLoop::HANDSHAKE_RETRY_MS;
+    static constexpr qint64 AUTH_RETRY_MS = RequestSteps::AUTH_RETRY_MS;
+    static constexpr qint64 UNAUTHORIZED_RETRY_MS = RequestSteps::UNAUTHORIZED_RETRY_MS;
+    static constexpr qint64 REQUEST_RETRY_MS = RequestSteps::REQUEST_RETRY_MS;
+    static constexpr qint64 SCHEDULE_RETRY_MS = RequestSteps::SCHEDULE_RETRY_MS;
+    static constexpr qint64 IDLE_WAIT_MS = SessionState::IDLE_WAIT_MS;
+    static constexpr qint64 HEARTBEAT_AFTER_MS = PassLoop::HEARTBEAT_AFTER_MS;
+    static constexpr qint64 SYNC_PERIOD_MS = RequestSteps::SYNC_PERIOD_MS;
+    static constexpr qint64 PASS_SLEEP_MS = PassTimer::PASS_SLEEP_MS;
     static constexpr qint64 DOWNLOAD_POLL_MS = 1000;
     static constexpr qint64 POLL_MS = 1000;
 
@@ -71,7 +77,6 @@ public:
     void start();
     void quitThread();
     void resetThread();
-    void sendCommand(int step);
     // Runs the next pass at once instead of at its time (tests).
     void runPassNow();
 
@@ -81,27 +86,27 @@ public:
     // The thread that fetches the files; set before start().
     void setDownloadThread(DownloadThread *thread);
 
-    int status() const { return m_status; }
-    int step() const { return m_step; }
-    bool contentReady() const { return m_contentReady; }
-    bool isConnected() const { return m_connected; }
+    int status() const { return m_state.status; }
+    int step() const { return m_state.step; }
+    bool contentReady() const { return m_state.contentReady; }
+    bool isConnected() const { return m_state.connected; }
     bool receiving() const { return m_receiver.holding(); }
     double volume() const { return m_requests.volume(); }
     int clearType() const { return m_requests.clearType(); }
-    qint64 lastSyncMs() const { return m_lastSyncMs; }
-    qint64 nextActionMs() const { return m_nextActionMs; }
-    qint64 pendingWaitMs() const { return m_pendingWaitMs; }
+    qint64 lastSyncMs() const { return m_state.lastSyncMs; }
+    qint64 nextActionMs() const { return m_state.nextActionMs; }
+    qint64 pendingWaitMs() const { return m_state.pendingWaitMs; }
     // Clock time at which the next pass is due.
-    qint64 nextPassAtMs() const { return m_wakeAtMs; }
-    const ServerConfig &serverConfig() const { return m_serverConfig; }
+    qint64 nextPassAtMs() const { return m_passes.wakeAtMs(); }
+    const ServerConfig &serverConfig() const { return m_state.serverConfig; }
     const QList<QByteArray> &tplIds() const { return m_walk.tplIds(); }
     const QList<QByteArray> &zoneIds() const { return m_walk.zoneIds(); }
     const QList<QString> &downloadFiles() const { return m_walk.tracker().downloadFiles; }
     const QList<QString> &doneFiles() const { return m_walk.tracker().doneFiles; }
     QString currentDownload() const { return m_walk.tracker().currentDownload; }
-    const QList<QByteArray> &sendQueue() const { return m_sendQueue.frames(); }
+    const QList<QByteArray> &sendQueue() const { return m_answers.queue().frames(); }
     // Requests whose answer is still being worked out off this thread.
-    int answersInWork() const { return m_offThread.pending(); }
+    int answersInWork() const { return m_answers.inWork(); }
     const PowerSchedule &powerSchedule() const { return m_power; }
 
 public slots:
@@ -119,36 +124,14 @@ signals:
     void sigStateChanged();
 
 private:
-    enum class Resume { None, ToStep4, SleepAfterWait, ClearPendingThenSleep };
-    enum class WaitKind { None, Data, Connect };
+    using WaitKind = PassTimer::WaitKind;
 
+    // Both public constructors: the members, before the stored values.
+    ServerSession(QObject *parent, ServiceSettings &settings, const QString &statusPath);
     qint64 now() const;
-    void armAt(qint64 atMs);
-    void onTimer();
-    void sleepFor(qint64 ms);
-    void waitFor(WaitKind kind, qint64 ms, Resume resume);
-    void endWait(WaitKind kind);
-
-    void pass();
-    void passFromStep3();
-    void passFromStep4();
-    void actOnStatus();
-    void actOnStep();
-    // A reply of the walk could not be stored and its retry period is over.
-    bool askAgainDue() const;
-    bool writeFrame(const QByteArray &frame);
-    void sendRequest(const QByteArray &frame, qint64 waitMs, const QString &logLine);
+    void onPassDue();
 
     void handleFrame(const QByteArray &frame);
-    // True when an answer of the request's kind (ServerRequests::answerKind)
-    // is still on its way: the request is not handled again.
-    bool repeatedRequest(unsigned short kind, unsigned short command);
-    void handleAuthResult(unsigned int status);
-    void handleConfig(const QByteArray &frame);
-    void handleServerTime(const QByteArray &frame);
-    void applyWalkMove(const ContentWalk::Move &move);
-    void applyRequestOutcome(const ServerRequests::Outcome &outcome, unsigned short kind);
-    void startDeferred(const ServerRequests::Deferred &request, unsigned short kind);
     void restartContentWalk();
     void loadSettings();
     void applySettings(const SessionSettings &stored);
@@ -160,35 +143,18 @@ private:
     ContentWalk m_walk;
     PowerSchedule m_power;
     ServerRequests m_requests;
+    SessionState m_state;
+    RequestSteps m_steps;
 
     LinkTransport *m_transport = nullptr;
-    QTimer m_timer;
+    PassTimer m_passes;
+    FrameReceiver m_receiver;
     QTimer m_pollTimer;
     QTimer m_downloadTimer;
     DownloadThread *m_downloadThread = nullptr;
-    qint64 m_wakeAtMs = 0;
-    WaitKind m_wait = WaitKind::None;
-    Resume m_resume = Resume::None;
     bool m_handling = false;
     bool m_stopRequested = false;
 
-    FrameReceiver m_receiver;
-    ServerConfig m_serverConfig;
-    qint64 m_lastSyncMs = 0;
-    int m_status = NOT_CONNECTED;
-    int m_step = INNER_HANDSHAKE;
-    bool m_contentReady = false;
-    bool m_connected = false;
-    qint64 m_nextActionMs = 0;
-    bool m_askAgain = false; // the walk's last reply was not stored: ask again
-    qint64 m_lastTrafficMs = 0;
-    qint64 m_pendingWaitMs = 0;
-    SendQueue m_sendQueue;
-    // Requests that came again while their answer was on its way, by kind,
-    // since the last one that was answered.
-    QHash<unsigned short, int> m_repeatedRequests;
-    // Moves on with every lost connection: an answer worked out for an older
-    // connection is not sent on a newer one.
-    quint64 m_linkGeneration = 0;
-    OffThreadWork m_offThread;
+    ServerAnswers m_answers;
+    PassLoop m_loop;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stats/playstattable.h"
 #include "stats/sqljournal.h"
 
 #include <QElapsedTimer>
@@ -7,18 +8,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-// One play_stat row on its way to the statistics server.
-struct PlayStatRow
-{
-    QString mtl; // the row's name
-    QString time_segment; // "yyyy-MM-dd HH"
-    qint32 play_type = 0;
-    qint32 total = 0; // plays in that hour
-    qint32 len = 0; // summed durations
-    QString timestamp; // when the hour was aggregated
-    qint64 rowid = -1; // the row read, so exactly it is removed once uploaded
-};
 
 // The statistics database data/playdata.db: the player's play records
 // (play_detail), the stored files with their last use (file_mgt) and the
@@ -29,6 +18,10 @@ struct PlayStatRow
 // thread). Values that come from stored rows are bound, never pasted into SQL.
 // The connection cannot attach other files, and every statement the service
 // runs has a time limit.
+//
+// This file's code opens, checks and sets aside the database file; storing
+// the journal's records is in journalstore.cpp, the hourly totals in
+// PlayStatTable and the stored files in FileMgtTable.
 struct PlayRecord;
 
 class StatDatabase
@@ -128,6 +121,10 @@ private:
     void setFileAside(const QString &why);
     // The primary result code of the connection's last failure.
     int lastErrorCode() const;
+    // SQLite's word that the file itself is damaged.
+    static bool isDamage(int code);
+    // A failure of the database rather than of one record.
+    static bool isDatabaseFault(int code);
 
     void *m_handle = nullptr; // the connection's sqlite3
     bool m_damaged = false;
