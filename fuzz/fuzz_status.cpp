@@ -45,13 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     settings.runner = FuzzEnv::noCommands();
     TerminalStatus status(path, settings);
-    status.checkStatus();
+    status.reloadForSession();
     status.getClearType();
     status.loadAtStartup([] { return QStringLiteral("00-1A-2B-3C-4D-5E"); });
     const QJsonObject saved = StatusFile::read(path);
     FUZZ_CHECK(saved.value(QStringLiteral("terminalId")).toString() == settings.terminalId.get());
     FUZZ_CHECK(status.writeVolume(0.5));
-    FUZZ_CHECK(status.checkStatus().volume == 0.5);
+    FUZZ_CHECK(status.reloadForSession().volume == 0.5);
     FuzzEnv::checkNothingOutside();
     return 0;
 }

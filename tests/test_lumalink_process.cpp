@@ -30,9 +30,7 @@ void TestLumalinkProcess::firstStartAndLocalRequests()
     QVERIFY(service.waitForStarted(5000));
 
     const QString root = env.dataRoot();
-    const QString logPath
-        = root + "/logs/lumalink." + QDate::currentDate().toString("yyyy-MM-dd") + ".0.log";
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(logPath), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!programLogs(root, "lumalink").isEmpty(), 10000);
     for (const char *dir : {"/logs", "/data", "/data/zone", "/data/tpl", "/data/mtl"})
         QVERIFY2(QDir(root + dir).exists(), dir);
 
@@ -51,7 +49,7 @@ void TestLumalinkProcess::firstStartAndLocalRequests()
         QCOMPARE(
             status["terminalId"].toString(), digits + digits.at(2) + digits.at(1) + digits.at(0));
 
-    const QString log = QString::fromUtf8(readFile(logPath));
+    const QString log = programLogs(root, "lumalink");
     const QRegularExpression line(
         QString::fromUtf8(
             "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  \\[ Main \\] - \\[ INFO \\]  "
@@ -114,8 +112,7 @@ void TestLumalinkProcess::playerLeavesOnExitAfterAnswering()
     QCOMPARE(player.exitStatus(), QProcess::NormalExit);
     QCOMPARE(player.exitCode(), 0);
 
-    const QString log = QString::fromUtf8(readFile(env.dataRoot() + "/logs/lumaview."
-        + QDate::currentDate().toString("yyyy-MM-dd") + ".0.log"));
+    const QString log = programLogs(env.dataRoot(), "lumaview");
     QVERIFY(
         log.contains("  [ MainWindow ] - [ INFO ]  Socket Received command: EXIT, param: \r\n"));
     QVERIFY(!log.contains("command: STATUS"));

@@ -56,11 +56,7 @@ struct Rig
     // Control commands go to the simulator's standard input, in order.
     void command(const QString &line) { sim.write(line.toUtf8() + "\n"); }
     QString simText() const { return QString::fromUtf8(readFile(simLog)); }
-    QString serviceLog() const
-    {
-        return QString::fromUtf8(readFile(
-            root() + "/logs/lumalink." + QDate::currentDate().toString("yyyy-MM-dd") + ".0.log"));
-    }
+    QString serviceLog() const { return programLogs(root(), "lumalink"); }
     // Clock times (ms of the day) of the simulator's answers to GET .../name.
     QList<qint64> gets(const QString &name) const
     {
@@ -162,8 +158,7 @@ void TestLumalinkSim::serviceSynchronisesWithSimulator()
     QTRY_VERIFY_WITH_TIMEOUT(env.readShimLog().contains("sudo -S hwclock --systohc"), 10000);
     QVERIFY(env.readShimLog().contains("sudo -S date "));
 
-    const QString log = QString::fromUtf8(readFile(
-        root + "/logs/lumalink." + QDate::currentDate().toString("yyyy-MM-dd") + ".0.log"));
+    const QString log = programLogs(root, "lumalink");
     QVERIFY(log.contains(QString("[ TCP ] - [ INFO ]  Tcp connected to 127.0.0.1:%1").arg(port)));
     QVERIFY(log.contains("Receive inner handshake and response"));
     QVERIFY(log.contains("Request protocol=257, command=7, request zoneId=z2001.z"));

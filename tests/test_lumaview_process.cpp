@@ -4,7 +4,6 @@
 #include "testenv.h"
 #include "version.h"
 
-#include <QDate>
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -33,7 +32,6 @@ private slots:
 private:
     static void writeContent(const QString &root);
     static bool portFree(quint16 port);
-    static QString logPath(const QString &root);
     static bool waitListening(QProcess &player);
     void startPlayer(QProcess &player, const TestEnv &env);
     void stop(QProcess &player);
@@ -123,12 +121,6 @@ bool TestLumaviewProcess::portFree(quint16 port)
 {
     QTcpServer probe;
     return probe.listen(QHostAddress::Any, port);
-}
-
-QString TestLumaviewProcess::logPath(const QString &root)
-{
-    return root + QStringLiteral("/logs/lumaview.")
-        + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".0.log");
 }
 
 bool TestLumaviewProcess::waitListening(QProcess &player)
@@ -229,7 +221,7 @@ void TestLumaviewProcess::playsReportsAndLeavesOnExit()
             qPrintable(line));
         QVERIFY2(!line.contains(QLatin1String("'it's.png'")), qPrintable(line));
     }
-    const QString log = QString::fromUtf8(readFile(logPath(root)));
+    const QString log = programLogs(root, "lumaview");
     QVERIFY2(log.contains(QStringLiteral("开启运行终端播放器lumaview")), qPrintable(log));
 
     // The service goes away; plays keep being recorded and wait for it.
@@ -266,7 +258,7 @@ void TestLumaviewProcess::playsReportsAndLeavesOnExit()
     QVERIFY(player.waitForFinished(10000));
     QCOMPARE(player.exitStatus(), QProcess::NormalExit);
     QCOMPARE(player.exitCode(), 0);
-    QVERIFY(QString::fromUtf8(readFile(logPath(root)))
+    QVERIFY(programLogs(root, "lumaview")
                 .contains(QStringLiteral("Socket Received command: EXIT, param: ")));
 }
 
@@ -288,7 +280,7 @@ void TestLumaviewProcess::secondInstanceLeavesAtOnce()
     auto guard = qScopeGuard([&] { stop(first); });
     QVERIFY(waitListening(first));
     const QString startLine = QStringLiteral("开启运行终端播放器lumaview");
-    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(readFile(logPath(root))).contains(startLine), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(programLogs(root, "lumaview").contains(startLine), 10000);
 
     QProcess second;
     startPlayer(second, env);
@@ -299,7 +291,7 @@ void TestLumaviewProcess::secondInstanceLeavesAtOnce()
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
     // The second one started nothing: the log holds a single start.
-    QCOMPARE(QString::fromUtf8(readFile(logPath(root))).count(startLine), 1);
+    QCOMPARE(programLogs(root, "lumaview").count(startLine), 1);
 
     // The first one still runs and answers.
     QVERIFY(first.state() == QProcess::Running);

@@ -239,7 +239,7 @@ void TestSession::walksToWaitingAndStoresContent()
     QVERIFY(status["syncTime"].toDouble() > 0);
 
     // The clock was set through sudo with the server's time, then the RTC.
-    const auto calls = m_runner->calls();
+    const auto calls = m_runner->callsOf("sudo");
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[0].args, (QStringList {"-S", "date", "120810002040.00"}));
     QCOMPARE(calls[0].input, QByteArray("pw\n"));

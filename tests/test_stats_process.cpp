@@ -147,15 +147,15 @@ void TestStatsProcess::killedPlayerIsStartedAgain()
     QTRY_VERIFY_WITH_TIMEOUT(playerAnswers(), 20000);
     QCOMPARE(pidsIn(pidFile).size(), 1);
 
+    // The watchdog looks every 12 s or so: one new player, not a second
+    // one while the first is still coming up.
     QElapsedTimer sinceKill;
     QCOMPARE(::kill(pid_t(pidsIn(pidFile).first()), SIGKILL), 0);
     sinceKill.start();
-    QTRY_VERIFY_WITH_TIMEOUT(pidsIn(pidFile).size() == 2, 20000);
-    const qint64 startedAfter = sinceKill.elapsed();
-    qInfo("player started again %lld ms after it was killed", startedAfter);
-    // The watchdog looks every 12 s or so.
-    QVERIFY(startedAfter < 16000);
+    QTRY_VERIFY_WITH_TIMEOUT(pidsIn(pidFile).size() == 2, 30000);
+    qInfo("player started again %lld ms after it was killed", sinceKill.elapsed());
     QTRY_VERIFY_WITH_TIMEOUT(playerAnswers(), 10000);
+    QCOMPARE(pidsIn(pidFile).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestStatsProcess)

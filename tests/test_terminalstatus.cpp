@@ -149,7 +149,7 @@ void TestTerminalStatus::utf8PasswordSurvivesRestarts()
         QCOMPARE(m_settings.sudoPassword.get(), password);
     }
     m_settings.reset();
-    status.checkStatus();
+    status.reloadForSession();
     QCOMPARE(m_settings.sudoPassword.get(), password);
 }
 
@@ -159,7 +159,7 @@ void TestTerminalStatus::sessionLoadDefaults()
     TerminalStatus status(QString(), m_settings);
     writeFile(status.path(), "{\"connHost\":\":1234\",\"volume\":\"0.1\"}");
     m_settings.sudoPassword = "changed";
-    const SessionSettings settings = status.checkStatus();
+    const SessionSettings settings = status.reloadForSession();
     QCOMPARE(settings.status, 5);
     QCOMPARE(settings.volume, 0.1);
     QCOMPARE(settings.clearType, 5);
@@ -169,7 +169,7 @@ void TestTerminalStatus::sessionLoadDefaults()
     QCOMPARE(status.getClearType(), 5);
 
     writeFile(status.path(), "not json");
-    QCOMPARE(status.checkStatus().volume, 0.1);
+    QCOMPARE(status.reloadForSession().volume, 0.1);
 }
 
 void TestTerminalStatus::sessionLoadValues()
@@ -179,7 +179,7 @@ void TestTerminalStatus::sessionLoadValues()
     writeFile(status.path(),
         R"({"status":6,"connHost":"h:1","terminalId":"X","mac":"M",)"
         R"("volume":0.35,"clearType":1,"password":"p","syncTime":1765432100123})");
-    const SessionSettings settings = status.checkStatus();
+    const SessionSettings settings = status.reloadForSession();
     QCOMPARE(settings.status, 6);
     QCOMPARE(settings.volume, 0.35);
     QCOMPARE(settings.clearType, 1);
@@ -216,7 +216,7 @@ void TestTerminalStatus::writersKeepOtherKeys()
     QCOMPARE(object["password"].toString(), QString());
     // The time stamp goes back to the session unchanged, in integer notation.
     QVERIFY(readFile(status.path()).contains("\"syncTime\": 1765432100123"));
-    QCOMPARE(status.checkStatus().lastSyncMs, Q_INT64_C(1765432100123));
+    QCOMPARE(status.reloadForSession().lastSyncMs, Q_INT64_C(1765432100123));
 }
 
 void TestTerminalStatus::writersDoNothingWithoutFile()
@@ -310,7 +310,7 @@ void TestTerminalStatus::damagedFileIsSetAside()
     if (atStart)
         status.loadAtStartup([] { return QString("00-1A-2B-3C-4D-5E"); });
     else
-        status.checkStatus();
+        status.reloadForSession();
     const bool kept = goodCopy || !atStart;
     QCOMPARE(readFile(status.path() + ".bad-20261210-083005"), damaged);
     const QJsonObject now = StatusFile::read(status.path());

@@ -85,7 +85,7 @@ qint64 ServerSession::now() const
 
 void ServerSession::loadSettings()
 {
-    applySettings(m_statusFile.checkStatus());
+    applySettings(m_statusFile.reloadForSession());
 }
 
 void ServerSession::applySettings(const SessionSettings &stored)

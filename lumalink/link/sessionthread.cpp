@@ -6,7 +6,7 @@ SessionThread::SessionThread(ServiceSettings &settings, QObject *parent)
     : QThread(parent)
     , m_settings(settings)
     // on the creating thread, before start()
-    , m_stored(TerminalStatus(QString(), settings).checkStatus())
+    , m_stored(TerminalStatus(QString(), settings).reloadForSession())
 { }
 
 SessionThread::~SessionThread()

@@ -1,15 +1,13 @@
 #pragma once
 
 #include <QJsonObject>
-#include <QObject>
 #include <QString>
 
 // The service's posts to the servers (logs, statistics, reports). All calls
 // block their calling thread (which must be able to run an event loop) until
 // the exchange ends or a limit passes.
-class HttpClient : public QObject
+class HttpClient
 {
-    Q_OBJECT
 public:
     static constexpr int REPLY_TIMEOUT_MS = 5000;
     // The server's replies are short JSON texts; a longer one is a failure.

@@ -53,6 +53,19 @@ void TerminalStatus::loadAtStartup(const std::function<QString()> &macProvider)
 {
     StatusFile::recover(m_path, Clock::now());
     const QJsonObject object = StatusFile::read(m_path);
+    takeAddressAndIdentity(object);
+    if (object.contains(QStringLiteral("password")))
+        m_settings->sudoPassword = object.value(QStringLiteral("password")).toString();
+
+    if (m_settings->mac.isEmpty() && macProvider)
+        m_settings->mac = macProvider();
+    if (m_settings->terminalId.isEmpty())
+        m_settings->terminalId = deriveTerminalId(m_settings->mac);
+    saveTerminalInfo();
+}
+
+void TerminalStatus::takeAddressAndIdentity(const QJsonObject &object)
+{
     QString ip;
     QString port;
     if (splitConnHost(object.value(QStringLiteral("connHost")).toString(), ip, port)) {
@@ -63,14 +76,6 @@ void TerminalStatus::loadAtStartup(const std::function<QString()> &macProvider)
         m_settings->terminalId = object.value(QStringLiteral("terminalId")).toString();
     if (object.contains(QStringLiteral("mac")))
         m_settings->mac = object.value(QStringLiteral("mac")).toString();
-    if (object.contains(QStringLiteral("password")))
-        m_settings->sudoPassword = object.value(QStringLiteral("password")).toString();
-
-    if (m_settings->mac.isEmpty() && macProvider)
-        m_settings->mac = macProvider();
-    if (m_settings->terminalId.isEmpty())
-        m_settings->terminalId = deriveTerminalId(m_settings->mac);
-    saveTerminalInfo();
 }
 
 bool TerminalStatus::saveTerminalInfo()
@@ -103,7 +108,7 @@ QJsonObject TerminalStatus::newFile() const
     return object;
 }
 
-SessionSettings TerminalStatus::checkStatus() const
+SessionSettings TerminalStatus::reloadForSession()
 {
     SessionSettings settings;
     // Damaged since the start (a hand edit): the good copy comes back; with
@@ -117,16 +122,7 @@ SessionSettings TerminalStatus::checkStatus() const
         return settings;
     const QJsonObject object = StatusFile::read(m_path);
     settings.status = object.value(QStringLiteral("status")).toInt(5);
-    QString ip;
-    QString port;
-    if (splitConnHost(object.value(QStringLiteral("connHost")).toString(), ip, port)) {
-        m_settings->connIp = ip;
-        m_settings->connPort = port;
-    }
-    if (object.contains(QStringLiteral("terminalId")))
-        m_settings->terminalId = object.value(QStringLiteral("terminalId")).toString();
-    if (object.contains(QStringLiteral("mac")))
-        m_settings->mac = object.value(QStringLiteral("mac")).toString();
+    takeAddressAndIdentity(object);
     settings.volume = StatusFile::numberValue(object, QStringLiteral("volume"), 0.1);
     settings.clearType = object.value(QStringLiteral("clearType")).toInt(5);
     m_settings->sudoPassword = object.value(QStringLiteral("password")).toString();

@@ -43,8 +43,10 @@ public:
 
     // Both loads first set aside a file that does not parse and take back its
     // last good copy (StatusFile::recover).
-    // Session load; also refreshes the address, identity and password settings.
-    SessionSettings checkStatus() const;
+    // Session load: re-reads the file (writing a new one when a damaged file
+    // has no good copy) and refreshes the address, identity and password
+    // settings.
+    SessionSettings reloadForSession();
     int getClearType() const;
 
     bool writeTerminalStatus(const QString &terminalId, int status);
@@ -58,6 +60,8 @@ public:
 private:
     // What a newly created file holds: the settings in memory and defaults.
     QJsonObject newFile() const;
+    // The server address, terminal id and MAC the file holds, where it holds them.
+    void takeAddressAndIdentity(const QJsonObject &object);
 
     QString m_path;
     ServiceSettings *m_settings;

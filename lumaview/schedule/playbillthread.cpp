@@ -63,6 +63,7 @@ void PlaybillThread::run()
     const RunEnd::Scope end(m_runEnd);
     while (!m_scheduler.quitRequested()) {
         const qint64 next = m_scheduler.step();
+        m_sleepsUntil = next;
         ++m_passes;
         std::unique_lock<std::mutex> lock(m_mutex);
         const auto woken = [this] { return m_wakePending || m_scheduler.quitRequested(); };

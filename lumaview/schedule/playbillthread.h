@@ -48,8 +48,10 @@ public:
     // tests call it directly without starting the thread.
     qint64 step();
     PlaybillScheduler &scheduler() { return m_scheduler; }
-    // Passes run by the thread so far (test hook).
+    // Passes run by the thread so far, and the clock time its last pass
+    // chose to sleep until (PlaybillScheduler::NEVER: until woken).
     int passCount() const { return m_passes.load(); }
+    qint64 sleepsUntilMs() const { return m_sleepsUntil.load(); }
 
 signals:
     void sigCallbackStatus(QJsonObject status);
@@ -73,5 +75,6 @@ private:
     std::condition_variable m_wakeCondition;
     bool m_wakePending = false; // guarded by m_mutex
     std::atomic<int> m_passes {0};
+    std::atomic<qint64> m_sleepsUntil {0};
     RunEnd m_runEnd; // marked last by run()
 };

@@ -79,6 +79,17 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
     }
+    // The calls of one program, so a check counts only what it is about
+    // (the address probe may run `ip` on a machine with only a loopback).
+    QList<Call> callsOf(const QString &program) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QList<Call> picked;
+        for (const Call &call : m_calls)
+            if (call.program == program)
+                picked.append(call);
+        return picked;
+    }
 
 private:
     qint64 m_detachedPid = 0;

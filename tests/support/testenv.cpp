@@ -80,6 +80,18 @@ QByteArray readFile(const QString &path)
     return file.readAll();
 }
 
+QString programLogs(const QString &dataRoot, const QString &program)
+{
+    // Every daily file, oldest first: a test that runs over midnight finds
+    // its lines in two of them.
+    const QDir logs(dataRoot + QStringLiteral("/logs"));
+    QString text;
+    for (const QString &name :
+        logs.entryList({program + QStringLiteral(".*.log")}, QDir::Files, QDir::Name))
+        text += QString::fromUtf8(readFile(logs.filePath(name)));
+    return text;
+}
+
 QByteArray encodedPicture(QSize size, const char *format)
 {
     QImage image(size, QImage::Format_RGB32);

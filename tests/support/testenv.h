@@ -51,6 +51,8 @@ private:
 };
 
 QByteArray readFile(const QString &path);
+// The whole log a program wrote under the data root, whatever days it ran on.
+QString programLogs(const QString &dataRoot, const QString &program);
 // A picture of one colour, encoded as a file of that format would hold it.
 QByteArray encodedPicture(QSize size, const char *format = "PNG");
 // Sends raw bytes to a local port and collects the answer until its JSON body
