@@ -11,7 +11,7 @@
 // of the whole process and wake-ups (context switches) per second, per thread.
 
 #include "benchsupport.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "notifylistener.h"
 #include "schedule/playbillthread.h"
 #include "ui/mainwindow.h"
@@ -212,7 +212,7 @@ int main(int argc, char **argv)
     qInstallMessageHandler(quietPlatform);
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    MiscFunc::setProgramName(QStringLiteral("lumaview"));
+    DailyLog::setProgramName(QStringLiteral("lumaview"));
 
     int seconds = 20;
     int runs = 9;

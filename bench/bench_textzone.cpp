@@ -10,7 +10,7 @@
 // ticks per second, and the mean CPU time of one tick (move and repaint).
 
 #include "benchsupport.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "zones/TimerThread.h"
 #include "zones/zonewindow.h"
 
@@ -109,7 +109,7 @@ int main(int argc, char **argv)
     qputenv("HOME", home.path().toUtf8());
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    MiscFunc::setProgramName(QStringLiteral("lumaview"));
+    DailyLog::setProgramName(QStringLiteral("lumaview"));
 
     int seconds = 15;
     int chars = 40;

@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "miscfunc.h"
+#include "datalayout.h"
 #include "version.h"
 
 #include <QCommandLineParser>
@@ -23,7 +23,7 @@ bool asksForInformation(int argc, char **argv)
 
 QString description(const Program &program)
 {
-    const QString root = MiscFunc::dataRoot();
+    const QString root = DataLayout().root();
     return QStringLiteral("%1 %2: %3\n\n%4\n\n"
                           "Data folder: %5/data\n"
                           "Log folder:  %5/logs (%1.<yyyy-MM-dd>.0.log, one per day)\n"

@@ -1,6 +1,6 @@
 #include "commandrunner.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 
 #include <QProcess>
 
@@ -26,7 +26,7 @@ CommandResult CommandRunner::runSudo(
             return result;
         m_refusedLogged.insert(name);
     }
-    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SUDO"),
+    DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SUDO"),
         QStringLiteral("sudo -n %1 failed (no password stored; is the user in the lumaview group "
                        "the sudoers rule names?): %2")
             .arg(command.join(QLatin1Char(' ')),

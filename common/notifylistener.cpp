@@ -1,6 +1,6 @@
 #include "notifylistener.h"
 
-#include "miscfunc.h"
+#include "notifyprotocol.h"
 
 #include <QPointer>
 #include <QTcpServer>
@@ -144,7 +144,7 @@ void NotifyListener::readRequest(QTcpSocket *socket)
 void NotifyListener::refuse(QTcpSocket *socket, int code, const QString &why)
 {
     m_refusals.note(QStringLiteral("Refused a local command request: %1").arg(why));
-    MiscFunc::sendResponse(socket, code);
+    NotifyProtocol::sendAnswer(socket, code);
     socket->disconnectFromHost();
 }
 
@@ -158,13 +158,13 @@ void NotifyListener::handleRequest(QTcpSocket *socket, const QByteArray &bytes)
     const QString request = QString::fromUtf8(bytes);
     QString cmd;
     QString param;
-    if (!MiscFunc::getCmdParam(request, cmd, param, m_trimValues)) {
-        MiscFunc::sendResponse(socket, 400);
+    if (!NotifyProtocol::parseRequest(request, cmd, param, m_trimValues)) {
+        NotifyProtocol::sendAnswer(socket, 400);
         socket->disconnectFromHost();
         return;
     }
     if (m_order == Order::AnswerThenAct) {
-        MiscFunc::sendResponse(socket, 200);
+        NotifyProtocol::sendAnswer(socket, 200);
         socket->disconnectFromHost();
         // Act once the socket's signal has returned: an effect may run an event
         // loop (EXIT waits 200 ms) in which this socket can be deleted.
@@ -182,7 +182,7 @@ void NotifyListener::handleRequest(QTcpSocket *socket, const QByteArray &bytes)
         if (!guard)
             return;
         // A failure is a 400 whose body carries the handler's own code.
-        MiscFunc::sendResponse(
+        NotifyProtocol::sendAnswer(
             socket, code == 200 || code == 0 ? 200 : (code == 403 || code == 413 ? 400 : code));
         socket->disconnectFromHost();
     }

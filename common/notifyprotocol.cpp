@@ -1,6 +1,9 @@
 #include "notifyprotocol.h"
 
-#include "miscfunc.h"
+#include "clock.h"
+#include "clocktext.h"
+#include "md5.h"
+#include "texttools.h"
 #include "version.h"
 
 #include <QJsonObject>
@@ -9,7 +12,7 @@
 
 QString NotifyProtocol::signature(qint64 timestamp)
 {
-    return MiscFunc::md5Hex(QStringLiteral(SECRET_KEY) + QString::number(timestamp));
+    return Md5::ofText(QStringLiteral(SECRET_KEY) + QString::number(timestamp));
 }
 
 QString NotifyProtocol::buildUrl(
@@ -23,7 +26,7 @@ QString NotifyProtocol::buildUrl(
 
 QString NotifyProtocol::buildUrl(quint16 port, const QString &cmd, const QString &param)
 {
-    return buildUrl(port, cmd, param, MiscFunc::timestamp());
+    return buildUrl(port, cmd, param, Clock::nowMs());
 }
 
 QString NotifyProtocol::decodeStatement(const QString &param)
@@ -39,7 +42,7 @@ QString NotifyProtocol::decodeStatement(const QString &param)
 
 int NotifyProtocol::answerCode(const QString &reply)
 {
-    const QJsonObject object = MiscFunc::strToJson(reply);
+    const QJsonObject object = TextTools::jsonObject(reply);
     const QJsonValue code = object.value(QStringLiteral("code"));
     return code.isDouble() ? code.toInt() : -1;
 }
@@ -48,7 +51,7 @@ bool NotifyProtocol::isAccepted(const QString &reply)
 {
     if (reply.isEmpty())
         return false;
-    const QJsonObject object = MiscFunc::strToJson(reply);
+    const QJsonObject object = TextTools::jsonObject(reply);
     if (object.contains(QStringLiteral("status")))
         return object.value(QStringLiteral("status")).toInt() == 200;
     if (object.contains(QStringLiteral("code")))
@@ -56,7 +59,8 @@ bool NotifyProtocol::isAccepted(const QString &reply)
     return false;
 }
 
-bool MiscFunc::getCmdParam(const QString &request, QString &cmd, QString &param, bool trimValues)
+bool NotifyProtocol::parseRequest(
+    const QString &request, QString &cmd, QString &param, bool trimValues)
 {
     const int q = request.indexOf(QLatin1Char('?'));
     const int h = request.indexOf(QLatin1String("HTTP/"));
@@ -76,7 +80,7 @@ bool MiscFunc::getCmdParam(const QString &request, QString &cmd, QString &param,
     return !cmd.isEmpty();
 }
 
-QByteArray MiscFunc::responseBytes(int code)
+QByteArray NotifyProtocol::answerBytes(int code)
 {
     const bool ok = code == 200 || code == 0;
     const QString body
@@ -89,14 +93,14 @@ QByteArray MiscFunc::responseBytes(int code)
                           "Connection: close\r\n\r\n%4")
         .arg(status)
         .arg(body.size())
-        .arg(getGmt(), body)
+        .arg(ClockText::httpDate(), body)
         .toUtf8();
 }
 
-void MiscFunc::sendResponse(QTcpSocket *socket, int code)
+void NotifyProtocol::sendAnswer(QTcpSocket *socket, int code)
 {
     if (!socket)
         return;
-    socket->write(responseBytes(code));
+    socket->write(answerBytes(code));
     socket->flush();
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+class QTcpSocket;
 
 // Builds the signed local request both programs send each other:
 // http://localhost:<port>/notify?cmd=..&param=..&timestamp=..&signature=..
@@ -24,4 +27,11 @@ QString decodeStatement(const QString &param);
 // server's HTTP endpoints: a JSON object whose "status" is 200, or, without a
 // "status", whose "code" is 0.
 bool isAccepted(const QString &reply);
+// The cmd and param of a request line (GET/POST /notify?cmd=..&param=.. HTTP/1.1);
+// false without a cmd. trimValues: the player trims them, the service keeps
+// them as sent.
+bool parseRequest(const QString &request, QString &cmd, QString &param, bool trimValues = false);
+// A whole answer: {"code":0} for 200 or 0, else {"code":N}.
+QByteArray answerBytes(int code);
+void sendAnswer(QTcpSocket *socket, int code);
 } // namespace NotifyProtocol

@@ -1,7 +1,7 @@
 #include "statusfile.h"
 #include "datalayout.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "setaside.h"
 #include "wholefile.h"
 
@@ -74,7 +74,7 @@ StatusFile::Recovery StatusFile::recover(const QString &path, const QDateTime &n
         return Recovery::Sound;
     const QString aside = moveAsideStamped(path, now);
     if (aside.isEmpty()) {
-        MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
+        DailyLog::write(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
             QStringLiteral(
                 "%1 does not parse and cannot be moved aside; it is left as it is and not written")
                 .arg(path));
@@ -82,12 +82,12 @@ StatusFile::Recovery StatusFile::recover(const QString &path, const QDateTime &n
     }
     QJsonObject good;
     if (parse(goodCopyPath(path), &good) && writeWhole(path, good)) {
-        MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
+        DailyLog::write(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
             QStringLiteral("%1 does not parse: moved to %2, the last good copy taken back")
                 .arg(path, aside));
         return Recovery::SetAsideRestored;
     }
-    MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
+    DailyLog::write(QStringLiteral("ERROR"), QStringLiteral("STATUS_DAMAGED"),
         QStringLiteral("%1 does not parse and there is no good copy: moved to %2, the terminal "
                        "must be configured again")
             .arg(path, aside));

@@ -1,6 +1,7 @@
 #include "throttledlog.h"
 
-#include "miscfunc.h"
+#include "clock.h"
+#include "dailylog.h"
 
 ThrottledLog::ThrottledLog(const QString &level, const QString &module)
     : m_level(level)
@@ -9,7 +10,7 @@ ThrottledLog::ThrottledLog(const QString &level, const QString &module)
 
 void ThrottledLog::note(const QString &message)
 {
-    const qint64 now = MiscFunc::timestamp();
+    const qint64 now = Clock::nowMs();
     if (m_logged && now >= m_lastMs && now - m_lastMs < PERIOD_MS) {
         ++m_counted;
         return;
@@ -17,7 +18,7 @@ void ThrottledLog::note(const QString &message)
     QString line = message;
     if (m_counted > 0)
         line += QStringLiteral(" (and %1 more like it in the minute before)").arg(m_counted);
-    MiscFunc::writeLog(m_level, m_module, line);
+    DailyLog::write(m_level, m_module, line);
     m_logged = true;
     m_lastMs = now;
     m_counted = 0;

@@ -1,6 +1,6 @@
 #include "xmlguard.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 
 #include <QDomDocument>
 #include <QFile>
@@ -222,13 +222,13 @@ void handleBad(const QString &path, const Stamp &read, const QString &why, const
         // rename() replaces an older set-aside copy.
         if (::rename(name.constData(), QFile::encodeName(bad).constData()) == 0) {
             forgetBad(path);
-            MiscFunc::writeLog(QStringLiteral("WARN"), module,
+            DailyLog::write(QStringLiteral("WARN"), module,
                 QStringLiteral("Set aside %1 as %2: %3").arg(path, bad, why));
             return;
         }
     }
     rememberBad(path, read);
-    MiscFunc::writeLog(QStringLiteral("WARN"), module,
+    DailyLog::write(QStringLiteral("WARN"), module,
         QStringLiteral("Cannot use %1: %2; it is not read again until it changes").arg(path, why));
 }
 

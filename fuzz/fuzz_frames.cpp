@@ -4,7 +4,7 @@
 // stream gives at once; cut with pauses, held tails expire on the way.
 
 #include "fuzzenv.h"
-#include "miscfunc.h"
+#include "lebytes.h"
 #include "protocol/framereceiver.h"
 #include "protocol/serverprotocol.h"
 
@@ -14,7 +14,7 @@ void checkFrames(const QList<QByteArray> &frames)
 {
     for (const QByteArray &frame : frames) {
         FUZZ_CHECK(frame.size() >= 16);
-        FUZZ_CHECK(MiscFunc::readLe32(frame, 0) == static_cast<unsigned int>(frame.size()));
+        FUZZ_CHECK(LeBytes::read32(frame, 0) == static_cast<unsigned int>(frame.size()));
         if (!FrameReceiver::isInnerHandshake(frame)) {
             ServerProtocol::protocolOf(frame);
             ServerProtocol::commandOf(frame);

@@ -5,7 +5,7 @@
 // player's sender to the service's decoding and must come out unchanged.
 
 #include "fuzzenv.h"
-#include "miscfunc.h"
+
 #include "notifyprotocol.h"
 #include "notifyrequest.h"
 #include "version.h"
@@ -22,7 +22,7 @@ void parse(QByteArray bytes)
     for (const bool trim : {true, false}) {
         QString cmd;
         QString param;
-        if (!MiscFunc::getCmdParam(request, cmd, param, trim))
+        if (!NotifyProtocol::parseRequest(request, cmd, param, trim))
             continue;
         FUZZ_CHECK(!cmd.isEmpty());
         FUZZ_CHECK(!trim || (cmd == cmd.trimmed() && param == param.trimmed()));
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (statement.indexOf(QLatin1Char(' ')) > 0) {
         QString cmd;
         QString param;
-        FUZZ_CHECK(MiscFunc::getCmdParam(requestLine(statement), cmd, param, false));
+        FUZZ_CHECK(NotifyProtocol::parseRequest(requestLine(statement), cmd, param, false));
         FUZZ_CHECK(cmd == QLatin1String("SQL"));
         FUZZ_CHECK(NotifyProtocol::decodeStatement(param) == statement);
     }

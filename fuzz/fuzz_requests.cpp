@@ -8,8 +8,8 @@
 
 #include "content/contentwalk.h"
 #include "fuzzenv.h"
+#include "lebytes.h"
 #include "link/authorization.h"
-#include "miscfunc.h"
 #include "net/playernotices.h"
 #include "power/powerschedule.h"
 #include "protocol/builddata.h"
@@ -30,7 +30,7 @@ const QString TERMINAL_ID = QStringLiteral("001A2B3C4D5E100");
 void checkAnswer(const QByteArray &answer)
 {
     QList<QByteArray> params;
-    FUZZ_CHECK(MiscFunc::readLe32(answer, 0) == static_cast<unsigned int>(answer.size()));
+    FUZZ_CHECK(LeBytes::read32(answer, 0) == static_cast<unsigned int>(answer.size()));
     FUZZ_CHECK(getPackageParams(answer, params) == 4 && params.size() == 4);
     FUZZ_CHECK(params.at(0) == TERMINAL_ID.toUtf8());
 }
@@ -40,7 +40,7 @@ void handleSession(unsigned short command, const QByteArray &frame, ServiceSetti
 {
     QByteArray payload;
     if (command == CMD_AUTH) {
-        auth.onResult(static_cast<int>(MiscFunc::readLe32(frame, 30)), FuzzEnv::NOW_MS);
+        auth.onResult(static_cast<int>(LeBytes::read32(frame, 30)), FuzzEnv::NOW_MS);
     } else if (command == CMD_CONFIG && verifiedPayload(frame, payload)) {
         ServerConfig config;
         readServerConfig(payload, config);

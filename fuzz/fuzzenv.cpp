@@ -2,7 +2,7 @@
 
 #include "clock.h"
 #include "commandrunner.h"
-#include "miscfunc.h"
+#include "datalayout.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -99,12 +99,12 @@ std::shared_ptr<CommandRunner> noCommands()
 
 QString dataRoot()
 {
-    return MiscFunc::dataRoot();
+    return DataLayout().root();
 }
 
 QString dataPath(const QString &relative)
 {
-    return MiscFunc::dataPath(relative);
+    return DataLayout().root() + QLatin1Char('/') + relative;
 }
 
 void freshDataFolder()

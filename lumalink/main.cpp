@@ -1,5 +1,5 @@
 #include "commandline.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "service.h"
 
 #include <QApplication>
@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     CommandLine::process(app, serviceProgram());
-    MiscFunc::setProgramName(QStringLiteral("lumalink"));
+    DailyLog::setProgramName(QStringLiteral("lumalink"));
 
     Service service;
     if (!service.start())

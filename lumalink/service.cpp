@@ -3,12 +3,13 @@
 #include "clock.h"
 #include "content/downloadthread.h"
 #include "content/mediamarks.h"
+#include "dailylog.h"
 #include "link/sessionthread.h"
-#include "miscfunc.h"
 #include "notifylistener.h"
 #include "notifyprotocol.h"
 #include "stats/statthread.h"
 #include "statusfile.h"
+#include "systemprobe.h"
 #include "ui/configwindow.h"
 #include "upkeep/filecleanup.h"
 #include "version.h"
@@ -69,7 +70,7 @@ bool Service::start()
     // dying at start sets that aside.
     m_startGuard.begin(Clock::nowMs());
     QTimer::singleShot(StartGuard::STABLE_MS, this, [this] { m_startGuard.markStable(); });
-    m_status.loadAtStartup([] { return MiscFunc::getMacAddress(); });
+    m_status.loadAtStartup([] { return SystemProbe::macAddress(); });
     m_window->showSettings();
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect desktop = screen->geometry();
@@ -80,7 +81,7 @@ bool Service::start()
     connect(m_window.get(), &ConfigWindow::addressChanged, this, [this] {
         m_sessionThread->resetThread(); // the next connect uses the new address
     });
-    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("Main"),
+    DailyLog::write(QStringLiteral("INFO"), QStringLiteral("Main"),
         QStringLiteral("开启运行终端连接服务lumalink"));
     return true;
 }

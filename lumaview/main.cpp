@@ -1,5 +1,5 @@
 #include "commandline.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
     qputenv("QT_OPENGL", "software");
     QApplication app(argc, argv);
     CommandLine::process(app, playerProgram());
-    MiscFunc::setProgramName(QStringLiteral("lumaview"));
+    DailyLog::setProgramName(QStringLiteral("lumaview"));
     MainWindow window;
     if (!window.isPrimaryInstance())
         return 0; // another player holds the port

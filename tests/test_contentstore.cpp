@@ -1,7 +1,8 @@
+#include "clocktext.h"
 #include "commandrunner.h"
 #include "content/contentstore.h"
+#include "dailylog.h"
 #include "fakerunner.h"
-#include "miscfunc.h"
 #include "requests/serverconfig.h"
 #include "requests/systemclock.h"
 #include "requests/terminalreports.h"
@@ -121,7 +122,7 @@ void TestContentStore::serverTimeGoesThroughSudo()
     QCOMPARE(unattended[0].args, (QStringList {"-n", "date", "120714052040.09"}));
     QCOMPARE(unattended[1].args, (QStringList {"-n", "hwclock", "--systohc"}));
     QCOMPARE(unattended[0].input, QByteArray());
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QCOMPARE(log.count("[ SUDO ] - [ WARN ]  sudo -n date "), 1);
     QCOMPARE(log.count("[ SUDO ] - [ WARN ]  sudo -n hwclock "), 1);
 
@@ -134,8 +135,8 @@ void TestContentStore::serverTimeGoesThroughSudo()
         QVERIFY(!SystemClock::setFromServer(*fake, early, QString()));
     }
     QCOMPARE(fake->calls().size(), 6);
-    QVERIFY(readFile(MiscFunc::logFilePath(MiscFunc::getDate()))
-                .contains("[ TIME_REFUSED ] - [ WARN ]"));
+    QVERIFY(
+        readFile(DailyLog::filePath(ClockText::date())).contains("[ TIME_REFUSED ] - [ WARN ]"));
 }
 
 void TestContentStore::environmentReport()

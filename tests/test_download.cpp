@@ -1,10 +1,12 @@
+#include "clocktext.h"
 #include "content/downloadthread.h"
 #include "content/downloadtracker.h"
 #include "content/mediadownload.h"
 #include "content/mediamarks.h"
+#include "dailylog.h"
 #include "httpfileserver.h"
 #include "httppeer.h"
-#include "miscfunc.h"
+#include "lebytes.h"
 #include "net/httpclient.h"
 #include "testenv.h"
 
@@ -84,7 +86,7 @@ static QString md5(const QByteArray &bytes)
 static QByteArray companion(const QByteArray &bytes)
 {
     return md5(bytes).toLatin1() + QByteArray(16, '\0')
-        + MiscFunc::leBytes(static_cast<unsigned long long>(bytes.size()));
+        + LeBytes::of(static_cast<unsigned long long>(bytes.size()));
 }
 
 namespace {
@@ -215,7 +217,7 @@ void TestDownload::presentFileIsCheckedBeforeUse()
     QCOMPARE(readFile(mtl(name)), good);
     QCOMPARE(requested(), (QStringList {name + ".md5", name}));
     QCOMPARE(m_marks->check(name), MediaMarks::Check::Marked);
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(log.contains("[ MEDIA_CHECK ] - [ ERROR ]  " + name + " does not match"));
 }
 
@@ -291,7 +293,7 @@ void TestDownload::downloadVerifiesMd5InName()
     QVERIFY(!MediaDownload::fetch(url("missing.png"), *m_marks));
     QCOMPARE(requested(), (QStringList {"missing.png.md5", "missing.png"}));
 
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(log.contains("[ DownloadFile ] - [ INFO ]  Downloaded file: " + goodName + "\r\n"));
     QVERIFY(log.contains("Downloaded file: " + liar + " with wrong md5: " + md5("something else")));
     QVERIFY(log.contains("[ DownloadFile ] - [ WARN ]  Download file failed: missing.png"));
@@ -388,12 +390,12 @@ void TestDownload::progressPercent()
     writeFile(mtl("part.jpg.tmp"), QByteArray(30, 'x'));
     QCOMPARE(DownloadTracker::getDownloadPercent("data/mtl/part.jpg"), QString("0")); // no .md5
     QByteArray companion(48, 'h');
-    companion += MiscFunc::leBytes(120ULL);
+    companion += LeBytes::of(120ULL);
     writeFile(mtl("part.jpg.md5"), companion);
     QCOMPARE(DownloadTracker::getDownloadPercent("data/mtl/part.jpg"), QString("25"));
     writeFile(mtl("part.jpg.md5"), companion.left(55)); // short companion
     QCOMPARE(DownloadTracker::getDownloadPercent("data/mtl/part.jpg"), QString("0"));
-    companion = QByteArray(48, 'h') + MiscFunc::leBytes(9ULL);
+    companion = QByteArray(48, 'h') + LeBytes::of(9ULL);
     writeFile(mtl("part.jpg.md5"), companion);
     writeFile(mtl("part.jpg.tmp"), QByteArray(10, 'x'));
     QCOMPARE(DownloadTracker::getDownloadPercent("part.jpg"), QString("111"));
@@ -404,7 +406,7 @@ void TestDownload::reportXml()
     DownloadTracker tracker;
     tracker.downloadFiles = {"data/mtl/a.jpg", "data/mtl/b.jpg"};
     writeFile(mtl("a.jpg.tmp"), QByteArray(30, 'x'));
-    writeFile(mtl("a.jpg.md5"), QByteArray(48, 'h') + MiscFunc::leBytes(120ULL));
+    writeFile(mtl("a.jpg.md5"), QByteArray(48, 'h') + LeBytes::of(120ULL));
     QByteArray xml;
     tracker.getDownloadXml(xml, "32G\n25");
     QCOMPARE(xml,

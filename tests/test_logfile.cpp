@@ -1,6 +1,5 @@
 #include "clock.h"
 #include "httppeer.h"
-#include "miscfunc.h"
 #include "settings/servicesettings.h"
 #include "testenv.h"
 #include "upkeep/logfile.h"

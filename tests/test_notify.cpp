@@ -1,5 +1,7 @@
 #include "clock.h"
-#include "miscfunc.h"
+#include "clocktext.h"
+#include "dailylog.h"
+#include "md5.h"
 #include "notifyclient.h"
 #include "notifylistener.h"
 #include "notifyprotocol.h"
@@ -23,7 +25,7 @@ private slots:
     void cleanup() { Clock::reset(); }
     void parse_data();
     void parse();
-    void responseBytes();
+    void answerBytes();
     void signedUrl();
     void loopbackPeers_data();
     void loopbackPeers();
@@ -85,22 +87,22 @@ void TestNotify::parse()
     QFETCH(QString, param);
     QString gotCmd;
     QString gotParam;
-    QCOMPARE(MiscFunc::getCmdParam(request, gotCmd, gotParam, trim), ok);
+    QCOMPARE(NotifyProtocol::parseRequest(request, gotCmd, gotParam, trim), ok);
     QCOMPARE(gotCmd, cmd);
     QCOMPARE(gotParam, param);
 }
 
-void TestNotify::responseBytes()
+void TestNotify::answerBytes()
 {
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 7), QTime(6, 13, 12), Qt::UTC).toMSecsSinceEpoch());
     const QByteArray head = "Content-Type: application/json;charset=utf-8\r\n"
                             "Content-Language: zh-CN\r\n";
-    QCOMPARE(MiscFunc::responseBytes(200),
+    QCOMPARE(NotifyProtocol::answerBytes(200),
         "HTTP/1.1 200\r\n" + head
             + "Content-Length: 10\r\nDate: Mon,07 12 2026 06:13:12 GMT\r\n"
               "Connection: close\r\n\r\n{\"code\":0}");
-    QCOMPARE(MiscFunc::responseBytes(0), MiscFunc::responseBytes(200));
-    QCOMPARE(MiscFunc::responseBytes(400),
+    QCOMPARE(NotifyProtocol::answerBytes(0), NotifyProtocol::answerBytes(200));
+    QCOMPARE(NotifyProtocol::answerBytes(400),
         "HTTP/1.1 400\r\n" + head
             + "Content-Length: 12\r\nDate: Mon,07 12 2026 06:13:12 GMT\r\n"
               "Connection: close\r\n\r\n{\"code\":400}");
@@ -112,7 +114,7 @@ void TestNotify::signedUrl()
     QCOMPARE(url,
         QString("http://localhost:12223/notify?cmd=RELOAD&param=&timestamp=1765000000123"
                 "&signature=")
-            + MiscFunc::md5Hex("mystic_rb_vendor1765000000123"));
+            + Md5::ofText("mystic_rb_vendor1765000000123"));
     QCOMPARE(NotifyProtocol::signature(1765000000123).size(), 32);
 
     // A statement with quote, ampersand, hash and percent survives the query.
@@ -306,7 +308,7 @@ void TestNotify::listenerConnectionLimits()
                 .startsWith("HTTP/1.1 200\r\n"));
     QCOMPARE(handled, 1);
     // The refusals were logged once, with a count at the next minute's line.
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QCOMPARE(log.count("Refused local command connection"), 1);
 }
 

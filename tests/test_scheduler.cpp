@@ -1,5 +1,5 @@
 #include "clock.h"
-#include "miscfunc.h"
+#include "clocktext.h"
 #include "playlog/playlog.h"
 #include "schedule/playbillthread.h"
 #include "stats/playrecord.h"
@@ -619,8 +619,8 @@ void TestScheduler::threadSleepsWhileIdle()
     QTRY_COMPARE(m_thread->passCount(), 2);
 
     // With an insert programme on the day it looks at the window once a second.
-    const int secs = MiscFunc::getSecFromZero();
-    writeDayPlay("<Day><TPL p=\"long.l\"/><ITPL p=\"insert.l\" s=\"" + MiscFunc::getDate().toUtf8()
+    const int secs = ClockText::secondsFromMidnight();
+    writeDayPlay("<Day><TPL p=\"long.l\"/><ITPL p=\"insert.l\" s=\"" + ClockText::date().toUtf8()
         + "\" b=\"" + QByteArray::number(secs + 7200) + "\" e=\"" + QByteArray::number(secs + 7300)
         + "\"/></Day>");
     m_thread->reloadPlay();

@@ -1,9 +1,12 @@
 #include "clock.h"
+#include "clocktext.h"
 #include "commandrunner.h"
-#include "miscfunc.h"
+#include "dailylog.h"
+#include "lebytes.h"
 #include "protocol/builddata.h"
 #include "protocol/framereceiver.h"
 #include "protocol/serverprotocol.h"
+#include "systemprobe.h"
 #include "testenv.h"
 
 #include <QtTest>
@@ -49,9 +52,9 @@ void TestServerLink::frameWithoutParameters()
     QCOMPARE(BuildData::buildPackage(0, 273, 100, 1),
         hex("16000000 01000080 1101 6400 0000 00000000 01000000"));
     // The counter moves on with every frame built with sequence 0.
-    QCOMPARE(MiscFunc::readLe32(BuildData::buildPackage(0, 257, 5, 1), 4), 0x80000002u);
+    QCOMPARE(LeBytes::read32(BuildData::buildPackage(0, 257, 5, 1), 4), 0x80000002u);
     // An explicit sequence is used as given and leaves the counter alone.
-    QCOMPARE(MiscFunc::readLe32(BuildData::buildPackage(7, 257, 5, 1), 4), 7u);
+    QCOMPARE(LeBytes::read32(BuildData::buildPackage(7, 257, 5, 1), 4), 7u);
     QCOMPARE(BuildData::contextId(), 0x80000002u);
 }
 
@@ -63,9 +66,9 @@ void TestServerLink::frameWithParameters()
 
     const QByteArray two = BuildData::buildPackage(0, 278, 9, 1, QList<QByteArray> {"ab", "cdefg"});
     QCOMPARE(two.size(), 37);
-    QCOMPARE(MiscFunc::readLe32(two, 0), 37u);
-    QCOMPARE(MiscFunc::readLe16(two, 12), (unsigned short)2);
-    QCOMPARE(MiscFunc::readLe32(two, 14), 7u);
+    QCOMPARE(LeBytes::read32(two, 0), 37u);
+    QCOMPARE(LeBytes::read16(two, 12), (unsigned short)2);
+    QCOMPARE(LeBytes::read32(two, 14), 7u);
     QCOMPARE(two.mid(22), hex("02000000") + "ab" + hex("05000000") + "cdefg");
 
     // Empty parameters still carry their size word.
@@ -133,26 +136,26 @@ void TestServerLink::authorizationFrame()
     const QByteArray frame
         = BuildData::getAuthData(processes, "001A2B3C4D5E100", "00-1A-2B-3C-4D-5E");
     // The authorization takes the current counter value, then moves it on.
-    QCOMPARE(MiscFunc::readLe32(frame, 4), 0x80000005u);
+    QCOMPARE(LeBytes::read32(frame, 4), 0x80000005u);
     QCOMPARE(BuildData::contextId(), 0x80000006u);
-    QCOMPARE(MiscFunc::readLe16(frame, 8), (unsigned short)273);
-    QCOMPARE(MiscFunc::readLe16(frame, 10), (unsigned short)1);
-    QCOMPARE(MiscFunc::readLe32(frame, 18), 1u);
+    QCOMPARE(LeBytes::read16(frame, 8), (unsigned short)273);
+    QCOMPARE(LeBytes::read16(frame, 10), (unsigned short)1);
+    QCOMPARE(LeBytes::read32(frame, 18), 1u);
 
     QList<QByteArray> params;
     QCOMPARE(ServerProtocol::getPackageParams(frame, params), (unsigned short)4);
     QCOMPARE(
-        params.at(0).size(), 140 - 64 + qMax(64, MiscFunc::getHostName().toLatin1().size() + 1));
+        params.at(0).size(), 140 - 64 + qMax(64, SystemProbe::hostName().toLatin1().size() + 1));
     QCOMPARE(params.at(1), QByteArray("1.1.23081003") + '\0');
     QVERIFY(params.at(2).endsWith('\0'));
     const int used = params.at(2).chopped(1).toInt();
     QVERIFY(used >= 0 && used <= 100);
     QVERIFY(params.at(3).chopped(1).toLongLong() > 0);
-    QCOMPARE(MiscFunc::readLe32(frame, 0), (unsigned int)frame.size());
+    QCOMPARE(LeBytes::read32(frame, 0), (unsigned int)frame.size());
 
     // A counter at 0 is taken as a request for the next value.
     BuildData::resetContextId(0);
-    QCOMPARE(MiscFunc::readLe32(BuildData::getAuthData(processes, "X", ""), 4), 2u);
+    QCOMPARE(LeBytes::read32(BuildData::getAuthData(processes, "X", ""), 4), 2u);
 }
 
 void TestServerLink::diskSizeText()
@@ -332,7 +335,7 @@ void TestServerLink::receiveRefusesBadLengths()
     // The stream recovers with the next chunk.
     const QByteArray frame = BuildData::buildPackage(0, 276, 94, 1);
     QCOMPARE(receiver.feed(frame, 2).frames, QList<QByteArray> {frame});
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(
         log.contains("[ TCP ] - [ WARN ]  Drop 22 received bytes: bad frame length 2147483648"));
 }
@@ -369,7 +372,7 @@ void TestServerLink::receivePassesOverOversizedFrames()
     QCOMPARE(receiver.holdDeadline(), 100000 + FrameReceiver::HOLD_MS);
     QCOMPARE(receiver.feed(next, 100000 + FrameReceiver::HOLD_MS).frames, QList<QByteArray> {next});
     QCOMPARE(receiver.skipping(), qint64(0));
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(log.contains(QString("[ TCP ] - [ WARN ]  Pass over a frame of %1 bytes "
                                  "(protocol=276, command=280): larger than any document")
                              .arg(giant.size())));
@@ -384,7 +387,7 @@ void TestServerLink::receiveHandshake()
     QCOMPARE(result.frames, (QList<QByteArray> {handshake, frame}));
     QVERIFY(FrameReceiver::isInnerHandshake(result.frames.first()));
     QVERIFY(!FrameReceiver::isInnerHandshake(result.frames.last()));
-    QCOMPARE(MiscFunc::readLe32(result.frames.last(), 30), 4u);
+    QCOMPARE(LeBytes::read32(result.frames.last(), 30), 4u);
 }
 
 void TestServerLink::cutToBodyCuts()

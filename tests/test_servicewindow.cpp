@@ -1,5 +1,6 @@
+#include "clocktext.h"
+#include "dailylog.h"
 #include "fakerunner.h"
-#include "miscfunc.h"
 #include "service.h"
 #include "stats/statthread.h"
 #include "statusfile.h"
@@ -150,7 +151,7 @@ void TestServiceWindow::configuredTerminalStartsHidden()
     ConfigWindow &window = *service.window();
     QVERIFY(!window.isVisible());
     QCOMPARE(child<QLineEdit>(window, "textIp")->text(), QString("127.0.0.1"));
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(
         log.contains(QString::fromUtf8("  [ Main ] - [ INFO ]  开启运行终端连接服务lumalink\r\n")));
 }

@@ -1,11 +1,12 @@
 #include "clock.h"
+#include "clocktext.h"
 #include "commandrunner.h"
 #include "content/downloadthread.h"
 #include "contentfolder.h"
+#include "dailylog.h"
 #include "fakerunner.h"
 #include "httpfileserver.h"
 #include "link/serversession.h"
-#include "miscfunc.h"
 #include "net/playernotices.h"
 #include "notifylistener.h"
 #include "settings/servicesettings.h"
@@ -143,7 +144,7 @@ void TestSession::dumpDownloads() const
              << "current" << m_session->currentDownload() << "step" << m_session->step();
     for (const auto &r : m_server->http()->requests())
         qDebug() << r.method << r.target << r.status;
-    qDebug().noquote() << readFile(MiscFunc::logFilePath(MiscFunc::getDate())).right(3000);
+    qDebug().noquote() << readFile(DailyLog::filePath(ClockText::date())).right(3000);
 }
 
 bool TestSession::switchTo(const QString &content, int maxPasses)
@@ -275,7 +276,7 @@ void TestSession::exceedAuthCountStaysSilent()
     startSession();
     QVERIFY(drive([this] { return m_session->status() == ServerSession::EXCEED_AUTH_COUNT; }));
     // The refusal is logged now; the 20 minutes below may cross midnight.
-    const QString logPath = MiscFunc::logFilePath(MiscFunc::getDate());
+    const QString logPath = DailyLog::filePath(ClockText::date());
     for (int i = 0; i < 40; ++i) {
         Clock::advanceMs(ServerSession::CONNECT_RETRY_MS);
         m_session->runPassNow();
@@ -399,7 +400,7 @@ void TestSession::heartbeatsOnceContentIsReady()
     // Silence for 30 s brings one heartbeat; the server's traffic resets it.
     QVERIFY(drive([this] { return m_server->heartbeatsReceived() == 1; }, 400));
     QVERIFY(drive([this] { return m_server->heartbeatsReceived() == 2; }, 400));
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(log.contains("[ TCP ] - [ DEBUG ]  Send active heartbeat 00 00 00 00\r\n"));
 }
 
@@ -445,7 +446,7 @@ void TestSession::unsafeIdsAreSkipped()
     QVERIFY(QFile::exists(data("zone/good.z")));
     QVERIFY(!QFile::exists(m_env->dataRoot() + "/evil.l"));
     QCOMPARE(m_session->downloadFiles(), (QList<QString> {"data/mtl/t.xml", "data/mtl/m.png"}));
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(log.contains("Refuse template list id \"..%2F..%2Fevil.l\""));
     QVERIFY(log.contains("Refuse zone id \"..\""));
 }
@@ -507,7 +508,7 @@ void TestSession::corruptFileIsFetchedAgain()
     QCOMPARE(gets, 2);
     const QByteArray bytes = readFile(data("mtl/" + victim));
     QVERIFY(victim.contains(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(log.contains("Downloaded file: " + victim + " with wrong md5: "));
 }
 

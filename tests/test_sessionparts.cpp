@@ -15,7 +15,8 @@
 #include "statusfile.h"
 #include "testenv.h"
 
-#include "miscfunc.h"
+#include "clocktext.h"
+#include "dailylog.h"
 #include "net/offthreadwork.h"
 #include "notifylistener.h"
 
@@ -347,7 +348,7 @@ void TestSessionParts::loopSendsQueuedAnswersAPassApart()
     for (int i = 0; i < 100; ++i)
         m_link->deliver(serverFrame(PROTO_CONTROL, CMD_DOWNLOAD_REPORT, {"r-again"}));
     // Logged at the 1st, 10th and 100th repeat, not line by line.
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QCOMPARE(log.count("again while its answer is on its way"), 3);
     QVERIFY(log.contains(
         "Request 17 again while its answer is on its way: answered once (repeat 100)"));
@@ -405,7 +406,7 @@ void TestSessionParts::configWithoutUsablePortKeepsTheAddress()
     QCOMPARE(status["rtdaHost"].toString(), QString("10.0.0.7:8081"));
     // The walk goes on either way.
     QCOMPARE(m_session->step(), int(ServerSession::SYNC_TIME));
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QCOMPARE(log.contains("Refuse server address 10.9.9.9 with port"), connHost.startsWith("10.1"));
 
     // The next connection goes to the address kept.
@@ -438,7 +439,7 @@ void TestSessionParts::walkAsksAgainWhenAReplyCannotBeStored()
     QCOMPARE(readFile(data("tpl/a.l")), big);
     passUntilSent(8);
     QCOMPARE(m_link->sentKinds().last(), QString("257/7"));
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY(log.contains("Could not store template list a.l: asking again later"));
 }
 
@@ -570,7 +571,7 @@ void TestSessionParts::logAnswerForALostConnectionIsDropped()
     m_settings->runner = zip;
     reachWaiting();
     m_link->deliver(serverFrame(PROTO_CONTROL, CMD_TODAY_LOGS, {"log-2"}));
-    writeFile(m_env->dataRoot() + "/logs/lumalink." + MiscFunc::getDate() + ".0.log", "line\n");
+    writeFile(m_env->dataRoot() + "/logs/lumalink." + ClockText::date() + ".0.log", "line\n");
     m_link->disconnectFromServer();
     // The next connection logs in again; then the packing ends.
     for (int i = 0; i < 100 && m_link->connects.size() < 2; ++i)
@@ -612,7 +613,7 @@ void TestSessionParts::repeatedRefusalIsReportedOnce()
     // Asked about once a second all along.
     QCOMPARE(m_link->sentAt.last() - firstAt, 150 * ServerSession::PASS_SLEEP_MS);
     QCOMPARE(StatusFile::read(data("status.json"))["status"].toInt(), 9);
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QCOMPARE(log.count("request authorization"), 1);
     QCOMPARE(log.count("Received protocol=273, command=1\r\n"), 1);
     QCOMPARE(log.count("Authorization refused "), 2);
@@ -625,7 +626,7 @@ void TestSessionParts::repeatedRefusalIsReportedOnce()
     QCOMPARE(StatusFile::read(data("status.json"))["status"].toInt(), 4);
     PlayerNotices::waitUntilSent(10000);
     QTRY_COMPARE(told, (QStringList {"STATUS 5", "STATUS 4"}));
-    const QString after = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString after = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QCOMPARE(after.count("Authorization refused "), 3);
 }
 

@@ -1,6 +1,7 @@
 #include "clock.h"
+#include "clocktext.h"
+#include "dailylog.h"
 #include "httpfileserver.h"
-#include "miscfunc.h"
 #include "signageserver.h"
 #include "simcontrol.h"
 #include "testenv.h"
@@ -59,7 +60,7 @@ void TestSimWeather::init()
 {
     m_env = std::make_unique<TestEnv>();
     QDir().mkpath(m_env->dataRoot() + "/logs");
-    MiscFunc::setProgramName("lumaview");
+    DailyLog::setProgramName("lumaview");
     m_server = std::make_unique<SignageServer>();
     QVERIFY(m_server->listenHttp(QHostAddress::LocalHost, 0));
     m_control = std::make_unique<SimControl>(m_server.get());
@@ -262,7 +263,7 @@ void TestSimWeather::panelShowsSimulatorWeather()
     panel.checkWeather();
     QVERIFY(ended.wait(5000));
     QCOMPARE(text("labelCity"), QString("广州"));
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     QVERIFY2(log.contains("for Atlantis is not a weather report"), qPrintable(log));
     QVERIFY2(
         log.contains(

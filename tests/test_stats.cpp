@@ -1,6 +1,7 @@
 #include "clock.h"
+#include "clocktext.h"
+#include "dailylog.h"
 #include "httpfileserver.h"
-#include "miscfunc.h"
 #include "settings/servicesettings.h"
 #include "stats/playrecord.h"
 #include "stats/sqlqueue.h"
@@ -66,7 +67,7 @@ private:
     QStringList rows(const QString &sql) const;
     QString logText() const
     {
-        return QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+        return QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     }
     void setNow(const QString &dateTime)
     {

@@ -1,5 +1,6 @@
 #include "clock.h"
-#include "miscfunc.h"
+#include "clocktext.h"
+#include "dailylog.h"
 #include "settings/servicesettings.h"
 #include "settings/terminalstatus.h"
 #include "statusfile.h"
@@ -317,8 +318,8 @@ void TestTerminalStatus::damagedFileIsSetAside()
     QCOMPARE(now["connHost"].toString(), kept ? QString("10.0.0.9:9000") : QString(":"));
     QCOMPARE(m_settings.connIp.get(), kept ? QString("10.0.0.9") : QString());
     QCOMPARE(now["password"].toString(), kept ? QString("pw") : QString());
-    QVERIFY(readFile(MiscFunc::logFilePath(MiscFunc::getDate()))
-                .contains("[ STATUS_DAMAGED ] - [ ERROR ]"));
+    QVERIFY(
+        readFile(DailyLog::filePath(ClockText::date())).contains("[ STATUS_DAMAGED ] - [ ERROR ]"));
 }
 
 void TestTerminalStatus::startGuardSetsAsideAfterShortRuns_data()

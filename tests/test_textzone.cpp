@@ -3,8 +3,8 @@
 #include "materials/clockview.h"
 #include "materials/textlayout.h"
 #include "materials/textview.h"
-#include "miscfunc.h"
 #include "testenv.h"
+#include "texttools.h"
 #include "zones/TimerThread.h"
 #include "zones/zonewindow.h"
 
@@ -143,7 +143,7 @@ void TestTextZone::breakLines()
     // No line starts with a punctuation mark unless it could not be helped.
     if (width >= 30) {
         for (const QString &line : text.split(QLatin1Char('\n')))
-            QVERIFY2(!MiscFunc::isPunctuationMark(line.left(1)), qPrintable(line));
+            QVERIFY2(!TextTools::isPunctuationMark(line.left(1)), qPrintable(line));
     }
 }
 
@@ -164,7 +164,7 @@ void TestTextZone::lineFeedHeight()
     QCOMPARE(height, line * lines.size());
     for (const QString &piece : lines) {
         QVERIFY(metrics.horizontalAdvance(piece) < 200);
-        QVERIFY(!MiscFunc::isPunctuationMark(piece.left(1)));
+        QVERIFY(!TextTools::isPunctuationMark(piece.left(1)));
     }
 }
 

@@ -1,6 +1,5 @@
 #include "clock.h"
 #include "fakerunner.h"
-#include "miscfunc.h"
 #include "net/playernotices.h"
 #include "notifylistener.h"
 #include "settings/servicesettings.h"

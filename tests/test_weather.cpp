@@ -1,6 +1,7 @@
 #include "clock.h"
+#include "clocktext.h"
+#include "dailylog.h"
 #include "materials/weatherview.h"
-#include "miscfunc.h"
 #include "testenv.h"
 #include "weather/weatherclient.h"
 #include "weather/weathercycle.h"
@@ -188,7 +189,7 @@ void TestWeather::init()
 {
     m_env = std::make_unique<TestEnv>();
     QDir().mkpath(m_env->dataRoot() + "/logs");
-    MiscFunc::setProgramName("lumaview");
+    DailyLog::setProgramName("lumaview");
     Clock::setFixedMs(morning());
 }
 
@@ -200,7 +201,7 @@ void TestWeather::cleanup()
 
 QStringList TestWeather::logLines() const
 {
-    const QString text = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString text = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     return text.split("\r\n", Qt::SkipEmptyParts);
 }
 

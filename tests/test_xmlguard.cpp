@@ -1,7 +1,8 @@
+#include "clocktext.h"
 #include "content/contentstore.h"
 #include "content/contentwalk.h"
+#include "dailylog.h"
 #include "formats/xmldata.h"
-#include "miscfunc.h"
 #include "power/powerschedule.h"
 #include "protocol/serverprotocol.h"
 #include "requests/serverconfig.h"
@@ -103,7 +104,7 @@ int TestXmlGuard::readStored(const QString &relative)
 
 int TestXmlGuard::logCount(const QString &text) const
 {
-    const QString log = QString::fromUtf8(readFile(MiscFunc::logFilePath(MiscFunc::getDate())));
+    const QString log = QString::fromUtf8(readFile(DailyLog::filePath(ClockText::date())));
     return log.split('\n').filter(text).size();
 }
 

@@ -1,7 +1,7 @@
 #include "content/contentstore.h"
 #include "datalayout.h"
-#include "miscfunc.h"
 #include "safepath.h"
+#include "serverpath.h"
 #include "wholefile.h"
 #include "xmlguard.h"
 
@@ -81,7 +81,7 @@ void getTpFile(const QByteArray &body, QList<QString> &files)
             continue;
         const QString path = entry.attribute(QStringLiteral("path"));
         if (path.startsWith(QLatin1String("data/")))
-            files.append(MiscFunc::concatPath(path, entry.attribute(QStringLiteral("name"))));
+            files.append(ServerPath::join(path, entry.attribute(QStringLiteral("name"))));
     }
 }
 
@@ -130,7 +130,8 @@ void getZoneMaterialFile(const QByteArray &zoneXml, QList<QString> &files)
         const QString path = entry.attribute(QStringLiteral("path"));
         if (!path.startsWith(QLatin1String("data/")))
             continue;
-        const QString file = MiscFunc::mtlPathName(path, entry.attribute(QStringLiteral("name")));
+        const QString file
+            = ServerPath::materialFile(path, entry.attribute(QStringLiteral("name")));
         if (!files.contains(file))
             files.append(file);
     }

@@ -1,7 +1,7 @@
 #include "content/contentwalk.h"
 
 #include "content/contentstore.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "protocol/serverprotocol.h"
 #include "xmlguard.h"
 
@@ -16,7 +16,7 @@ bool refused(const QByteArray &body, XmlGuard::Encoding encoding, const QString 
     QString why;
     if (XmlGuard::parse(body, encoding, doc, &why))
         return false;
-    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+    DailyLog::write(QStringLiteral("WARN"), QStringLiteral("TCP"),
         QStringLiteral("Refuse %1, not stored: %2").arg(what, why));
     return true;
 }
@@ -35,7 +35,7 @@ void ContentWalk::record(const QString &name)
 
 ContentWalk::Move ContentWalk::notStored(int step, const QString &what)
 {
-    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+    DailyLog::write(QStringLiteral("WARN"), QStringLiteral("TCP"),
         QStringLiteral("Could not store %1: asking again later").arg(what));
     Move move {step};
     move.retryLater = true;
@@ -47,7 +47,7 @@ void ContentWalk::dropUnsafeIds(QList<QByteArray> &ids, const char *kind)
     for (int i = ids.size() - 1; i >= 0; --i) {
         if (ContentStore::isSafeId(ids.at(i)))
             continue;
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("TCP"),
             QStringLiteral("Refuse %1 id \"%2\": not a plain file name")
                 .arg(QLatin1String(kind), QString::fromLatin1(ids.at(i).toPercentEncoding())));
         ids.removeAt(i);

@@ -3,7 +3,7 @@
 
 #include "content/mediadownload.h"
 #include "content/mediamarks.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 
 std::shared_ptr<MediaMarks> DownloadThread::standardMarks()
 {
@@ -124,7 +124,7 @@ void DownloadThread::run()
         const bool refused = MediaDownload::localFileName(url).isEmpty();
         const Outcome outcome = refused ? Outcome::Done : m_download(url);
         if (refused)
-            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
+            DailyLog::write(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
                 QStringLiteral("Skip download without a plain file name: ") + url);
         lock.lock();
         if (generation != m_generation)
@@ -132,7 +132,7 @@ void DownloadThread::run()
         bool givenUp = false;
         if (outcome == Outcome::WrongDigest && ++m_digestFailures[url] >= MAX_DIGEST_FAILURES) {
             givenUp = true;
-            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
+            DailyLog::write(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
                 QStringLiteral("Give up %1: its content did not match its name %2 times; the "
                                "playbill goes ahead without it")
                     .arg(url)
@@ -149,7 +149,7 @@ void DownloadThread::run()
         const int pause = retryPauseMs(++m_failures, m_firstPauseMs, m_lastPauseMs);
         m_retryAt.setRemainingTime(pause);
         lock.unlock();
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("DownloadFile"),
             QStringLiteral("Try %1 again in %2 s").arg(url).arg(pause / 1000.0));
         emit sigRetryLater(url, pause);
         lock.lock();

@@ -3,7 +3,9 @@
 
 #include "content/downloadthread.h"
 #include "content/mediadownload.h"
-#include "miscfunc.h"
+#include "dailylog.h"
+#include "lebytes.h"
+#include "systemprobe.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -45,7 +47,7 @@ bool DownloadTracker::settleAbandoned(
     // While lists and zones still come in, the new batch may yet name it.
     if (downloadFiles.isEmpty() && collecting)
         return false;
-    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("TCP"),
+    DailyLog::write(QStringLiteral("INFO"), QStringLiteral("TCP"),
         QStringLiteral("Stop download of the old playbill: ") + m_abandoned);
     m_abandoned.clear();
     thread.cancelAll();
@@ -62,7 +64,7 @@ DownloadTracker::Step DownloadTracker::step(
             const QString url = fileUrl(httpIp, httpPort, downloadFiles.first());
             if (MediaDownload::localFileName(url).isEmpty()) {
                 // Never a file in data/mtl: drop it rather than stall the batch.
-                MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+                DailyLog::write(QStringLiteral("WARN"), QStringLiteral("TCP"),
                     QStringLiteral("Skip file without a plain name: ") + downloadFiles.first());
                 downloadFiles.removeFirst();
                 return Step::Skipped;
@@ -74,7 +76,7 @@ DownloadTracker::Step DownloadTracker::step(
         if (!thread.allDownloaded())
             return Step::Waiting;
         doneFiles.append(downloadFiles.takeFirst());
-        MiscFunc::writeLog(QStringLiteral("DEBUG"), QStringLiteral("TCP"),
+        DailyLog::write(QStringLiteral("DEBUG"), QStringLiteral("TCP"),
             QStringLiteral("Check mtl file=") + currentDownload);
         downloadedSomething = true;
         currentDownload.clear();
@@ -120,7 +122,7 @@ QString DownloadTracker::getDownloadPercent(const QString &entry)
     md5.close();
     if (head.size() <= 55)
         return QStringLiteral("0");
-    const unsigned long long total = MiscFunc::readLe64(head, 48);
+    const unsigned long long total = LeBytes::read64(head, 48);
     if (total == 0)
         return QStringLiteral("0");
     return QString::number(static_cast<double>(partial.size()) * 100.0 / total, 'f', 0);
@@ -128,7 +130,7 @@ QString DownloadTracker::getDownloadPercent(const QString &entry)
 
 void DownloadTracker::getDownloadXml(QByteArray &out)
 {
-    getDownloadXml(out, MiscFunc::GetDiskInfo());
+    getDownloadXml(out, SystemProbe::diskInfo());
 }
 
 void DownloadTracker::getDownloadXml(QByteArray &out, const QString &diskInfo)
@@ -161,7 +163,7 @@ void DownloadTracker::getDownloadXml(QByteArray &out, const QString &diskInfo)
         total = QStringLiteral("1");
     if (total.endsWith(QLatin1Char('G')))
         total = QString::number(total.chopped(1).toDouble() * 1000000000.0, 'f', 0);
-    // GetDiskInfo writes a whole percentage: "1" is 1 % used, not a full
+    // The disk probe writes a whole percentage: "1" is 1 % used, not a full
     // disk. A value with a fractional part up to 1 is a share.
     const bool wholePercent = !usedText.contains(QLatin1Char('.')) && used >= 1;
     if (used > 1 || wholePercent)

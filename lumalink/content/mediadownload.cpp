@@ -3,7 +3,7 @@
 
 #include "content/httpfetch.h"
 #include "content/mediamarks.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "safepath.h"
 #include "wholefile.h"
 
@@ -86,7 +86,7 @@ bool MediaDownload::fetch(const QString &url, MediaMarks &marks,
     const QString name = localFileName(url);
     const QString module = QStringLiteral("DownloadFile");
     if (name.isEmpty()) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), module,
+        DailyLog::write(QStringLiteral("WARN"), module,
             QStringLiteral("Refuse download without a plain file name: ") + url);
         return false;
     }
@@ -109,7 +109,7 @@ bool MediaDownload::fetch(const QString &url, MediaMarks &marks,
         QFile::remove(partial);
 
     if (!diskHasRoom(dir)) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), module,
+        DailyLog::write(QStringLiteral("WARN"), module,
             QStringLiteral("Refuse download of %1: the disk is nearly full").arg(name));
         return false;
     }
@@ -132,19 +132,19 @@ bool MediaDownload::fetch(const QString &url, MediaMarks &marks,
     const HttpFetch::Result result = HttpFetch::toFile(url, partial, options, &md5);
     if (diskFull) {
         QFile::remove(partial);
-        MiscFunc::writeLog(QStringLiteral("WARN"), module,
+        DailyLog::write(QStringLiteral("WARN"), module,
             QStringLiteral("Download of %1 stopped: the disk is nearly full").arg(name));
         return false;
     }
     if (!wanted()) {
         // Stopped because the file is no longer wanted: not a failure of the server.
         QFile::remove(partial);
-        MiscFunc::writeLog(
+        DailyLog::write(
             QStringLiteral("INFO"), module, QStringLiteral("Download cancelled: ") + name);
         return false;
     }
     if (result != HttpFetch::Result::Done) {
-        MiscFunc::writeLog(
+        DailyLog::write(
             QStringLiteral("WARN"), module, QStringLiteral("Download file failed: ") + name);
         return false;
     }
@@ -152,7 +152,7 @@ bool MediaDownload::fetch(const QString &url, MediaMarks &marks,
     // digest that name holds.
     if (!MediaMarks::nameHoldsDigest(name, md5)) {
         QFile::remove(partial);
-        MiscFunc::writeLog(QStringLiteral("INFO"), module,
+        DailyLog::write(QStringLiteral("INFO"), module,
             QStringLiteral("Downloaded file: ") + name + QStringLiteral(" with wrong md5: ") + md5);
         if (wrongDigest)
             *wrongDigest = true;
@@ -162,11 +162,11 @@ bool MediaDownload::fetch(const QString &url, MediaMarks &marks,
     // file counts as there: a power cut leaves either no file or the right one.
     if (!syncToDisk(partial) || !QFile::rename(partial, target) || !syncToDisk(dir)) {
         QFile::remove(partial);
-        MiscFunc::writeLog(
+        DailyLog::write(
             QStringLiteral("WARN"), module, QStringLiteral("Download rename file failed: ") + name);
         return false;
     }
     marks.markVerified(name);
-    MiscFunc::writeLog(QStringLiteral("INFO"), module, QStringLiteral("Downloaded file: ") + name);
+    DailyLog::write(QStringLiteral("INFO"), module, QStringLiteral("Downloaded file: ") + name);
     return true;
 }

@@ -1,7 +1,8 @@
 #include "content/mediamarks.h"
 
 #include "clock.h"
-#include "miscfunc.h"
+#include "dailylog.h"
+#include "md5.h"
 #include "safepath.h"
 #include "setaside.h"
 #include "wholefile.h"
@@ -83,7 +84,7 @@ void MediaMarks::loadLocked()
         // is hashed again.
         m_marks.clear();
         const QString aside = moveAsideStamped(m_path, Clock::now());
-        MiscFunc::writeLog(QStringLiteral("ERROR"), MODULE,
+        DailyLog::write(QStringLiteral("ERROR"), MODULE,
             QStringLiteral("The marks of checked media files do not parse; moved to %1, every "
                            "file is checked in full")
                 .arg(aside.isEmpty() ? QStringLiteral("(could not be moved)") : aside));
@@ -112,7 +113,7 @@ void MediaMarks::rewriteLocked()
     for (auto it = m_marks.cbegin(); it != m_marks.cend(); ++it)
         body += line(it.key(), it.value());
     if (!replaceFileWhole(m_path, body))
-        MiscFunc::writeLog(QStringLiteral("WARN"), MODULE,
+        DailyLog::write(QStringLiteral("WARN"), MODULE,
             QStringLiteral("Could not write the marks of checked media files: ") + m_path);
 }
 
@@ -155,7 +156,7 @@ MediaMarks::Check MediaMarks::check(const QString &name)
             return Check::Marked;
     }
     // Read in full without holding the marks: a large video takes a while.
-    const bool matches = nameHoldsDigest(name, MiscFunc::getFileMD5(path));
+    const bool matches = nameHoldsDigest(name, Md5::ofFile(path));
     Mark after;
     const bool unchanged = statFile(path, after) && after == before;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -173,12 +174,12 @@ MediaMarks::Check MediaMarks::check(const QString &name)
 void MediaMarks::removeDamaged(const QString &name)
 {
     if (QFile::remove(m_mediaDir + name))
-        MiscFunc::writeLog(QStringLiteral("ERROR"), MODULE,
+        DailyLog::write(QStringLiteral("ERROR"), MODULE,
             QStringLiteral("%1 does not match the digest its name holds: removed, it is "
                            "fetched again")
                 .arg(name));
     else
-        MiscFunc::writeLog(QStringLiteral("ERROR"), MODULE,
+        DailyLog::write(QStringLiteral("ERROR"), MODULE,
             QStringLiteral("%1 does not match the digest its name holds and cannot be removed")
                 .arg(name));
 }
@@ -207,7 +208,7 @@ MediaMarks::Report MediaMarks::checkAndRemoveDamaged(const QStringList &names)
     report.elapsedMs = timer.elapsed();
     if (report.marked + report.hashed + report.damaged == 0)
         return report; // nothing here yet: a first start
-    MiscFunc::writeLog(QStringLiteral("INFO"), MODULE,
+    DailyLog::write(QStringLiteral("INFO"), MODULE,
         QStringLiteral("Checked %1 media files in %2 ms: %3 unchanged, %4 read in full, %5 damaged")
             .arg(report.marked + report.hashed + report.damaged)
             .arg(report.elapsedMs)

@@ -1,6 +1,6 @@
 #include "link/authorization.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "net/playernotices.h"
 #include "settings/servicesettings.h"
 #include "settings/terminalstatus.h"
@@ -8,7 +8,7 @@
 namespace {
 void logAuth(const QString &level, const QString &message)
 {
-    MiscFunc::writeLog(level, QStringLiteral("AUTH"), message);
+    DailyLog::write(level, QStringLiteral("AUTH"), message);
 }
 } // namespace
 

@@ -1,11 +1,11 @@
 #include "link/passloop.h"
 
 #include "clock.h"
+#include "dailylog.h"
 #include "link/linktransport.h"
 #include "link/requeststeps.h"
 #include "link/sendqueue.h"
 #include "link/sessionstate.h"
-#include "miscfunc.h"
 #include "protocol/builddata.h"
 #include "protocol/framereceiver.h"
 #include "settings/servicesettings.h"
@@ -15,7 +15,7 @@
 namespace {
 void logTcp(const QString &level, const QString &message)
 {
-    MiscFunc::writeLog(level, QStringLiteral("TCP"), message);
+    DailyLog::write(level, QStringLiteral("TCP"), message);
 }
 } // namespace
 

@@ -1,9 +1,10 @@
 #include "link/requeststeps.h"
 
 #include "clock.h"
+#include "dailylog.h"
+#include "lebytes.h"
 #include "link/authorization.h"
 #include "link/sessionstate.h"
-#include "miscfunc.h"
 #include "protocol/builddata.h"
 #include "protocol/serverprotocol.h"
 #include "requests/systemclock.h"
@@ -109,7 +110,7 @@ void RequestSteps::ask(const Row &row, qint64 retryMs)
             line += QStringLiteral(", length=%1").arg(frame.size());
         else if (row.tail == Row::Id)
             line += QString::fromLatin1(id);
-        MiscFunc::writeLog(QStringLiteral("DEBUG"), QStringLiteral("TCP"), line);
+        DailyLog::write(QStringLiteral("DEBUG"), QStringLiteral("TCP"), line);
     }
     m_state.step = row.step;
 }
@@ -154,7 +155,7 @@ QByteArray RequestSteps::authFrame() const
 
 void RequestSteps::onAuthResult(const Row &row, const QByteArray &frame)
 {
-    const unsigned int status = MiscFunc::readLe32(frame, 30);
+    const unsigned int status = LeBytes::read32(frame, 30);
     m_state.status = static_cast<int>(status);
     m_auth.onResult(m_state.status, Clock::nowMs());
     // A conflict asks again with the new id; a refusal at the next pass.
@@ -171,7 +172,7 @@ void RequestSteps::onConfig(const Row &row, const QByteArray &payload)
     if (!config.serverIp.isEmpty() && !TerminalStatus::isUsablePort(port)) {
         // An address without a usable port would cut the terminal off from
         // every server: keep the one it has.
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("TCP"),
             QStringLiteral("Refuse server address %1 with port %2 of the configuration; "
                            "keep %3:%4")
                 .arg(config.serverIp)

@@ -1,11 +1,11 @@
 #include "link/sendqueue.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 
 bool SendQueue::push(const QByteArray &frame, unsigned short kind)
 {
     if (m_frames.size() >= MAX_FRAMES || m_bytes + frame.size() > MAX_BYTES) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("TCP"),
             QStringLiteral("Send queue full (%1 frames, %2 bytes): drop a frame of %3 bytes")
                 .arg(m_frames.size())
                 .arg(m_bytes)

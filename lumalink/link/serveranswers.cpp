@@ -1,7 +1,7 @@
 #include "link/serveranswers.h"
 
+#include "dailylog.h"
 #include "link/sessionstate.h"
-#include "miscfunc.h"
 
 #include <climits>
 #include <utility>
@@ -9,7 +9,7 @@
 namespace {
 void logTcp(const QString &message)
 {
-    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("TCP"), message);
+    DailyLog::write(QStringLiteral("INFO"), QStringLiteral("TCP"), message);
 }
 } // namespace
 

@@ -2,8 +2,8 @@
 
 #include "clock.h"
 #include "content/downloadthread.h"
+#include "dailylog.h"
 #include "link/linktransport.h"
-#include "miscfunc.h"
 #include "net/playernotices.h"
 #include "protocol/builddata.h"
 #include "protocol/serverprotocol.h"
@@ -14,7 +14,7 @@ using namespace ServerProtocol;
 namespace {
 void logTcp(const QString &level, const QString &message)
 {
-    MiscFunc::writeLog(level, QStringLiteral("TCP"), message);
+    DailyLog::write(level, QStringLiteral("TCP"), message);
 }
 } // namespace
 
@@ -129,7 +129,7 @@ void ServerSession::slot_handleDownloadTimeout()
     if (result.switched) {
         PlayerNotices::post(QStringLiteral("RELOAD"), QString());
         m_state.contentReady = true;
-        MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("RUN"),
+        DailyLog::write(QStringLiteral("INFO"), QStringLiteral("RUN"),
             QStringLiteral("Notify player reload playbill"));
         emit sigStateChanged();
     }

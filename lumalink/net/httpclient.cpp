@@ -1,6 +1,5 @@
 #include "net/httpclient.h"
 
-#include "miscfunc.h"
 #include "notifyprotocol.h"
 
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 #include "net/playernotices.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "net/offthreadwork.h"
 #include "notifyclient.h"
 #include "notifyprotocol.h"
@@ -80,7 +80,7 @@ void PlayerNotices::post(const QString &cmd, const QString &param)
     if (same != pending.waiting.end()) {
         same->second = param;
     } else if (pending.waiting.size() >= PendingNotices::MAX) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("HTTP"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("HTTP"),
             QStringLiteral("Drop notice %1 to the player: %2 notices wait")
                 .arg(cmd)
                 .arg(pending.waiting.size()));

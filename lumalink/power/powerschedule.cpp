@@ -2,8 +2,10 @@
 #include "datalayout.h"
 
 #include "clock.h"
+#include "clocktext.h"
 #include "commandrunner.h"
-#include "miscfunc.h"
+#include "dailylog.h"
+#include "lebytes.h"
 #include "protocol/builddata.h"
 #include "settings/servicesettings.h"
 #include "wholefile.h"
@@ -23,7 +25,7 @@ constexpr int REPEAT_SEARCH_DAYS = 366;
 
 void logPower(const QString &level, const QString &message)
 {
-    MiscFunc::writeLog(level, QStringLiteral("POWER"), message);
+    DailyLog::write(level, QStringLiteral("POWER"), message);
 }
 
 QString dateText(const QDate &day)
@@ -126,7 +128,7 @@ QByteArray shutdownScheduleText(const QByteArray &frame)
         rest.remove(0, BuildData::HEADER_SIZE);
     // Skip the first five parameters; a size that runs past the end leaves nothing.
     for (int i = 0; i < 5; ++i) {
-        const qint64 skip = qint64(MiscFunc::readLe32(rest, 0)) + 4;
+        const qint64 skip = qint64(LeBytes::read32(rest, 0)) + 4;
         rest.remove(0, static_cast<int>(qMin<qint64>(skip, rest.size())));
     }
     if (rest.size() > 4)
@@ -253,7 +255,7 @@ bool PowerSchedule::offEntryDue(const Entry &entry, const QDateTime &now) const
     const QString t8 = timeOfDay(entry.time);
     if (!QTime::fromString(t8, QStringLiteral("HH:mm:ss")).isValid())
         return false;
-    int d = MiscFunc::timeDiff(nowTime, t8);
+    int d = ClockText::secondsBetween(nowTime, t8);
     QDate day = now.date();
     // Just after midnight, an entry of 23:59 belongs to yesterday's occurrence.
     if (nowTime.startsWith(QLatin1String("00:00")) && t8.startsWith(QLatin1String("23:59"))

@@ -1,7 +1,9 @@
 #include "protocol/builddata.h"
 
-#include "miscfunc.h"
+#include "clock.h"
+#include "lebytes.h"
 #include "protocol/serverprotocol.h"
+#include "systemprobe.h"
 #include "version.h"
 
 #include <atomic>
@@ -50,37 +52,37 @@ QByteArray buildPackage(unsigned int sequence, unsigned short protocol, unsigned
         paramBytes += static_cast<unsigned int>(param.size());
 
     QByteArray body;
-    body += MiscFunc::leBytes(nextSequence(sequence));
-    body += MiscFunc::leBytes(protocol);
-    body += MiscFunc::leBytes(command);
-    body += MiscFunc::leBytes(static_cast<unsigned short>(params.size()));
-    body += MiscFunc::leBytes(paramBytes);
-    body += MiscFunc::leBytes(flags);
+    body += LeBytes::of(nextSequence(sequence));
+    body += LeBytes::of(protocol);
+    body += LeBytes::of(command);
+    body += LeBytes::of(static_cast<unsigned short>(params.size()));
+    body += LeBytes::of(paramBytes);
+    body += LeBytes::of(flags);
     for (const QByteArray &param : params) {
-        body += MiscFunc::leBytes(static_cast<unsigned int>(param.size()));
+        body += LeBytes::of(static_cast<unsigned int>(param.size()));
         body += param;
     }
-    return MiscFunc::leBytes(static_cast<unsigned int>(body.size() + 4)) + body;
+    return LeBytes::of(static_cast<unsigned int>(body.size() + 4)) + body;
 }
 
 QByteArray getInnerHandshake()
 {
-    return getInnerHandshake(MiscFunc::timestamp());
+    return getInnerHandshake(Clock::nowMs());
 }
 
 QByteArray getInnerHandshake(qint64 timestampMs)
 {
     const quint64 t = static_cast<quint64>(timestampMs);
     const unsigned int v = QByteArrayLiteral(VERSION_ID).toUInt();
-    QByteArray frame = MiscFunc::leBytes(16u);
+    QByteArray frame = LeBytes::of(16u);
     frame += static_cast<char>(0xAE);
     frame += static_cast<char>(t % 189);
     frame += static_cast<char>(t % 96);
     frame += static_cast<char>(t % 205);
-    frame += MiscFunc::leBytes(v);
+    frame += LeBytes::of(v);
     frame += static_cast<char>(0xE8);
     frame += static_cast<char>(0x00);
-    frame += MiscFunc::leBytes(static_cast<unsigned short>((v + 406 + (v >> 16)) % 65536));
+    frame += LeBytes::of(static_cast<unsigned short>((v + 406 + (v >> 16)) % 65536));
     return frame;
 }
 
@@ -102,23 +104,23 @@ QByteArray terminalRecord(const QString &terminalId, const QString &mac, const Q
     const QString &hostName)
 {
     QByteArray record;
-    record += MiscFunc::leBytes(245u);
-    record += MiscFunc::leBytes(0u);
+    record += LeBytes::of(245u);
+    record += LeBytes::of(0u);
     record += terminalId.toUtf8();
     record += QByteArray(2, '\0');
     record += longMac(mac);
     record += ipBytes;
     record += '1';
-    record += MiscFunc::leBytes(0u);
-    record += MiscFunc::leBytes(static_cast<unsigned short>(0));
-    record += MiscFunc::leBytes(0ULL);
+    record += LeBytes::of(0u);
+    record += LeBytes::of(static_cast<unsigned short>(0));
+    record += LeBytes::of(0ULL);
     record += QByteArray(20, '\0');
     QByteArray host = hostName.toLatin1();
     if (host.size() < 63)
         host += QByteArray(63 - host.size(), '\0');
     record += host;
     record += '\0';
-    record += MiscFunc::leBytes(245u);
+    record += LeBytes::of(245u);
     return record;
 }
 
@@ -134,13 +136,13 @@ QByteArray diskSizeText(const QString &total)
 
 QByteArray getAuthData(CommandRunner &runner, const QString &terminalId, const QString &mac)
 {
-    const QStringList disk = MiscFunc::GetDiskInfo().split(QLatin1Char('\n'));
+    const QStringList disk = SystemProbe::diskInfo().split(QLatin1Char('\n'));
     const QString total = disk.value(0);
     const QString used = disk.value(1);
 
     QList<QByteArray> params;
     params << terminalRecord(
-        terminalId, mac, MiscFunc::getLocalIpBytes(runner), MiscFunc::getHostName());
+        terminalId, mac, SystemProbe::localIpBytes(runner), SystemProbe::hostName());
     params << QByteArrayLiteral(VERSION) + '\0';
     params << used.toLatin1() + '\0';
     params << diskSizeText(total) + '\0';

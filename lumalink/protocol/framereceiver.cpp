@@ -1,19 +1,20 @@
 #include "protocol/framereceiver.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
+#include "lebytes.h"
 #include "protocol/builddata.h"
 
 namespace {
 void writeTcpLog(const QString &level, const QString &message)
 {
-    MiscFunc::writeLog(level, QStringLiteral("TCP"), message);
+    DailyLog::write(level, QStringLiteral("TCP"), message);
 }
 } // namespace
 
 int FrameReceiver::skipHeartbeats(const QByteArray &data, int pos, bool &active)
 {
     while (data.size() - pos >= 4) {
-        const unsigned int word = MiscFunc::readLe32(data, pos);
+        const unsigned int word = LeBytes::read32(data, pos);
         if (word == 0)
             active = true;
         else if (word != 0xFFFFFFFFu)
@@ -39,7 +40,7 @@ void FrameReceiver::clearHeld()
 
 bool FrameReceiver::isInnerHandshake(const QByteArray &frame)
 {
-    return frame.size() >= BuildData::HANDSHAKE_SIZE && MiscFunc::readLe32(frame, 0) == 16
+    return frame.size() >= BuildData::HANDSHAKE_SIZE && LeBytes::read32(frame, 0) == 16
         && static_cast<unsigned char>(frame.at(4)) == 0xAE;
 }
 
@@ -127,7 +128,7 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
             holdTail = true;
             break;
         }
-        const unsigned int length = MiscFunc::readLe32(data, pos);
+        const unsigned int length = LeBytes::read32(data, pos);
         const bool handshake = length == BuildData::HANDSHAKE_SIZE
             && static_cast<unsigned char>(data.at(pos + 4)) == 0xAE;
         if (!handshake
@@ -148,8 +149,8 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
                 QStringLiteral("Pass over a frame of %1 bytes (protocol=%2, command=%3): larger "
                                "than any document")
                     .arg(length)
-                    .arg(left >= 12 ? MiscFunc::readLe16(data, pos + 8) : 0)
-                    .arg(left >= 12 ? MiscFunc::readLe16(data, pos + 10) : 0));
+                    .arg(left >= 12 ? LeBytes::read16(data, pos + 8) : 0)
+                    .arg(left >= 12 ? LeBytes::read16(data, pos + 10) : 0));
             if (static_cast<unsigned int>(left) >= length) {
                 pos += static_cast<int>(length);
                 bool active = false;
@@ -184,7 +185,7 @@ FrameReceiver::Result FrameReceiver::feed(const QByteArray &chunk, qint64 nowMs)
         m_held.remove(0, pos);
     if (!sameFrame)
         m_frameStartMs = nowMs;
-    const unsigned int length = m_held.size() > 4 ? MiscFunc::readLe32(m_held, 0) : 0;
+    const unsigned int length = m_held.size() > 4 ? LeBytes::read32(m_held, 0) : 0;
     m_holdDeadlineMs = qMin(nowMs + HOLD_MS, m_frameStartMs + frameLimitMs(length));
     if (m_holdDeadlineMs <= 0)
         m_holdDeadlineMs = 1; // 0 means nothing held

@@ -1,6 +1,6 @@
 #include "requests/serverconfig.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "xmlguard.h"
 
 #include <QDomDocument>
@@ -40,7 +40,7 @@ void readServerConfig(const QByteArray &xml, ServerConfig &config)
     QDomDocument doc;
     QString why;
     if (!XmlGuard::parse(xml, XmlGuard::Encoding::Declared, doc, &why)) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TCP"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("TCP"),
             QStringLiteral("Configuration from the server not taken: ") + why);
         return;
     }

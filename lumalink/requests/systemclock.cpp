@@ -1,7 +1,8 @@
 #include "requests/systemclock.h"
 
 #include "commandrunner.h"
-#include "miscfunc.h"
+#include "dailylog.h"
+#include "lebytes.h"
 
 namespace SystemClock {
 
@@ -20,10 +21,10 @@ QDateTime earliestServerTime()
 
 bool setFromServer(CommandRunner &runner, const QByteArray &body, const QString &password)
 {
-    const quint64 seconds = MiscFunc::readLe64(body, 0);
+    const quint64 seconds = LeBytes::read64(body, 0);
     const qint64 latest = QDateTime(QDate(9999, 12, 31), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
     if (seconds < quint64(earliestServerTime().toSecsSinceEpoch()) || seconds > quint64(latest)) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("TIME_REFUSED"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("TIME_REFUSED"),
             QStringLiteral("Server time %1 is before this program was built (%2) or past any "
                            "clock: the clock is left as it is")
                 .arg(seconds)

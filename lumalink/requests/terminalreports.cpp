@@ -1,7 +1,8 @@
 #include "requests/terminalreports.h"
 
-#include "miscfunc.h"
+#include "imagetools.h"
 #include "requests/guithread.h"
+#include "systemprobe.h"
 #include "version.h"
 
 #include <QBuffer>
@@ -57,14 +58,14 @@ void environment(CommandRunner &runner, QByteArray &out, double volume)
             return area.size();
         },
         desktop);
-    out += environmentXml(desktop, volume, MiscFunc::getCpuUsage(runner));
+    out += environmentXml(desktop, volume, SystemProbe::cpuUsage(runner));
 }
 
 QByteArray screenshotXml(const QImage &grab)
 {
     const int w = static_cast<int>(grab.width() * 0.6);
     const int h = static_cast<int>(grab.height() * 0.6);
-    const QImage small = MiscFunc::compressImage(grab, QSize(w, h), 184320);
+    const QImage small = ImageTools::compressed(grab, QSize(w, h), 184320);
     QByteArray bmp;
     QBuffer buffer(&bmp);
     buffer.open(QIODevice::WriteOnly);

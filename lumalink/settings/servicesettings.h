@@ -45,7 +45,7 @@ struct ServiceSettings
     SharedString connIp; // signage server host
     SharedString connPort; // signage server TCP port, as text
     SharedString terminalId; // terminal identifier
-    SharedString mac; // MAC text as MiscFunc::getMacAddress gives it
+    SharedString mac; // MAC text as SystemProbe::macAddress gives it
     // Password fed to `sudo -S`; empty: `sudo -n`, allowed by the sudoers rule.
     SharedString sudoPassword;
     SharedString logUrl; // base URL of the log upload

@@ -2,7 +2,7 @@
 // tried again at later passes and a failure of the database waiting whole.
 #include "stats/statdatabase.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "stats/playrecord.h"
 
 #include <QSet>
@@ -17,7 +17,7 @@ namespace {
 // A statement that failed.
 void warn(const QString &message)
 {
-    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_FAIL"), message);
+    DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SQL_FAIL"), message);
 }
 
 // Statements that would end or nest the transaction the queue runs in.

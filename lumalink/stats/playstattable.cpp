@@ -1,6 +1,6 @@
 #include "stats/playstattable.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -32,8 +32,7 @@ int PlayStatTable::aggregate(QSqlDatabase db, const QString &today, const QStrin
             "GROUP BY name, timeSegment, play_type"));
         select.addBindValue(today);
         if (!select.exec()) {
-            MiscFunc::writeLog(
-                QStringLiteral("WARN"), QStringLiteral("SQLFAIL"), select.lastQuery());
+            DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SQLFAIL"), select.lastQuery());
             return -1;
         }
         while (select.next())
@@ -74,7 +73,7 @@ int PlayStatTable::aggregate(QSqlDatabase db, const QString &today, const QStrin
             ok = insert.exec();
         }
         if (!ok) {
-            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQLFAIL"),
+            DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SQLFAIL"),
                 QStringLiteral("Aggregate %1 %2 fail: %3")
                     .arg(hour.name, hour.segment, db.lastError().text()));
             break;
@@ -86,7 +85,7 @@ int PlayStatTable::aggregate(QSqlDatabase db, const QString &today, const QStrin
         remove.addBindValue(today);
         ok = remove.exec();
         if (!ok)
-            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQLFAIL"),
+            DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SQLFAIL"),
                 QStringLiteral("DELETE FROM play_detail WHERE play_time < '%1'").arg(today));
     }
     if (ok && db.commit())
@@ -139,7 +138,7 @@ int PlayStatTable::remove(QSqlDatabase db, const QList<PlayStatRow> &batch)
             remove.addBindValue(log.play_type);
         }
         if (!remove.exec()) {
-            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_FAIL"),
+            DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SQL_FAIL"),
                 QStringLiteral("DELETE FROM play_stat WHERE name='%1' AND time_segment='%2' AND "
                                "play_type=%3")
                     .arg(quoted(log.mtl), log.time_segment, QString::number(log.play_type)));

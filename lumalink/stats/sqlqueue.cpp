@@ -1,7 +1,7 @@
 #include "stats/sqlqueue.h"
 #include "datalayout.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "notifyprotocol.h"
 #include "setaside.h"
 #include "stats/playrecord.h"
@@ -40,7 +40,7 @@ int SqlQueue::open(qint64 appliedSeq)
     const bool behind = appliedSeq > journalSeq;
     if (behind) {
         m_journal.raiseNumbering(appliedSeq);
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
             QStringLiteral("Journal %1 numbered up to %2, the database stored up to %3: numbering "
                            "goes on after %3")
                 .arg(m_journal.path())
@@ -48,7 +48,7 @@ int SqlQueue::open(qint64 appliedSeq)
                 .arg(appliedSeq));
     }
     if (!writable)
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
             QStringLiteral("Open journal %1 fail").arg(m_journal.path()));
     else if (behind || m_queue.size() < records.size())
         m_journal.rewrite(m_queue);
@@ -78,12 +78,12 @@ SqlQueue::Result SqlQueue::add(const QString &statement)
     ensureOpen();
     if (m_queue.size() >= MAX_SQL_QUEUE) {
         lock.unlock();
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_QUE_FULL"), sql);
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SQL_QUE_FULL"), sql);
         return Result::Full;
     }
     if (!append(sql)) {
         lock.unlock();
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_NOT_KEPT"), sql);
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SQL_NOT_KEPT"), sql);
         return Result::NotKept;
     }
     const bool wake = ++m_addedSinceWake >= WAKE_EVERY;
@@ -103,7 +103,7 @@ bool SqlQueue::addInternal(const QString &statement)
     if (append(statement))
         return true;
     lock.unlock();
-    MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SQL_NOT_KEPT"), statement);
+    DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SQL_NOT_KEPT"), statement);
     return false;
 }
 
@@ -120,7 +120,7 @@ bool SqlQueue::append(const QString &sql)
 void SqlQueue::setAside(const SqlJournal::Record &entry, const QString &why)
 {
     // The reason, then the entry as the journal holds it.
-    const QByteArray line = MiscFunc::logSafe(why).toUtf8() + '\t' + SqlJournal::encode(entry);
+    const QByteArray line = DailyLog::safe(why).toUtf8() + '\t' + SqlJournal::encode(entry);
     // The queue stays free for new plays while the file is written.
     std::lock_guard<std::mutex> logLock(m_logMutex);
     appendSetAside(setAsidePath(), line, MAX_SET_ASIDE_BYTES);

@@ -2,7 +2,7 @@
 #include "datalayout.h"
 
 #include "clock.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 
 #include "setaside.h"
 #include "stats/filemgttable.h"
@@ -87,7 +87,7 @@ bool StatDatabase::open()
     if (!m_open) {
         close();
         if (!m_openFailLogged)
-            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+            DailyLog::write(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
                 QStringLiteral("Open db %1 fail").arg(m_path));
         m_openFailLogged = true;
         return false;
@@ -112,7 +112,7 @@ void StatDatabase::setFileAside(const QString &why)
     // The rollback journal and write-ahead log belong to the file they go with.
     const QString aside = moveAsideStamped(m_path, Clock::now(),
         {QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")});
-    MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("STAT_DB_DAMAGED"),
+    DailyLog::write(QStringLiteral("ERROR"), QStringLiteral("STAT_DB_DAMAGED"),
         QStringLiteral("%1 is damaged (%2): moved to %3, a new database is made and the "
                        "journal's plays are stored in it")
             .arg(m_path, why, aside));

@@ -1,7 +1,8 @@
 #include "stats/statthread.h"
 
 #include "clock.h"
-#include "miscfunc.h"
+#include "clocktext.h"
+#include "dailylog.h"
 #include "net/httpclient.h"
 #include "settings/servicesettings.h"
 #include "settings/terminalstatus.h"
@@ -52,7 +53,7 @@ void StatThread::insertFileMgt(const QString &path)
 {
     // Through the queue, so the caller never waits for the database and the
     // record is journaled like a play.
-    m_queue.addInternal(PlayRecord::fileStoredStatement(path, MiscFunc::getTime()));
+    m_queue.addInternal(PlayRecord::fileStoredStatement(path, ClockText::dateTime()));
 }
 
 bool StatThread::insertDatabase(const QString &sql)
@@ -90,7 +91,7 @@ bool StatThread::drainQueue()
     }
     // A burst is worth a line: how fast it went in and how long the queue got.
     if (stored >= SqlQueue::WAKE_EVERY)
-        MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("STATTHREAD"),
+        DailyLog::write(QStringLiteral("INFO"), QStringLiteral("STATTHREAD"),
             QStringLiteral("Stored %1 statements in %2 ms, queue peak %3")
                 .arg(stored)
                 .arg(timer.elapsed())
@@ -108,7 +109,7 @@ int StatThread::statPlayData()
 {
     if (!ensureDatabase())
         return -1;
-    return m_db.statPlayData(MiscFunc::getDate(), MiscFunc::getTime());
+    return m_db.statPlayData(ClockText::date(), ClockText::dateTime());
 }
 
 void StatThread::sendPlayerData()
@@ -125,7 +126,7 @@ void StatThread::sendPlayerData()
         // Uploaded rows that are not removed would be read and sent again
         // and again: the loop ends, and the next pass tries once more.
         if (ok && deleteStatLog(batch) <= 0) {
-            MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+            DailyLog::write(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
                 QStringLiteral("Uploaded play statistics could not be removed"));
             return;
         }
@@ -137,11 +138,11 @@ void StatThread::sendPlayerData()
 bool StatThread::postStatLog(const QList<PlayStatRow> &batch)
 {
     const QString url = StatUpload::url(m_settings.logUrl);
-    const QString reply = HttpClient::post(
-        url, StatUpload::body(batch, m_settings.terminalId, MiscFunc::timestamp()));
+    const QString reply
+        = HttpClient::post(url, StatUpload::body(batch, m_settings.terminalId, Clock::nowMs()));
     const bool ok = HttpClient::succeedPostResult(reply);
     if (!ok)
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
             QStringLiteral("Send play statistics to %1 fail: %2").arg(url, reply));
     return ok;
 }
@@ -158,7 +159,7 @@ void StatThread::checkPlayerRunning()
 
 void StatThread::clearLogAndUnusedFile()
 {
-    LogFile::clearLogFileBefore(MiscFunc::getDate(-7));
+    LogFile::clearLogFileBefore(ClockText::date(-7));
     int days = 0;
     if (FileCleanup::keepDaysFor(getClearType(), days))
         clearUnusedFileKeepDays(days);
@@ -200,7 +201,7 @@ void StatThread::runPass()
     const qint64 monotonic = Clock::monotonicMs();
     const qint64 jump = m_schedule.noteWallClock(Clock::nowMs(), monotonic);
     if (jump > 0)
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
             QStringLiteral("The clock jumped forward by %1 hours: the next cleanup of logs and "
                            "unused files is skipped")
                 .arg(jump / 3600000));
@@ -210,7 +211,7 @@ void StatThread::runPass()
     if (due.cleanup)
         clearLogAndUnusedFile();
     if (due.cleanupSkipped)
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("STATTHREAD"),
             QStringLiteral("Cleanup of logs and unused files skipped after the clock jump"));
     if (due.watchdog)
         checkPlayerRunning();

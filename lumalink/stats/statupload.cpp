@@ -1,6 +1,6 @@
 #include "stats/statupload.h"
 
-#include "miscfunc.h"
+#include "md5.h"
 
 #include <QJsonArray>
 
@@ -23,7 +23,6 @@ QJsonObject StatUpload::body(
     const QString randomText = QString::number(random);
     return QJsonObject {{QStringLiteral("player"), terminalId},
         {QStringLiteral("random"), randomText},
-        {QStringLiteral("content"),
-            MiscFunc::md5Hex(randomText + QString::fromLatin1(TERMINAL_SECRET))},
+        {QStringLiteral("content"), Md5::ofText(randomText + QString::fromLatin1(TERMINAL_SECRET))},
         {QStringLiteral("logs"), logs}};
 }

@@ -2,7 +2,6 @@
 #include "datalayout.h"
 
 #include "content/contentstore.h"
-#include "miscfunc.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,9 @@
 #include "upkeep/logfile.h"
 #include "datalayout.h"
 
+#include "clocktext.h"
 #include "commandrunner.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "net/httpclient.h"
 #include "settings/servicesettings.h"
 
@@ -24,7 +25,7 @@ int LogFile::processTerminalLog(
     } else if (command == 201) {
         // Today's files are packed where they are: copying them first would
         // write a whole day's log again for every request.
-        const QStringList today = todayLogFiles(logs, MiscFunc::getDate());
+        const QStringList today = todayLogFiles(logs, ClockText::date());
         if (!today.isEmpty())
             compressFiles(runner, today, archive);
     }
@@ -42,7 +43,7 @@ bool LogFile::uploadLogFile(const QString &archivePath, const QString &logUrl)
     const QString reply = HttpClient::postFile(url, QStringLiteral("uploadFile"), archivePath);
     const bool ok = HttpClient::succeedPostResult(reply);
     if (!ok)
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("LOGFILE"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("LOGFILE"),
             QStringLiteral("Send logfile to %1 fail: %2").arg(url, reply));
     return ok;
 }

@@ -1,7 +1,7 @@
 #include "upkeep/playerwatchdog.h"
 
 #include "commandrunner.h"
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "net/httpclient.h"
 #include "net/playernotices.h"
 #include "settings/servicesettings.h"
@@ -60,7 +60,7 @@ bool PlayerWatchdog::checkPlayerRunning()
     // stay on screen for good.
     if (m_pid > 0 && !m_startTime.isEmpty() && processStartTime(m_pid) == m_startTime
         && portHeld(PLAYER_PORT)) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("WATCHDOG"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("WATCHDOG"),
             QStringLiteral("The player (pid %1) holds its port but does not answer: ended")
                 .arg(m_pid));
         ::kill(pid_t(m_pid), SIGKILL);

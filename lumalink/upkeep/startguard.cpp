@@ -1,6 +1,6 @@
 #include "upkeep/startguard.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "wholefile.h"
 
 #include <QFile>
@@ -51,7 +51,7 @@ QStringList StartGuard::begin(qint64 nowMs)
             if (QFile::rename(path, aside))
                 moved.append(aside);
         }
-        MiscFunc::writeLog(QStringLiteral("ERROR"), QStringLiteral("Main"),
+        DailyLog::write(QStringLiteral("ERROR"), QStringLiteral("Main"),
             QStringLiteral("The last %1 starts ended within a minute: set aside %2")
                 .arg(recent)
                 .arg(moved.isEmpty() ? QStringLiteral("nothing (no such file)")

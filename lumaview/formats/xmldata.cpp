@@ -1,7 +1,7 @@
 #include "formats/xmldata.h"
 
 #include "clock.h"
-#include "miscfunc.h"
+#include "clocktext.h"
 #include "volume.h"
 #include "xmlguard.h"
 
@@ -131,10 +131,10 @@ void xml_dayPlay(const QString &path, DAY_PLAY &play)
         // read again then keeps the window on screen, as the scheduler does.
         // Without an explicit window it starts at its instant and lasts as
         // long as its longest zone.
-        if (entry.s != MiscFunc::getDate() && !windowReachesToday(entry))
+        if (entry.s != ClockText::date() && !windowReachesToday(entry))
             continue;
         if (entry.b == 0 && entry.e == 0) {
-            entry.b = MiscFunc::getSecFromZero(start);
+            entry.b = ClockText::secondsFromMidnight(start);
             // A zone of any length keeps the window open, never wraps it round.
             entry.e = static_cast<int>(
                 qMin<qint64>(qint64(entry.b) + longest, std::numeric_limits<int>::max()));

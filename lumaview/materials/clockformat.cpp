@@ -1,6 +1,6 @@
 #include "materials/clockformat.h"
 
-#include "miscfunc.h"
+#include "clocktext.h"
 
 namespace ClockFormat {
 
@@ -46,7 +46,7 @@ QString replaceWeekday(QString text)
 
 QString clockText(const QString &timeZoneId, const QString &format)
 {
-    return replaceWeekday(MiscFunc::getZoneTime(timeZoneId, format));
+    return replaceWeekday(ClockText::zoneTime(timeZoneId, format));
 }
 
 QString clockBackground(const QString &color)

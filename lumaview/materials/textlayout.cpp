@@ -1,7 +1,7 @@
 #include "materials/textlayout.h"
 
 #include "formats/contentrules.h"
-#include "miscfunc.h"
+#include "texttools.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -30,7 +30,7 @@ int breakLines(QString &text, int width, const Measure &measure)
             continue;
         }
         ++lines;
-        if (MiscFunc::isPunctuationMark(text.mid(i, 1)) && i - 1 > start) {
+        if (TextTools::isPunctuationMark(text.mid(i, 1)) && i - 1 > start) {
             // The character before the mark goes along with it.
             text.insert(i - 1, QLatin1Char('\n'));
             start = i;

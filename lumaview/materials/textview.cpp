@@ -2,7 +2,7 @@
 
 #include "formats/contentrules.h"
 #include "materials/textlayout.h"
-#include "miscfunc.h"
+#include "texttools.h"
 
 #include <QLabel>
 
@@ -33,7 +33,7 @@ void TextView::playText(const ContentXml::ZONE_MTL &mtl)
     font.setWeight(mtl.bold > 0 ? QFont::Bold : QFont::Normal);
     font.setUnderline(mtl.udl > 0);
     font.setStyle(mtl.italic > 0 ? QFont::StyleItalic : QFont::StyleNormal);
-    font.setFamily(MiscFunc::getFontFamily(mtl.font));
+    font.setFamily(TextTools::fontFamily(mtl.font));
     if (mtl.fsize > 0) // Qt refuses other sizes anyway, with a warning
         font.setPointSize(mtl.fsize);
     m_textLabel->setFont(font);

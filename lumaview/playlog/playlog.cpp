@@ -2,7 +2,7 @@
 #include "datalayout.h"
 
 #include "clock.h"
-#include "miscfunc.h"
+#include "clocktext.h"
 
 #include <QFile>
 
@@ -59,7 +59,7 @@ void PlayLog::insertPlayDetail(
 void PlayLog::updateFileAccessTime(const QString &name)
 {
     const QString sql = QStringLiteral("UPDATE file_mgt SET access_time='%1' WHERE name='%2'")
-                            .arg(MiscFunc::getTime(), sqlText(name));
+                            .arg(ClockText::dateTime(), sqlText(name));
     writeMessage(QStringLiteral("SQL"), sql);
 }
 

@@ -3,7 +3,7 @@
 
 #include "setaside.h"
 
-#include "miscfunc.h"
+#include "dailylog.h"
 #include "notifyprotocol.h"
 #include "playlog/playlog.h"
 #include "version.h"
@@ -95,7 +95,7 @@ void SendThread::checkMessageFile()
             return;
         deliverWorkFile(0);
     } catch (...) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("SendThread"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("SendThread"),
             QStringLiteral("checkMessageFile fail"));
     }
 }

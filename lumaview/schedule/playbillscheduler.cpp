@@ -2,9 +2,10 @@
 #include "datalayout.h"
 
 #include "clock.h"
-#include "miscfunc.h"
+#include "clocktext.h"
 #include "playlog/playlog.h"
 #include "safepath.h"
+#include "texttools.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,7 +95,7 @@ void PlaybillScheduler::checkInsertWindow()
         return;
     // Seconds since the midnight that starts the insert programme's date, so
     // a window that runs past midnight (e beyond 86399) still ends.
-    const qint64 t = day.daysTo(Clock::now().date()) * 86400LL + MiscFunc::getSecFromZero();
+    const qint64 t = day.daysTo(Clock::now().date()) * 86400LL + ClockText::secondsFromMidnight();
     const bool inside = insert.b <= t && t <= insert.e;
     if (!m_insertActive && inside) {
         m_insertActive = true;
@@ -227,7 +228,7 @@ bool PlaybillScheduler::readStatus()
     const int nul = bytes.indexOf('\0');
     if (nul >= 0)
         bytes.truncate(nul);
-    const QJsonObject object = MiscFunc::strToJson(QString::fromUtf8(bytes));
+    const QJsonObject object = TextTools::jsonObject(QString::fromUtf8(bytes));
     bool changed = false;
     if (object.contains(QLatin1String("status"))) {
         const int status = object.value(QLatin1String("status")).toInt(0);

@@ -1,8 +1,10 @@
 #include "ui/mainwindow.h"
 
+#include "dailylog.h"
+#include "eventwait.h"
 #include "formats/contentrules.h"
 #include "formats/zonegeometry.h"
-#include "miscfunc.h"
+#include "imagetools.h"
 #include "notifylistener.h"
 #include "playlog/playlog.h"
 #include "playlog/sendthread.h"
@@ -64,7 +66,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_sender->init(m_playLog);
     m_sender->start();
 
-    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("Main"),
+    DailyLog::write(QStringLiteral("INFO"), QStringLiteral("Main"),
         QStringLiteral("开启运行终端播放器lumaview"));
     parkPointer();
 }
@@ -96,7 +98,7 @@ bool MainWindow::initTcpServer()
 void MainWindow::handleCommand(const QString &cmd, const QString &param)
 {
     if (cmd != QLatin1String("STATUS"))
-        MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("MainWindow"),
+        DailyLog::write(QStringLiteral("INFO"), QStringLiteral("MainWindow"),
             QStringLiteral("Socket Received command: ") + cmd + QStringLiteral(", param: ")
                 + param);
     if (cmd == QLatin1String("RELOAD")) {
@@ -159,7 +161,7 @@ void MainWindow::exitApp()
         m_scheduler->quitThread();
     deleteZones();
     // Let the answer to EXIT reach its sender first.
-    MiscFunc::sleep(200);
+    EventWait::sleep(200);
     QCoreApplication::exit(0);
 }
 
@@ -202,7 +204,7 @@ void MainWindow::sltLoadTemplate(QVariant variant)
     background->setStyleSheet(QStringLiteral("QLabel{background:")
         + ContentRules::styleColor(content.BackgroundColor) + QStringLiteral(";}"));
     if (content.Background.size() > 100) {
-        const QPixmap image = MiscFunc::base64ToImage(content.Background);
+        const QPixmap image = ImageTools::fromBase64(content.Background);
         background->setScaledContents(true);
         background->setPixmap(image.isNull()
                 ? QPixmap()
@@ -233,7 +235,7 @@ void MainWindow::sltLoadTemplate(QVariant variant)
     }
     zIndexForm();
     // What is on screen, for whoever reads the log on a terminal.
-    MiscFunc::writeLog(QStringLiteral("INFO"), QStringLiteral("MainWindow"),
+    DailyLog::write(QStringLiteral("INFO"), QStringLiteral("MainWindow"),
         QStringLiteral("Show template %1, areas: %2")
             .arg(content.name, titles.join(QStringLiteral(", "))));
 }

@@ -1,6 +1,7 @@
 #include "weather/weatherclient.h"
 
-#include "miscfunc.h"
+#include "clocktext.h"
+#include "dailylog.h"
 #include "weather/weatherlook.h"
 
 #include <QNetworkAccessManager>
@@ -48,7 +49,7 @@ void WeatherClient::request(const QString &server, const QString &city)
     request.setHeader(
         QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
     QNetworkReply *reply
-        = m_manager->post(request, WeatherLook::requestBody(city, MiscFunc::getTime()));
+        = m_manager->post(request, WeatherLook::requestBody(city, ClockText::dateTime()));
     m_pending.insert(reply, city);
     connect(reply, &QNetworkReply::finished, this, [this, reply]() { onReplyFinished(reply); });
     // The limit belongs to the reply: it ends with it.
@@ -72,7 +73,7 @@ void WeatherClient::onReplyFinished(QNetworkReply *reply)
     const QString url = reply->url().toString();
     if (reply->error() != QNetworkReply::NoError) {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        MiscFunc::writeLog(QStringLiteral("WARN"), MODULE,
+        DailyLog::write(QStringLiteral("WARN"), MODULE,
             QStringLiteral("request weather from %1 error ....code: %2 %3")
                 .arg(url)
                 .arg(status)
@@ -82,7 +83,7 @@ void WeatherClient::onReplyFinished(QNetworkReply *reply)
     }
     ContentXml::WEATHER_RESP resp;
     if (!ContentXml::xml_weatherResponse(reply->readAll(), resp)) {
-        MiscFunc::writeLog(QStringLiteral("WARN"), MODULE,
+        DailyLog::write(QStringLiteral("WARN"), MODULE,
             QStringLiteral(
                 "weather from %1 for %2 is not a weather report; the panel keeps what it "
                 "shows")

@@ -3,10 +3,10 @@
 #include "zones/viewfactory.h"
 
 #include "clock.h"
+#include "dailylog.h"
 #include "formats/zonegeometry.h"
 #include "materials/pdfview.h"
 #include "materials/webpageview.h"
-#include "miscfunc.h"
 #include "playlog/playlog.h"
 #include "volume.h"
 #include "zones/TimerThread.h"
@@ -156,7 +156,7 @@ void ZoneWindow::flushRecords(const QString &failure)
         if (m_failedMtls.contains(name))
             continue;
         m_failedMtls.insert(name);
-        MiscFunc::writeLog(QStringLiteral("WARN"), QStringLiteral("ZoneWindow"),
+        DailyLog::write(QStringLiteral("WARN"), QStringLiteral("ZoneWindow"),
             QStringLiteral("zone %1: %2 %3 not shown, not recorded: %4")
                 .arg(m_cycle.zoneName(), record.mtl.type, name, failure));
     }

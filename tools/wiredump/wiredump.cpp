@@ -1,11 +1,12 @@
 #include "wiredump.h"
 
 #include "content/downloadtracker.h"
-#include "miscfunc.h"
+#include "lebytes.h"
 #include "notifyprotocol.h"
 #include "protocol/builddata.h"
 #include "protocol/framereceiver.h"
 #include "protocol/serverprotocol.h"
+#include "systemprobe.h"
 
 #include <QCryptographicHash>
 #include <QList>
@@ -94,7 +95,7 @@ QList<QByteArray> dumpFrames(QByteArray &out)
     const QByteArray cut = built.at(3).left(built.at(3).size() - 1);
     out += "short frame verified=" + num(ServerProtocol::verifiedPayload(cut, payload)) + "\n";
     QByteArray lying = built.at(2);
-    lying.replace(BuildData::HEADER_SIZE, 4, MiscFunc::leBytes(0xFFFFFF80u));
+    lying.replace(BuildData::HEADER_SIZE, 4, LeBytes::of(0xFFFFFF80u));
     QList<QByteArray> params;
     const unsigned short count = ServerProtocol::getPackageParams(lying, params);
     out += "oversized parameter params=" + num(count) + " " + shortDigests(params) + "\n";
@@ -120,13 +121,13 @@ void dumpByteOrder(QByteArray &out)
     out += "# byte order\n";
     for (unsigned long long v : {0x80ULL, 0xFFULL, 0x8000ULL, 0x80000000ULL, 0xFFFFFFFFULL,
              0x8000000000000001ULL, 0xFFFFFFFFFFFFFFFFULL}) {
-        const QByteArray b64 = MiscFunc::leBytes(v);
-        const QByteArray b32 = MiscFunc::leBytes(static_cast<unsigned int>(v));
-        const QByteArray b16 = MiscFunc::leBytes(static_cast<unsigned short>(v));
+        const QByteArray b64 = LeBytes::of(v);
+        const QByteArray b32 = LeBytes::of(static_cast<unsigned int>(v));
+        const QByteArray b16 = LeBytes::of(static_cast<unsigned short>(v));
         out += "value " + QByteArray::number(v, 16) + " u64=" + b64.toHex() + " u32=" + b32.toHex()
-            + " u16=" + b16.toHex() + " back=" + QByteArray::number(MiscFunc::readLe64(b64, 0), 16)
-            + "/" + QByteArray::number(MiscFunc::readLe32(b32, 0), 16) + "/"
-            + QByteArray::number(MiscFunc::readLe16(b16, 0), 16) + "\n";
+            + " u16=" + b16.toHex() + " back=" + QByteArray::number(LeBytes::read64(b64, 0), 16)
+            + "/" + QByteArray::number(LeBytes::read32(b32, 0), 16) + "/"
+            + QByteArray::number(LeBytes::read16(b16, 0), 16) + "\n";
     }
 }
 
@@ -168,7 +169,7 @@ void dumpReceiveCut(QByteArray &out, const QList<QByteArray> &built)
     step("whole", stream, 0);
     step("heartbeats", BuildData::ACTIVE_HEARTBEAT + BuildData::RESP_HEARTBEAT, 0);
     // A length word beyond any frame the server sends (top bits set) is thrown away.
-    step("bad length", MiscFunc::leBytes(0xFFFFFF7Fu) + patterned(40, 0x90), 0);
+    step("bad length", LeBytes::of(0xFFFFFF7Fu) + patterned(40, 0x90), 0);
     step("after bad", built.at(1), 10);
     // A tail held past its deadline is forgotten; the next frame starts afresh.
     step("tail", built.at(2).left(30), 100);
@@ -190,7 +191,7 @@ void dumpSizes(QByteArray &out)
              Disk {Q_INT64_C(8796093022208), Q_INT64_C(1099511627776)},
              Disk {Q_INT64_C(4611686018427387904), 1}, Disk {4294967296, 4294967296}})
         out += "diskInfoText " + num(d.total) + " " + num(d.free) + " = "
-            + MiscFunc::diskInfoText(d.total, d.free).toUtf8().replace('\n', '|') + "\n";
+            + SystemProbe::diskInfoText(d.total, d.free).toUtf8().replace('\n', '|') + "\n";
     DownloadTracker tracker;
     tracker.downloadFiles = {QStringLiteral("data/mtl/a.jpg"), QStringLiteral("data/mtl/b&c.mp4")};
     tracker.doneFiles = {QStringLiteral("data/mtl/z.png")};

@@ -1,6 +1,7 @@
-#include "miscfunc.h"
+#include "systemprobe.h"
 
 #include "commandrunner.h"
+#include "eventwait.h"
 
 #include <QDir>
 #include <QHostInfo>
@@ -8,12 +9,25 @@
 #include <QRegularExpression>
 #include <QStorageInfo>
 
-QString MiscFunc::getHostName()
+QString SystemProbe::macAddress()
+{
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        const auto flags = iface.flags();
+        if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning)
+            || (flags & QNetworkInterface::IsLoopBack))
+            continue;
+        return iface.hardwareAddress().replace(QLatin1Char(':'), QLatin1Char('-')).toUpper();
+    }
+    return QString();
+}
+
+QString SystemProbe::hostName()
 {
     return QHostInfo::localHostName();
 }
 
-QString MiscFunc::getLocalIp(CommandRunner &runner)
+QString SystemProbe::localIp(CommandRunner &runner)
 {
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &iface : interfaces) {
@@ -52,23 +66,23 @@ QString MiscFunc::getLocalIp(CommandRunner &runner)
     return QStringLiteral("0.0.0.0");
 }
 
-QByteArray MiscFunc::getLocalIpBytes(CommandRunner &runner)
+QByteArray SystemProbe::localIpBytes(CommandRunner &runner)
 {
     QByteArray bytes;
-    const QStringList parts = getLocalIp(runner).split(QLatin1Char('.'));
+    const QStringList parts = localIp(runner).split(QLatin1Char('.'));
     for (const QString &part : parts)
         bytes.append(static_cast<char>(part.toInt() & 0xFF));
     return bytes;
 }
 
-QString MiscFunc::GetDiskInfo()
+QString SystemProbe::diskInfo()
 {
     QStorageInfo storage(QDir::homePath());
     storage.refresh();
     return diskInfoText(storage.bytesTotal(), storage.bytesFree());
 }
 
-QString MiscFunc::diskInfoText(qint64 totalBytes, qint64 freeBytes)
+QString SystemProbe::diskInfoText(qint64 totalBytes, qint64 freeBytes)
 {
     const double total = static_cast<double>(totalBytes);
     const double free = static_cast<double>(freeBytes);
@@ -76,7 +90,7 @@ QString MiscFunc::diskInfoText(qint64 totalBytes, qint64 freeBytes)
     return QStringLiteral("%1\n%2").arg(totalBytes).arg(qRound(used));
 }
 
-bool MiscFunc::parseCpuLine(const QString &line, double &total, double &busy)
+bool SystemProbe::parseCpuLine(const QString &line, double &total, double &busy)
 {
     QString text = line;
     text.remove(QLatin1Char('\n'));
@@ -92,7 +106,7 @@ bool MiscFunc::parseCpuLine(const QString &line, double &total, double &busy)
     return true;
 }
 
-bool MiscFunc::getCpuUsage(
+bool SystemProbe::cpuUsage(
     CommandRunner &runner, double &prevTotal, double &prevBusy, double &usage)
 {
     const CommandResult result
@@ -110,15 +124,15 @@ bool MiscFunc::getCpuUsage(
     return true;
 }
 
-double MiscFunc::getCpuUsage(CommandRunner &runner)
+double SystemProbe::cpuUsage(CommandRunner &runner)
 {
     double prevTotal = 0;
     double prevBusy = 0;
     double usage = 0;
-    if (!getCpuUsage(runner, prevTotal, prevBusy, usage))
+    if (!cpuUsage(runner, prevTotal, prevBusy, usage))
         return 0.01;
-    sleep(2000);
-    if (!getCpuUsage(runner, prevTotal, prevBusy, usage))
+    EventWait::sleep(2000);
+    if (!cpuUsage(runner, prevTotal, prevBusy, usage))
         return 0.01;
     return usage;
 }

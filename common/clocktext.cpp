@@ -1,4 +1,4 @@
-#include "miscfunc.h"
+#include "clocktext.h"
 
 #include "clock.h"
 
@@ -103,33 +103,48 @@ QMap<QString, QString> buildZoneMap()
 }
 } // namespace
 
-const QMap<QString, QString> &MiscFunc::zoneMap()
+QString ClockText::date()
+{
+    return Clock::now().date().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString ClockText::date(int days)
+{
+    return Clock::now().date().addDays(days).toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString ClockText::dateTime()
+{
+    return Clock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+const QMap<QString, QString> &ClockText::zoneMap()
 {
     static const QMap<QString, QString> map = buildZoneMap();
     return map;
 }
 
-QString MiscFunc::getGmt()
+QString ClockText::httpDate()
 {
     const QDateTime utc = Clock::now().toUTC();
     return QLocale(QLocale::English).toString(utc, QStringLiteral("ddd,dd MM yyyy HH:mm:ss"))
         + QStringLiteral(" GMT");
 }
 
-int MiscFunc::getSecFromZero()
+int ClockText::secondsFromMidnight()
 {
     const QTime t = Clock::now().time();
     return t.hour() * 3600 + t.minute() * 60 + t.second();
 }
 
-int MiscFunc::getSecFromZero(long long t)
+int ClockText::secondsFromMidnight(long long t)
 {
     const QTime time
         = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(static_cast<quint32>(t))).time();
     return time.hour() * 3600 + time.minute() * 60 + time.second();
 }
 
-int MiscFunc::timeDiff(const QString &a, const QString &b)
+int ClockText::secondsBetween(const QString &a, const QString &b)
 {
     const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
     const QString day = QStringLiteral("2000-01-01 ");
@@ -138,7 +153,7 @@ int MiscFunc::timeDiff(const QString &a, const QString &b)
     return static_cast<int>(ta - tb);
 }
 
-int MiscFunc::getOffsetSec(const QString &s)
+int ClockText::offsetSeconds(const QString &s)
 {
     int pos = s.indexOf(QLatin1Char('+'));
     int sign = 1;
@@ -155,7 +170,7 @@ int MiscFunc::getOffsetSec(const QString &s)
     return sign * (hours * 3600 + minutes * 60);
 }
 
-QString MiscFunc::getZoneTime(const QString &zone, const QString &format)
+QString ClockText::zoneTime(const QString &zone, const QString &format)
 {
     // Qt 5 names days and months in the desktop's language; a terminal shows
     // the same text on every machine, so the names come from the C locale.
@@ -163,6 +178,6 @@ QString MiscFunc::getZoneTime(const QString &zone, const QString &format)
     const auto it = zoneMap().constFind(zone);
     if (it == zoneMap().constEnd())
         return fixed.toString(Clock::now(), format);
-    const QDateTime shifted = Clock::now().toUTC().addSecs(getOffsetSec(it.value()));
+    const QDateTime shifted = Clock::now().toUTC().addSecs(offsetSeconds(it.value()));
     return fixed.toString(shifted, format);
 }

@@ -1,9 +1,17 @@
 #include "clock.h"
+#include "clocktext.h"
 #include "commandrunner.h"
+#include "dailylog.h"
+#include "eventwait.h"
 #include "fakerunner.h"
-#include "miscfunc.h"
+#include "imagetools.h"
+#include "lebytes.h"
+#include "md5.h"
 #include "safepath.h"
+#include "serverpath.h"
+#include "systemprobe.h"
 #include "testenv.h"
+#include "texttools.h"
 #include "wholefile.h"
 
 #include <QDir>
@@ -18,7 +26,7 @@
 #include <QTimeZone>
 #include <QtTest>
 
-class TestMiscFunc : public QObject
+class TestCommonHelpers : public QObject
 {
     Q_OBJECT
 private slots:
@@ -30,8 +38,8 @@ private slots:
     void logWithoutFolderLosesLine();
     void logLinesStaySafeAndBounded();
     void datesFollowTheClock();
-    void strToJson_data();
-    void strToJson();
+    void jsonObject_data();
+    void jsonObject();
     void sleepIsMonotonicAndKeepsEventsFlowing();
 
     void offsetSeconds_data();
@@ -40,7 +48,7 @@ private slots:
     void zoneMapHoldsAllNames();
     void timeDiff();
     void secondsFromMidnight();
-    void gmtIsEnglish();
+    void httpDateIsEnglish();
 
     void md5OfUtf8Text();
     void fileMd5();
@@ -51,9 +59,9 @@ private slots:
 
     void byteReaders();
     void byteWriters();
-    void concatPath_data();
-    void concatPath();
-    void mtlPathName();
+    void serverPathJoin_data();
+    void serverPathJoin();
+    void serverPathMaterialFile();
     void safePaths_data();
     void safePaths();
 
@@ -62,39 +70,39 @@ private slots:
     void localIpBytes();
 };
 
-void TestMiscFunc::logLineFormat()
+void TestCommonHelpers::logLineFormat()
 {
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/logs");
-    MiscFunc::setProgramName("lumalink");
+    DailyLog::setProgramName("lumalink");
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)).toMSecsSinceEpoch());
-    MiscFunc::writeLog("info", "Main", QString::fromUtf8("开启运行终端连接服务lumalink"));
+    DailyLog::write("info", "Main", QString::fromUtf8("开启运行终端连接服务lumalink"));
     const QByteArray bytes = readFile(env.dataRoot() + "/logs/lumalink.2026-12-07.0.log");
     QCOMPARE(bytes,
         QString::fromUtf8("2026-12-07 09:05:03  [ Main ] - [ INFO ]  "
                           "开启运行终端连接服务lumalink\r\n")
             .toUtf8());
 
-    MiscFunc::setProgramName("lumaview");
-    MiscFunc::writeLog("WARN", "TCP", "x");
+    DailyLog::setProgramName("lumaview");
+    DailyLog::write("WARN", "TCP", "x");
     QVERIFY(QFile::exists(env.dataRoot() + "/logs/lumaview.2026-12-07.0.log"));
-    MiscFunc::setProgramName("lumalink");
+    DailyLog::setProgramName("lumalink");
 }
 
-void TestMiscFunc::logLinesStaySafeAndBounded()
+void TestCommonHelpers::logLinesStaySafeAndBounded()
 {
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/logs");
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 7), QTime(9, 0)).toMSecsSinceEpoch());
-    const QString path = MiscFunc::logFilePath(MiscFunc::getDate());
+    const QString path = DailyLog::filePath(ClockText::date());
     const auto lines = [&] {
         QList<QByteArray> all = readFile(path).split('\n');
         all.removeLast();
         return all;
     };
     // Server text cannot start a line of its own or grow a line without end.
-    MiscFunc::writeLog("WARN", "TCP", "name\r\nSQL|DROP\x01");
-    MiscFunc::writeLog("WARN", "TCP", QString(10000, 'x'));
+    DailyLog::write("WARN", "TCP", "name\r\nSQL|DROP\x01");
+    DailyLog::write("WARN", "TCP", QString(10000, 'x'));
     QCOMPARE(lines().size(), 2);
     QVERIFY(lines().at(0).endsWith("name\\r\\nSQL|DROP\\x01\r"));
     QVERIFY(lines().at(1).size() < 4200);
@@ -102,10 +110,10 @@ void TestMiscFunc::logLinesStaySafeAndBounded()
 
     // The same line again within a minute is counted, then summed up.
     for (int i = 0; i < 5; ++i)
-        MiscFunc::writeLog("INFO", "Main", "again");
-    MiscFunc::writeLog("INFO", "Main", "other");
-    Clock::advanceMs(MiscFunc::LOG_REPEAT_WINDOW_MS);
-    MiscFunc::writeLog("INFO", "Main", "other");
+        DailyLog::write("INFO", "Main", "again");
+    DailyLog::write("INFO", "Main", "other");
+    Clock::advanceMs(DailyLog::REPEAT_WINDOW_MS);
+    DailyLog::write("INFO", "Main", "other");
     QList<QByteArray> got = lines().mid(2);
     QCOMPARE(got.size(), 4);
     QVERIFY(got.at(0).endsWith("again\r"));
@@ -115,23 +123,22 @@ void TestMiscFunc::logLinesStaySafeAndBounded()
 
     // A full day's log takes one last line, then nothing.
     QFile file(path);
-    QVERIFY(file.resize(MiscFunc::LOG_DAY_MAX_BYTES - 10));
-    MiscFunc::writeLog("INFO", "Main", "one");
-    MiscFunc::writeLog("INFO", "Main", "two");
+    QVERIFY(file.resize(DailyLog::DAY_MAX_BYTES - 10));
+    DailyLog::write("INFO", "Main", "one");
+    DailyLog::write("INFO", "Main", "two");
     QVERIFY(readFile(path).endsWith("further lines are dropped\r\n"));
-    QVERIFY(QFileInfo(path).size() < MiscFunc::LOG_DAY_MAX_BYTES + 200);
+    QVERIFY(QFileInfo(path).size() < DailyLog::DAY_MAX_BYTES + 200);
     Clock::reset();
 }
 
-void TestMiscFunc::logConcurrentWritersKeepWholeLines()
+void TestCommonHelpers::logConcurrentWritersKeepWholeLines()
 {
     TestEnv env;
     QDir().mkpath(env.dataRoot() + "/logs");
     auto writer = [](char tag) {
         return QThread::create([tag] {
             for (int i = 0; i < 200; ++i)
-                MiscFunc::writeLog(
-                    "DEBUG", "T", QString(100, QLatin1Char(tag)) + QString::number(i));
+                DailyLog::write("DEBUG", "T", QString(100, QLatin1Char(tag)) + QString::number(i));
         });
     };
     QThread *a = writer('a');
@@ -142,7 +149,7 @@ void TestMiscFunc::logConcurrentWritersKeepWholeLines()
     b->wait();
     delete a;
     delete b;
-    const QByteArray bytes = readFile(MiscFunc::logFilePath(MiscFunc::getDate()));
+    const QByteArray bytes = readFile(DailyLog::filePath(ClockText::date()));
     const QList<QByteArray> lines = bytes.split('\n');
     QCOMPARE(lines.size(), 401); // 400 lines and the empty rest after the last LF
     const QRegularExpression line("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  \\[ T \\] - \\[ "
@@ -151,26 +158,26 @@ void TestMiscFunc::logConcurrentWritersKeepWholeLines()
         QVERIFY2(line.match(QString::fromUtf8(lines.at(i))).hasMatch(), lines.at(i).constData());
 }
 
-void TestMiscFunc::logWithoutFolderLosesLine()
+void TestCommonHelpers::logWithoutFolderLosesLine()
 {
     TestEnv env;
-    MiscFunc::writeLog("INFO", "Main", "lost");
+    DailyLog::write("INFO", "Main", "lost");
     QVERIFY(!QDir(env.dataRoot() + "/logs").exists());
 }
 
-void TestMiscFunc::datesFollowTheClock()
+void TestCommonHelpers::datesFollowTheClock()
 {
     Clock::setFixedMs(QDateTime(QDate(2028, 3, 1), QTime(0, 0, 1)).toMSecsSinceEpoch());
-    QCOMPARE(MiscFunc::getDate(), QString("2028-03-01"));
-    QCOMPARE(MiscFunc::getDate(-1), QString("2028-02-29"));
-    QCOMPARE(MiscFunc::getDate(1), QString("2028-03-02"));
-    QCOMPARE(MiscFunc::getTime(), QString("2028-03-01 00:00:01"));
+    QCOMPARE(ClockText::date(), QString("2028-03-01"));
+    QCOMPARE(ClockText::date(-1), QString("2028-02-29"));
+    QCOMPARE(ClockText::date(1), QString("2028-03-02"));
+    QCOMPARE(ClockText::dateTime(), QString("2028-03-01 00:00:01"));
     Clock::advanceMs(3600 * 1000);
-    QCOMPARE(MiscFunc::getTime(), QString("2028-03-01 01:00:01"));
-    QCOMPARE(MiscFunc::getSecFromZero(), 3601);
+    QCOMPARE(ClockText::dateTime(), QString("2028-03-01 01:00:01"));
+    QCOMPARE(ClockText::secondsFromMidnight(), 3601);
 }
 
-void TestMiscFunc::strToJson_data()
+void TestCommonHelpers::jsonObject_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("isEmpty");
@@ -181,14 +188,14 @@ void TestMiscFunc::strToJson_data()
     QTest::newRow("scalar") << "42" << true;
 }
 
-void TestMiscFunc::strToJson()
+void TestCommonHelpers::jsonObject()
 {
     QFETCH(QString, text);
     QFETCH(bool, isEmpty);
-    QCOMPARE(MiscFunc::strToJson(text).isEmpty(), isEmpty);
+    QCOMPARE(TextTools::jsonObject(text).isEmpty(), isEmpty);
 }
 
-void TestMiscFunc::sleepIsMonotonicAndKeepsEventsFlowing()
+void TestCommonHelpers::sleepIsMonotonicAndKeepsEventsFlowing()
 {
     // A wall clock jumping across midnight must not end the wait early.
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59, 950)).toMSecsSinceEpoch());
@@ -199,12 +206,12 @@ void TestMiscFunc::sleepIsMonotonicAndKeepsEventsFlowing()
     });
     QElapsedTimer timer;
     timer.start();
-    MiscFunc::sleep(150);
+    EventWait::sleep(150);
     QVERIFY(timer.elapsed() >= 150);
     QVERIFY(fired);
 }
 
-void TestMiscFunc::offsetSeconds_data()
+void TestCommonHelpers::offsetSeconds_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("seconds");
@@ -214,95 +221,93 @@ void TestMiscFunc::offsetSeconds_data()
     QTest::newRow("chatham") << "UTC+12:45" << 45900;
 }
 
-void TestMiscFunc::offsetSeconds()
+void TestCommonHelpers::offsetSeconds()
 {
     QFETCH(QString, text);
     QFETCH(int, seconds);
-    QCOMPARE(MiscFunc::getOffsetSec(text), seconds);
+    QCOMPARE(ClockText::offsetSeconds(text), seconds);
 }
 
-void TestMiscFunc::zoneTimeUsesFixedOffset()
+void TestCommonHelpers::zoneTimeUsesFixedOffset()
 {
     const QDateTime utc(QDate(2026, 6, 30), QTime(20, 30, 0), Qt::UTC);
     Clock::setFixedMs(utc.toMSecsSinceEpoch());
     const QString format = "yyyy-MM-dd HH:mm";
-    QCOMPARE(MiscFunc::getZoneTime("Nepal Standard Time", format), QString("2026-07-01 02:15"));
+    QCOMPARE(ClockText::zoneTime("Nepal Standard Time", format), QString("2026-07-01 02:15"));
     QCOMPARE(
-        MiscFunc::getZoneTime("Newfoundland Standard Time", format), QString("2026-06-30 17:00"));
+        ClockText::zoneTime("Newfoundland Standard Time", format), QString("2026-06-30 17:00"));
     // No daylight saving for any name, even in summer.
-    QCOMPARE(MiscFunc::getZoneTime("W. Europe Standard Time", format), QString("2026-06-30 21:30"));
-    QCOMPARE(
-        MiscFunc::getZoneTime("Mars Standard Time", format), utc.toLocalTime().toString(format));
+    QCOMPARE(ClockText::zoneTime("W. Europe Standard Time", format), QString("2026-06-30 21:30"));
+    QCOMPARE(ClockText::zoneTime("Mars Standard Time", format), utc.toLocalTime().toString(format));
 }
 
-void TestMiscFunc::zoneMapHoldsAllNames()
+void TestCommonHelpers::zoneMapHoldsAllNames()
 {
-    QCOMPARE(MiscFunc::zoneMap().size(), 132);
-    QCOMPARE(MiscFunc::zoneMap().value("Aus Central W. Standard Time"), QString("UTC+08:45"));
-    QCOMPARE(MiscFunc::zoneMap().value("Dateline Standard Time"), QString("UTC-12:00"));
-    QCOMPARE(MiscFunc::zoneMap().value("Line Islands Standard Time"), QString("UTC+14:00"));
+    QCOMPARE(ClockText::zoneMap().size(), 132);
+    QCOMPARE(ClockText::zoneMap().value("Aus Central W. Standard Time"), QString("UTC+08:45"));
+    QCOMPARE(ClockText::zoneMap().value("Dateline Standard Time"), QString("UTC-12:00"));
+    QCOMPARE(ClockText::zoneMap().value("Line Islands Standard Time"), QString("UTC+14:00"));
 }
 
-void TestMiscFunc::timeDiff()
+void TestCommonHelpers::timeDiff()
 {
-    QCOMPARE(MiscFunc::timeDiff("08:00:00", "07:59:30"), 30);
-    QCOMPARE(MiscFunc::timeDiff("00:00:00", "23:59:59"), -86399);
+    QCOMPARE(ClockText::secondsBetween("08:00:00", "07:59:30"), 30);
+    QCOMPARE(ClockText::secondsBetween("00:00:00", "23:59:59"), -86399);
 }
 
-void TestMiscFunc::secondsFromMidnight()
+void TestCommonHelpers::secondsFromMidnight()
 {
     const QDateTime local(QDate(2026, 12, 7), QTime(13, 2, 5));
-    QCOMPARE(MiscFunc::getSecFromZero(local.toSecsSinceEpoch()), 13 * 3600 + 2 * 60 + 5);
+    QCOMPARE(ClockText::secondsFromMidnight(local.toSecsSinceEpoch()), 13 * 3600 + 2 * 60 + 5);
 }
 
-void TestMiscFunc::gmtIsEnglish()
+void TestCommonHelpers::httpDateIsEnglish()
 {
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     Clock::setFixedMs(QDateTime(QDate(2026, 12, 7), QTime(6, 13, 12), Qt::UTC).toMSecsSinceEpoch());
-    QCOMPARE(MiscFunc::getGmt(), QString("Mon,07 12 2026 06:13:12 GMT"));
+    QCOMPARE(ClockText::httpDate(), QString("Mon,07 12 2026 06:13:12 GMT"));
     QLocale::setDefault(QLocale::c());
 }
 
-void TestMiscFunc::md5OfUtf8Text()
+void TestCommonHelpers::md5OfUtf8Text()
 {
-    QCOMPARE(MiscFunc::md5Hex(""), QString("d41d8cd98f00b204e9800998ecf8427e"));
-    QCOMPARE(MiscFunc::md5Hex("abc"), QString("900150983cd24fb0d6963f7d28e17f72"));
+    QCOMPARE(Md5::ofText(""), QString("d41d8cd98f00b204e9800998ecf8427e"));
+    QCOMPARE(Md5::ofText("abc"), QString("900150983cd24fb0d6963f7d28e17f72"));
     // "中文" as UTF-8 bytes e4 b8 ad e6 96 87
-    QCOMPARE(MiscFunc::md5Hex(QString::fromUtf8("中文")),
+    QCOMPARE(Md5::ofText(QString::fromUtf8("中文")),
         QString::fromLatin1(QCryptographicHash::hash(
             QByteArray("\xe4\xb8\xad\xe6\x96\x87"), QCryptographicHash::Md5)
                                 .toHex()));
 }
 
-void TestMiscFunc::fileMd5()
+void TestCommonHelpers::fileMd5()
 {
     QTemporaryDir dir;
     writeFile(dir.path() + "/f", "abc");
-    QCOMPARE(MiscFunc::getFileMD5(dir.path() + "/f"), QString("900150983cd24fb0d6963f7d28e17f72"));
-    QCOMPARE(
-        MiscFunc::getFileMD5(dir.path() + "/missing"), QString("d41d8cd98f00b204e9800998ecf8427e"));
+    QCOMPARE(Md5::ofFile(dir.path() + "/f"), QString("900150983cd24fb0d6963f7d28e17f72"));
+    QCOMPARE(Md5::ofFile(dir.path() + "/missing"), QString("d41d8cd98f00b204e9800998ecf8427e"));
 }
 
-void TestMiscFunc::fontFamilies()
+void TestCommonHelpers::fontFamilies()
 {
-    QCOMPARE(MiscFunc::fontMap().size(), 36);
-    QCOMPARE(MiscFunc::getFontFamily(QString::fromUtf8("宋体")), QString("SimSun"));
-    QCOMPARE(MiscFunc::getFontFamily(QString::fromUtf8("標楷體")), QString("DFKai-SB"));
-    QCOMPARE(MiscFunc::getFontFamily(QString::fromUtf8("方正姚体")), QString("FZYaoti"));
-    QCOMPARE(MiscFunc::getFontFamily("Comic"), QString("KaiTi"));
-    QCOMPARE(MiscFunc::getFontFamily(""), QString("KaiTi"));
+    QCOMPARE(TextTools::fontMap().size(), 36);
+    QCOMPARE(TextTools::fontFamily(QString::fromUtf8("宋体")), QString("SimSun"));
+    QCOMPARE(TextTools::fontFamily(QString::fromUtf8("標楷體")), QString("DFKai-SB"));
+    QCOMPARE(TextTools::fontFamily(QString::fromUtf8("方正姚体")), QString("FZYaoti"));
+    QCOMPARE(TextTools::fontFamily("Comic"), QString("KaiTi"));
+    QCOMPARE(TextTools::fontFamily(""), QString("KaiTi"));
 }
 
-void TestMiscFunc::punctuation()
+void TestCommonHelpers::punctuation()
 {
-    QVERIFY(MiscFunc::isPunctuationMark(QString::fromUtf8("，")));
-    QVERIFY(MiscFunc::isPunctuationMark(QString::fromUtf8("…")));
-    QVERIFY(MiscFunc::isPunctuationMark("?"));
-    QVERIFY(!MiscFunc::isPunctuationMark("a"));
-    QVERIFY(!MiscFunc::isPunctuationMark(""));
+    QVERIFY(TextTools::isPunctuationMark(QString::fromUtf8("，")));
+    QVERIFY(TextTools::isPunctuationMark(QString::fromUtf8("…")));
+    QVERIFY(TextTools::isPunctuationMark("?"));
+    QVERIFY(!TextTools::isPunctuationMark("a"));
+    QVERIFY(!TextTools::isPunctuationMark(""));
 }
 
-void TestMiscFunc::compressImage()
+void TestCommonHelpers::compressImage()
 {
     QImage noise(400, 300, QImage::Format_RGB32);
     quint32 seed = 1;
@@ -323,53 +328,52 @@ void TestMiscFunc::compressImage()
     auto decoded = [&](int quality) { return QImage::fromData(encode(quality), "JPEG"); };
 
     // A large limit: the quality-100 pass is the result.
-    QCOMPARE(MiscFunc::compressImage(noise, size, 100 * 1024 * 1024), decoded(100));
+    QCOMPARE(ImageTools::compressed(noise, size, 100 * 1024 * 1024), decoded(100));
 
     // A tight limit: the first quality of 98, 96, ... whose encoding fits.
     const int limit = encode(60).size();
     int quality = 100;
     while (quality > 2 && encode(quality).size() > limit)
         quality -= 2;
-    QCOMPARE(MiscFunc::compressImage(noise, size, limit), decoded(quality));
+    QCOMPARE(ImageTools::compressed(noise, size, limit), decoded(quality));
 
     // Nothing fits: quality 2 is returned.
-    QCOMPARE(MiscFunc::compressImage(noise, size, 10), decoded(2));
+    QCOMPARE(ImageTools::compressed(noise, size, 10), decoded(2));
 }
 
-void TestMiscFunc::base64Image()
+void TestCommonHelpers::base64Image()
 {
     const QByteArray png = encodedPicture(QSize(4, 3));
-    const QPixmap pixmap = MiscFunc::base64ToImage(QString::fromLatin1(png.toBase64()));
+    const QPixmap pixmap = ImageTools::fromBase64(QString::fromLatin1(png.toBase64()));
     QCOMPARE(pixmap.size(), QSize(4, 3));
-    QVERIFY(MiscFunc::base64ToImage("not an image").isNull());
+    QVERIFY(ImageTools::fromBase64("not an image").isNull());
 }
 
-void TestMiscFunc::byteReaders()
+void TestCommonHelpers::byteReaders()
 {
-    QCOMPARE(MiscFunc::readLe16(QByteArray("\x34\x12", 2), 0), (unsigned short)0x1234);
-    QCOMPARE(MiscFunc::readLe16(QByteArray("\xff", 1), 0), (unsigned short)0x00FF);
+    QCOMPARE(LeBytes::read16(QByteArray("\x34\x12", 2), 0), (unsigned short)0x1234);
+    QCOMPARE(LeBytes::read16(QByteArray("\xff", 1), 0), (unsigned short)0x00FF);
     // Three bytes before the end: the fourth counts as 0.
     const QByteArray bytes("\x01\x02\x03\x04\x05\x06", 6);
-    QCOMPARE(MiscFunc::readLe32(bytes, 3), 0x00060504u);
+    QCOMPARE(LeBytes::read32(bytes, 3), 0x00060504u);
     // No sign extension of bytes from 0x80.
-    QCOMPARE(MiscFunc::readLe32(QByteArray("\x80\xff\xff\xff", 4), 0), 0xFFFFFF80u);
-    QCOMPARE(MiscFunc::readLe32(QByteArray("\x80", 1), 0), 0x80u);
-    QCOMPARE(MiscFunc::readLe64(QByteArray("\x5e\x4d\x3c\x2b\x1a\x00\x00\x80", 8), 0),
+    QCOMPARE(LeBytes::read32(QByteArray("\x80\xff\xff\xff", 4), 0), 0xFFFFFF80u);
+    QCOMPARE(LeBytes::read32(QByteArray("\x80", 1), 0), 0x80u);
+    QCOMPARE(LeBytes::read64(QByteArray("\x5e\x4d\x3c\x2b\x1a\x00\x00\x80", 8), 0),
         0x8000001A2B3C4D5EULL);
 }
 
-void TestMiscFunc::byteWriters()
+void TestCommonHelpers::byteWriters()
 {
-    QCOMPARE(MiscFunc::leBytes((unsigned short)0x1234), QByteArray("\x34\x12", 2));
-    QCOMPARE(MiscFunc::leBytes(23081003u), QByteArray("\x2b\x30\x60\x01", 4));
-    QCOMPARE(MiscFunc::leBytes(0x8000001A2B3C4D5EULL),
-        QByteArray("\x5e\x4d\x3c\x2b\x1a\x00\x00\x80", 8));
+    QCOMPARE(LeBytes::of((unsigned short)0x1234), QByteArray("\x34\x12", 2));
+    QCOMPARE(LeBytes::of(23081003u), QByteArray("\x2b\x30\x60\x01", 4));
+    QCOMPARE(LeBytes::of(0x8000001A2B3C4D5EULL), QByteArray("\x5e\x4d\x3c\x2b\x1a\x00\x00\x80", 8));
     // Round trip at an offset.
-    const QByteArray frame = QByteArray("xy") + MiscFunc::leBytes(0xDEADBEEFu);
-    QCOMPARE(MiscFunc::readLe32(frame, 2), 0xDEADBEEFu);
+    const QByteArray frame = QByteArray("xy") + LeBytes::of(0xDEADBEEFu);
+    QCOMPARE(LeBytes::read32(frame, 2), 0xDEADBEEFu);
 }
 
-void TestMiscFunc::concatPath_data()
+void TestCommonHelpers::serverPathJoin_data()
 {
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
@@ -391,22 +395,22 @@ void TestMiscFunc::concatPath_data()
                           << "data/mtl/x.png";
 }
 
-void TestMiscFunc::concatPath()
+void TestCommonHelpers::serverPathJoin()
 {
     QFETCH(QString, a);
     QFETCH(QString, b);
     QFETCH(QString, joined);
-    QCOMPARE(MiscFunc::concatPath(a, b), joined);
+    QCOMPARE(ServerPath::join(a, b), joined);
 }
 
-void TestMiscFunc::mtlPathName()
+void TestCommonHelpers::serverPathMaterialFile()
 {
-    QCOMPARE(MiscFunc::mtlPathName("clip.mp4", "x"), QString("clip.mp4"));
-    QCOMPARE(MiscFunc::mtlPathName(".hidden", "x"), QString(".hidden/x"));
-    QCOMPARE(MiscFunc::mtlPathName("folder", "x.png"), QString("folder/x.png"));
+    QCOMPARE(ServerPath::materialFile("clip.mp4", "x"), QString("clip.mp4"));
+    QCOMPARE(ServerPath::materialFile(".hidden", "x"), QString(".hidden/x"));
+    QCOMPARE(ServerPath::materialFile("folder", "x.png"), QString("folder/x.png"));
 }
 
-void TestMiscFunc::safePaths_data()
+void TestCommonHelpers::safePaths_data()
 {
     QTest::addColumn<QString>("path"); // as a name, and as a path from the folder
     QTest::addColumn<bool>("safeName");
@@ -425,7 +429,7 @@ void TestMiscFunc::safePaths_data()
     QTest::newRow("folder prefix") << "../mtl2/a.png" << false << false;
 }
 
-void TestMiscFunc::safePaths()
+void TestCommonHelpers::safePaths()
 {
     QFETCH(QString, path);
     QFETCH(bool, safeName);
@@ -436,43 +440,43 @@ void TestMiscFunc::safePaths()
     QCOMPARE(SafePath::fileIn(folder, path), safeName ? folder + "/" + path : QString());
 }
 
-void TestMiscFunc::cpuLineParsing()
+void TestCommonHelpers::cpuLineParsing()
 {
     double total = 0;
     double busy = 0;
-    QVERIFY(MiscFunc::parseCpuLine("cpu  10 20 30 40 0 0 0 0 0 0\n", total, busy));
+    QVERIFY(SystemProbe::parseCpuLine("cpu  10 20 30 40 0 0 0 0 0 0\n", total, busy));
     QCOMPARE(busy, 60.0);
     QCOMPARE(total, 100.0);
-    QVERIFY(!MiscFunc::parseCpuLine("cpu 1 2", total, busy));
+    QVERIFY(!SystemProbe::parseCpuLine("cpu 1 2", total, busy));
 }
 
-void TestMiscFunc::cpuUsageFromRunner()
+void TestCommonHelpers::cpuUsageFromRunner()
 {
     auto fake = std::make_shared<FakeRunner>();
     fake->setOutput("cat", "cpu  100 0 100 800\ncpu0 1 1 1 1\n");
     double prevTotal = 0;
     double prevBusy = 0;
     double usage = -1;
-    QVERIFY(MiscFunc::getCpuUsage(*fake, prevTotal, prevBusy, usage));
+    QVERIFY(SystemProbe::cpuUsage(*fake, prevTotal, prevBusy, usage));
     QCOMPARE(prevTotal, 1000.0);
     fake->setOutput("cat", "cpu  150 0 150 1700\n");
-    QVERIFY(MiscFunc::getCpuUsage(*fake, prevTotal, prevBusy, usage));
+    QVERIFY(SystemProbe::cpuUsage(*fake, prevTotal, prevBusy, usage));
     QCOMPARE(usage, 0.1);
     fake->setOutput("cat", "");
-    QVERIFY(!MiscFunc::getCpuUsage(*fake, prevTotal, prevBusy, usage));
+    QVERIFY(!SystemProbe::cpuUsage(*fake, prevTotal, prevBusy, usage));
     QCOMPARE(fake->calls().first().args, QStringList {"/proc/stat"});
 
     // The real probe on this machine: a fraction, never the fallback.
     ProcessRunner processes;
-    const double real = MiscFunc::getCpuUsage(processes);
+    const double real = SystemProbe::cpuUsage(processes);
     QVERIFY(real >= 0.0 && real <= 1.0);
 }
 
-void TestMiscFunc::localIpBytes()
+void TestCommonHelpers::localIpBytes()
 {
     ProcessRunner processes;
-    const QString ip = MiscFunc::getLocalIp(processes);
-    const QByteArray bytes = MiscFunc::getLocalIpBytes(processes);
+    const QString ip = SystemProbe::localIp(processes);
+    const QByteArray bytes = SystemProbe::localIpBytes(processes);
     QCOMPARE(bytes.size(), 4);
     QCOMPARE(QString("%1.%2.%3.%4")
                  .arg((uchar)bytes[0])
@@ -481,14 +485,14 @@ void TestMiscFunc::localIpBytes()
                  .arg((uchar)bytes[3]),
         ip);
     QVERIFY(ip != "127.0.0.1");
-    const QStringList disk = MiscFunc::GetDiskInfo().split('\n');
+    const QStringList disk = SystemProbe::diskInfo().split('\n');
     QCOMPARE(disk.size(), 2);
     QVERIFY(disk[0].toLongLong() > 0);
     QVERIFY(disk[1].toInt() >= 0 && disk[1].toInt() <= 100);
 }
 
-QTEST_MAIN(TestMiscFunc)
-void TestMiscFunc::wholeFileKeepsTheOldOneWhenTheDiskRefuses()
+QTEST_MAIN(TestCommonHelpers)
+void TestCommonHelpers::wholeFileKeepsTheOldOneWhenTheDiskRefuses()
 {
     QTemporaryDir dir;
     const QString path = dir.path() + "/z1.z";
@@ -505,4 +509,4 @@ void TestMiscFunc::wholeFileKeepsTheOldOneWhenTheDiskRefuses()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"z1.z"});
 }
 
-#include "test_miscfunc.moc"
+#include "test_commonhelpers.moc"

@@ -1,8 +1,6 @@
-#include "miscfunc.h"
+#include "texttools.h"
 
-#include <QBuffer>
-#include <QCryptographicHash>
-#include <QFile>
+#include <QJsonDocument>
 
 namespace {
 QMap<QString, QString> buildFontMap()
@@ -55,61 +53,29 @@ QMap<QString, QString> buildFontMap()
 }
 } // namespace
 
-QString MiscFunc::md5Hex(const QString &text)
+QJsonObject TextTools::jsonObject(const QString &text)
 {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+    // UTF-8, not Latin-1: a password or name outside Latin-1 must survive.
+    QJsonParseError error {};
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (doc.isNull() || error.error != QJsonParseError::NoError || !doc.isObject())
+        return QJsonObject();
+    return doc.object();
 }
 
-QString MiscFunc::getFileMD5(const QString &path)
-{
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    QFile file(path);
-    // An unreadable file hashes as empty input and so never matches a real digest.
-    if (file.open(QIODevice::ReadOnly)) {
-        hash.addData(&file);
-        file.close();
-    }
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-bool MiscFunc::isPunctuationMark(const QString &text)
+bool TextTools::isPunctuationMark(const QString &text)
 {
     static const QString marks = QString::fromUtf8("，。、；：！？”》….,!?;:；");
     return !text.isEmpty() && marks.contains(text);
 }
 
-const QMap<QString, QString> &MiscFunc::fontMap()
+const QMap<QString, QString> &TextTools::fontMap()
 {
     static const QMap<QString, QString> map = buildFontMap();
     return map;
 }
 
-QString MiscFunc::getFontFamily(const QString &name)
+QString TextTools::fontFamily(const QString &name)
 {
     return fontMap().value(name, QStringLiteral("KaiTi"));
-}
-
-QPixmap MiscFunc::base64ToImage(const QString &data)
-{
-    QPixmap pixmap;
-    pixmap.loadFromData(QByteArray::fromBase64(data.toLatin1()));
-    return pixmap;
-}
-
-QImage MiscFunc::compressImage(const QImage &image, QSize size, int maxBytes)
-{
-    const QImage scaled = image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    QImage result;
-    for (int quality = 100; quality >= 2; quality -= 2) {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        scaled.save(&buffer, "JPEG", quality);
-        buffer.close();
-        result = QImage::fromData(bytes, "JPEG");
-        if (bytes.size() <= maxBytes)
-            break;
-    }
-    return result;
 }
