@@ -11,7 +11,6 @@
 
 #include "benchsupport.h"
 #include "dailylog.h"
-#include "zones/TimerThread.h"
 #include "zones/zonewindow.h"
 
 #include <QApplication>
@@ -86,7 +85,7 @@ Result measure(const ZONE_MTL &mtl, int seconds)
     idle(1000); // first paint, fonts loaded
     int ticks = 0;
     if (form.textTimer())
-        QObject::connect(form.textTimer(), &TimerThread::sigTimeout, &form, [&ticks] { ++ticks; });
+        QObject::connect(form.textTimer(), &QTimer::timeout, &form, [&ticks] { ++ticks; });
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();

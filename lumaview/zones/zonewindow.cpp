@@ -9,7 +9,6 @@
 #include "materials/webpageview.h"
 #include "playlog/playlog.h"
 #include "volume.h"
-#include "zones/TimerThread.h"
 
 #include <QCursor>
 #include <QDir>
@@ -53,7 +52,7 @@ ZoneWindow::~ZoneWindow()
         m_views.erase(m_views.begin());
     delete m_tickTimer;
     m_tickTimer = nullptr;
-    delete m_textTimer; // quits and waits for its thread
+    delete m_textTimer;
     m_textTimer = nullptr;
 }
 
@@ -180,13 +179,23 @@ void ZoneWindow::setVolume(double volume)
 
 void ZoneWindow::runTextTimer(int intervalMs)
 {
-    if (!m_textTimer) {
-        m_textTimer = new TimerThread;
-        connect(m_textTimer, &TimerThread::sigTimeout, this, &ZoneWindow::sltShowText);
-    }
     m_textTimerClaimed = true;
-    m_textTimer->setInterval(intervalMs);
-    m_textTimer->start();
+    setTextTimerInterval(intervalMs);
+}
+
+void ZoneWindow::setTextTimerInterval(int intervalMs)
+{
+    if (!m_textTimer) {
+        m_textTimer = new QTimer(this);
+        m_textTimer->setTimerType(Qt::PreciseTimer);
+        connect(m_textTimer, &QTimer::timeout, this, &ZoneWindow::sltShowText);
+    }
+    if (m_textTimer->isActive() && m_textTimer->interval() == intervalMs)
+        return;
+    // A new interval shows the text at once and runs from there, so a zone
+    // whose timer idled for a day moves again as soon as it asks to.
+    m_textTimer->start(qMax(intervalMs, 0));
+    QMetaObject::invokeMethod(this, &ZoneWindow::sltShowText, Qt::QueuedConnection);
 }
 
 void ZoneWindow::playMtl(const ContentXml::ZONE_MTL &mtl)
@@ -210,7 +219,7 @@ void ZoneWindow::showHidePlay()
     for (const auto &entry : m_views)
         entry.second->setActive(entry.second.get() == m_view);
     if (m_textTimer && !m_textTimerClaimed)
-        m_textTimer->setInterval(TEXT_TIMER_IDLE_MS);
+        setTextTimerInterval(TEXT_TIMER_IDLE_MS);
 }
 
 int ZoneWindow::pageIndex() const

@@ -14,7 +14,6 @@
 
 class PlayLog;
 class PdfView;
-class TimerThread;
 class QTimer;
 
 // One zone of the template on screen: a frameless top-level window that plays
@@ -42,7 +41,7 @@ public:
     // The view of a kind, once the zone has played a material of it.
     ZoneView *view(ContentXml::MtlKind kind) const;
     ZoneView *currentView() const { return m_view; }
-    TimerThread *textTimer() const { return m_textTimer; }
+    QTimer *textTimer() const { return m_textTimer; }
     int pageIndex() const;
     int pageCount() const;
     QString pageText() const;
@@ -75,6 +74,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Runs the text timer at this interval; a new one shows the text at once.
+    void setTextTimerInterval(int intervalMs);
     void playMtl(const ContentXml::ZONE_MTL &mtl);
     void showHidePlay();
     QString playNameNotingUse(const ContentXml::ZONE_MTL &mtl);
@@ -96,7 +97,7 @@ private:
 
     std::map<ContentXml::MtlKind, std::unique_ptr<ZoneView>> m_views;
     ZoneView *m_view = nullptr; // the view on screen; null for an unknown kind
-    TimerThread *m_textTimer = nullptr;
+    QTimer *m_textTimer = nullptr;
     bool m_textTimerClaimed = false; // asked for by the material being started
     QPoint m_press;
     QSet<QString> m_failedMtls; // failures already logged, by play name
