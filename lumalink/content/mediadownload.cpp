@@ -11,12 +11,7 @@
 #include <QStorageInfo>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-
-namespace {
-std::atomic<int> s_timeoutSec {60};
-} // namespace
 
 QString MediaDownload::mediaDir()
 {
@@ -27,11 +22,6 @@ QString MediaDownload::localFileName(const QString &url)
 {
     const QString name = url.split(QLatin1Char('/')).last();
     return SafePath::isSafeName(name) ? name : QString();
-}
-
-void MediaDownload::setTimeoutSec(int seconds)
-{
-    s_timeoutSec = seconds;
 }
 
 bool MediaDownload::diskHasRoom(const QString &dir)
@@ -79,7 +69,7 @@ void fetchCompanion(const QString &url, const QString &companion,
 } // namespace
 
 bool MediaDownload::fetch(const QString &url, MediaMarks &marks,
-    const std::function<bool()> &cancelled, bool *wrongDigest)
+    const std::function<bool()> &cancelled, bool *wrongDigest, int timeoutSec)
 {
     if (wrongDigest)
         *wrongDigest = false;
@@ -115,7 +105,6 @@ bool MediaDownload::fetch(const QString &url, MediaMarks &marks,
     }
 
     const auto wanted = [&cancelled] { return !cancelled || !cancelled(); };
-    const int timeoutSec = s_timeoutSec.load();
     fetchCompanion(url, target + QStringLiteral(".md5"), wanted, timeoutSec);
     if (!wanted())
         return false;

@@ -29,16 +29,15 @@ public:
     // matches (marks tell which need reading). When cancelled() turns true
     // the transfer is stopped and false returned. wrongDigest (when given)
     // tells whether a false came from content that arrived whole but did not
-    // match its name.
+    // match its name. A connection silent for timeoutSec is given up.
+    static constexpr int TIMEOUT_SEC = 60;
     static bool fetch(const QString &url, MediaMarks &marks,
         const std::function<bool()> &cancelled = std::function<bool()>(),
-        bool *wrongDigest = nullptr);
+        bool *wrongDigest = nullptr, int timeoutSec = TIMEOUT_SEC);
     // The companion holds the file's digest: at least 32 hexadecimal digits.
     static bool companionUsable(const QString &path);
     // The local name a URL would get: its last segment, or empty when that is
     // no safe file name in data/mtl (SafePath::isSafeName).
     static QString localFileName(const QString &url);
     static QString mediaDir();
-    // Seconds a download waits on a silent connection before it tries again.
-    static void setTimeoutSec(int seconds);
 };
