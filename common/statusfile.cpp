@@ -117,17 +117,3 @@ void StatusFile::makePrivate(const QString &path)
     if (QFile::exists(path))
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
-
-double StatusFile::numberValue(const QJsonObject &object, const QString &key, double def)
-{
-    const QJsonValue value = object.value(key);
-    if (value.isDouble())
-        return value.toDouble();
-    if (value.isString()) {
-        bool ok = false;
-        const double number = value.toString().trimmed().toDouble(&ok);
-        if (ok)
-            return number;
-    }
-    return def;
-}

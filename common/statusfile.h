@@ -43,7 +43,4 @@ public:
     // Makes an existing file private again (one copied in by hand, or written
     // by an older version).
     static void makePrivate(const QString &path);
-
-    // Number stored either as a JSON number or as a numeric string; def otherwise.
-    static double numberValue(const QJsonObject &object, const QString &key, double def);
 };

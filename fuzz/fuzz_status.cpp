@@ -14,12 +14,7 @@ namespace {
 class Sink : public PlaybillScheduler::Sink
 {
 public:
-    void statusRead(const QJsonObject &status) override
-    {
-        StatusFile::numberValue(status, QStringLiteral("volume"), 0);
-        status.value(QStringLiteral("status")).toInt();
-        status.value(QStringLiteral("extScreen")).toInt();
-    }
+    void statusRead(const StatusRecord &) override { }
     void templateLoaded(const ContentXml::TP_CONTENT &) override { }
     void zonesLoaded(const ContentXml::TP_ZONE_CTRL &, int) override { }
 };

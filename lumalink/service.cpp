@@ -41,8 +41,7 @@ Service::~Service()
     if (m_started)
         m_startGuard.markStable(); // an orderly end is no crash
     if (m_sessionThread) {
-        m_sessionThread->quitThread();
-        m_sessionThread->wait();
+        m_sessionThread->stop();
         delete m_sessionThread;
     }
     if (m_statThread) {
@@ -52,8 +51,7 @@ Service::~Service()
     if (m_downloadThread) {
         // stop() also ends a transfer in progress; a thread that still does not
         // end in time is left to end with the process.
-        m_downloadThread->stop();
-        if (m_downloadThread->wait(3000))
+        if (m_downloadThread->stop(QDeadlineTimer(3000)))
             delete m_downloadThread;
     }
 }
@@ -79,7 +77,7 @@ bool Service::start()
     }
     startThreads();
     connect(m_window.get(), &ConfigWindow::addressChanged, this, [this] {
-        m_sessionThread->resetThread(); // the next connect uses the new address
+        m_sessionThread->restart(); // the next connect uses the new address
     });
     DailyLog::write(QStringLiteral("INFO"), QStringLiteral("Main"),
         QStringLiteral("开启运行终端连接服务lumalink"));

@@ -108,7 +108,7 @@ void TestPlayerWindow::statusPanel()
     object["status"] = status;
     object["rtdaHost"] = "10.0.0.3:2100";
     object["password"] = "never shown";
-    m_window->sltCallbackStatus(object);
+    m_window->sltCallbackStatus(StatusRecord::fromJson(object));
     QCOMPARE(label("labelTid"), QString("001A2B3C4D5E100"));
     QCOMPARE(label("labelMac"), QString("00-1A-2B-3C-4D-5E"));
     QCOMPARE(label("labelServer"), QString("10.0.0.2:9300"));
@@ -129,12 +129,16 @@ void TestPlayerWindow::volumeAsStringOrNumber()
 {
     m_window = std::make_unique<MainWindow>();
     QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
-    m_window->sltCallbackStatus(QJsonObject {{"volume", "0.3"}});
+    const auto status = [](const QJsonValue &volume) {
+        return StatusRecord::fromJson(QJsonObject {{"volume", volume}});
+    };
+    m_window->sltCallbackStatus(status("0.3"));
     QCOMPARE(m_window->zoneVolume(), 0.3);
-    m_window->sltCallbackStatus(QJsonObject {{"volume", 0.7}});
+    m_window->sltCallbackStatus(status(0.7));
     QCOMPARE(m_window->zoneVolume(), 0.7);
-    m_window->sltCallbackStatus(QJsonObject {{"volume", "loud"}});
-    QCOMPARE(m_window->zoneVolume(), 0.0);
+    // A volume that is no number is no volume: the sound stays as it was.
+    m_window->sltCallbackStatus(status("loud"));
+    QCOMPARE(m_window->zoneVolume(), 0.7);
 }
 
 void TestPlayerWindow::extendedScreenSwitch()

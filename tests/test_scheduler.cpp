@@ -204,8 +204,7 @@ void TestScheduler::waitsForAuthorization()
     m_next = m_thread->step();
     QCOMPARE(m_next, start + 2000);
     QCOMPARE(status.count(), 1);
-    QCOMPARE(status.at(0).at(0).value<QJsonObject>().value("terminalId").toString(),
-        QStringLiteral("T0001"));
+    QCOMPARE(status.at(0).at(0).value<StatusRecord>().terminalId, QString("T0001"));
     QCOMPARE(m_thread->scheduler().status(), 5);
 
     // Every 2 s the status is read again, and nothing is loaded.
@@ -232,14 +231,15 @@ void TestScheduler::readsWholeStatusFile()
     QSignalSpy status(m_thread.get(), &PlaybillThread::sigCallbackStatus);
     m_thread->readStatus();
     QCOMPARE(status.count(), 1);
-    const QJsonObject object = status.at(0).at(0).value<QJsonObject>();
-    QCOMPARE(object.value("connHost").toString().size(), 400);
+    QCOMPARE(status.at(0).at(0).value<StatusRecord>().connHost->size(), 400);
     QCOMPARE(m_thread->scheduler().status(), 4);
 
-    // A status that is not a number reads as 0; a missing file emits nothing.
-    writeFile(m_env->dataRoot() + QStringLiteral("/data/status.json"), "{\"status\":\"4\"}");
+    // A status that is not a number is no status (the service reads it the
+    // same way); a missing file emits nothing.
+    writeFile(m_env->dataRoot() + QStringLiteral("/data/status.json"), "{\"status\":\"5\"}");
     m_thread->readStatus();
-    QCOMPARE(m_thread->scheduler().status(), 0);
+    QCOMPARE(m_thread->scheduler().status(), 4);
+    QCOMPARE(status.count(), 2);
     QFile::remove(m_env->dataRoot() + QStringLiteral("/data/status.json"));
     m_thread->readStatus();
     QCOMPARE(status.count(), 2);
@@ -628,8 +628,8 @@ void TestScheduler::threadSleepsWhileIdle()
     QTRY_COMPARE(m_thread->passCount(), 3);
     QCOMPARE(m_thread->sleepsUntilMs() - Clock::nowMs(), 1000LL);
 
-    m_thread->quitThread();
-    QVERIFY(m_thread->wait(5000));
+    m_thread->stop();
+    QVERIFY(m_thread->isFinished());
 }
 
 void TestScheduler::threadWakesOnStatusAndQuit()
@@ -648,8 +648,7 @@ void TestScheduler::threadWakesOnStatusAndQuit()
     QTRY_COMPARE(m_templates, 1);
     QVERIFY(m_thread->passCount() <= 3);
 
-    m_thread->quitThread();
-    QVERIFY(m_thread->wait(5000));
+    m_thread->stop();
     QVERIFY(m_thread->isFinished());
 }
 

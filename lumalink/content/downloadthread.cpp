@@ -11,7 +11,7 @@ std::shared_ptr<MediaMarks> DownloadThread::standardMarks()
 }
 
 DownloadThread::DownloadThread(QObject *parent, std::shared_ptr<MediaMarks> marks)
-    : QThread(parent)
+    : LoopThread(parent)
     , m_marks(marks ? std::move(marks) : standardMarks())
 {
     m_download = [this](const QString &url) {
@@ -26,8 +26,6 @@ DownloadThread::DownloadThread(QObject *parent, std::shared_ptr<MediaMarks> mark
 DownloadThread::~DownloadThread()
 {
     stop();
-    if (wait())
-        m_runEnd.join();
 }
 
 void DownloadThread::setDownloader(std::function<bool(const QString &)> downloader)
@@ -59,9 +57,11 @@ int DownloadThread::retryPauseMs(int failures, int firstMs, int lastMs)
 
 void DownloadThread::newDownload(const QString &url)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_queue.append(url);
-    m_wake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.append(url);
+    }
+    wake();
 }
 
 bool DownloadThread::allDownloaded() const
@@ -70,49 +70,42 @@ bool DownloadThread::allDownloaded() const
     return m_queue.isEmpty();
 }
 
-void DownloadThread::stop()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_stop = true;
-    m_cancel = true;
-    m_wake.notify_all();
-}
-
 void DownloadThread::cancelAll()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_queue.clear();
-    ++m_generation;
-    m_cancel = true;
-    m_failures = 0;
-    m_digestFailures.clear();
-    m_retryAt = QDeadlineTimer();
-    m_wake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.clear();
+        ++m_generation;
+        m_cancel = true;
+        m_failures = 0;
+        m_digestFailures.clear();
+        m_retryAt = QDeadlineTimer();
+    }
+    wake();
 }
 
 void DownloadThread::retryNow()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_failures = 0;
-    m_retryAt = QDeadlineTimer();
-    m_wake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_failures = 0;
+        m_retryAt = QDeadlineTimer();
+    }
+    wake();
 }
 
-void DownloadThread::run()
+void DownloadThread::loop()
 {
-    const RunEnd::Scope end(m_runEnd);
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_stop) {
-        if (m_queue.isEmpty()) {
-            m_wake.wait(lock);
-            continue;
-        }
-        if (!m_retryAt.hasExpired()) {
-            const qint64 remainingMs = m_retryAt.remainingTime();
-            if (remainingMs < 0)
-                m_wake.wait(lock);
-            else
-                m_wake.wait_for(lock, std::chrono::milliseconds(remainingMs));
+    while (!stopRequested()) {
+        // Nothing to fetch, or a pause before the next try: sleep until a
+        // new URL, a cancel or a retry wakes the thread, or the pause ends.
+        // A wake while the lock is let go is not lost: it ends the sleep.
+        if (m_queue.isEmpty() || !m_retryAt.hasExpired()) {
+            const qint64 ms = m_queue.isEmpty() ? UNTIL_WOKEN : m_retryAt.remainingTime();
+            lock.unlock();
+            sleepFor(ms);
+            lock.lock();
             continue;
         }
         const QString url = m_queue.first();

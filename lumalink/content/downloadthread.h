@@ -1,14 +1,12 @@
 #pragma once
 
-#include "runend.h"
+#include "loopthread.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QStringList>
-#include <QThread>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -20,7 +18,7 @@ class MediaMarks;
 // one can follow without waiting for a poll. A failed one is tried again
 // after a pause that doubles with every failure in a row (1 s up to 5 min), so
 // a file the server cannot give is not asked for every second.
-class DownloadThread : public QThread
+class DownloadThread : public LoopThread
 {
     Q_OBJECT
 public:
@@ -36,7 +34,6 @@ public:
     // Thread-safe.
     void newDownload(const QString &url);
     bool allDownloaded() const;
-    void stop();
     // Forgets every URL handed over and stops the transfer in progress; its
     // result, whenever it comes, changes nothing. The pause starts over.
     void cancelAll();
@@ -73,14 +70,13 @@ signals:
     void sigRetryLater(const QString &url, int pauseMs);
 
 protected:
-    void run() override;
+    void loop() override;
+    // Stops the transfer in progress.
+    void onStopRequested() override { m_cancel = true; }
 
 private:
-    RunEnd m_runEnd; // marked last by run()
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
+    mutable std::mutex m_mutex; // guards the queue and the pause
     QStringList m_queue;
-    bool m_stop = false;
     quint64 m_generation = 0; // moves on with every cancelAll()
     int m_failures = 0; // of the first URL, in a row
     QDeadlineTimer m_retryAt; // no attempt before this (expired: none pending)

@@ -157,7 +157,7 @@ void ServerSession::start()
     m_passes.armAt(now());
 }
 
-void ServerSession::quitThread()
+void ServerSession::stop()
 {
     m_stopRequested = true;
     m_passes.stop();
@@ -165,7 +165,7 @@ void ServerSession::quitThread()
     m_downloadTimer.stop();
 }
 
-void ServerSession::resetThread()
+void ServerSession::restart()
 {
     loadSettings();
     if (m_state.connected && m_transport) {

@@ -75,8 +75,8 @@ public:
     void setTransport(LinkTransport *transport);
     // Creates the transport if none was set and starts the loop on the calling thread.
     void start();
-    void quitThread();
-    void resetThread();
+    void stop();
+    void restart();
     // Runs the next pass at once instead of at its time (tests).
     void runPassNow();
 

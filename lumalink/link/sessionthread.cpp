@@ -11,9 +11,7 @@ SessionThread::SessionThread(ServiceSettings &settings, QObject *parent)
 
 SessionThread::~SessionThread()
 {
-    quitThread();
-    if (wait())
-        m_runEnd.join();
+    stop();
 }
 
 void SessionThread::setFileRecorder(std::function<void(const QString &)> recorder)
@@ -39,18 +37,22 @@ void SessionThread::run()
     m_session = nullptr;
 }
 
-void SessionThread::quitThread()
+void SessionThread::stop()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_stopRequested = true;
-    if (m_session)
-        QMetaObject::invokeMethod(m_session, &ServerSession::quitThread, Qt::QueuedConnection);
-    quit();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopRequested = true;
+        if (m_session)
+            QMetaObject::invokeMethod(m_session, &ServerSession::stop, Qt::QueuedConnection);
+        quit();
+    }
+    if (QThread::currentThread() != this && wait())
+        m_runEnd.join(); // everything run() did is now visible
 }
 
-void SessionThread::resetThread()
+void SessionThread::restart()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_session)
-        QMetaObject::invokeMethod(m_session, &ServerSession::resetThread, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_session, &ServerSession::restart, Qt::QueuedConnection);
 }

@@ -29,9 +29,11 @@ public:
     void setFileRecorder(std::function<void(const QString &)> recorder);
     void setDownloadThread(DownloadThread *thread) { m_downloadThread = thread; }
 
-    // Both may be called from any thread.
-    void quitThread();
-    void resetThread();
+    // Both may be called from any thread. stop() returns, called from another
+    // thread, once the thread has finished; restart() reconnects with the
+    // address now in the status file.
+    void stop();
+    void restart();
 
 protected:
     void run() override;

@@ -3,15 +3,9 @@
 #include "clock.h"
 #include "settings/servicesettings.h"
 #include "statusfile.h"
+#include "statusrecord.h"
 
 #include <QJsonObject>
-
-#include <cmath>
-
-namespace {
-// 2^62 milliseconds: far beyond any clock, well inside a time stamp.
-constexpr double MAX_SYNC_TIME = 4611686018427387904.0;
-} // namespace
 
 TerminalStatus::TerminalStatus(const QString &path, ServiceSettings &settings)
     : m_path(path.isEmpty() ? StatusFile::defaultPath() : path)
@@ -52,10 +46,7 @@ bool TerminalStatus::splitConnHost(const QString &value, QString &ip, QString &p
 void TerminalStatus::loadAtStartup(const std::function<QString()> &macProvider)
 {
     StatusFile::recover(m_path, Clock::now());
-    const QJsonObject object = StatusFile::read(m_path);
-    takeAddressAndIdentity(object);
-    if (object.contains(QStringLiteral("password")))
-        m_settings->sudoPassword = object.value(QStringLiteral("password")).toString();
+    takeStoredIdentity(StatusRecord::read(m_path).value_or(StatusRecord()));
 
     if (m_settings->mac.isEmpty() && macProvider)
         m_settings->mac = macProvider();
@@ -64,18 +55,21 @@ void TerminalStatus::loadAtStartup(const std::function<QString()> &macProvider)
     saveTerminalInfo();
 }
 
-void TerminalStatus::takeAddressAndIdentity(const QJsonObject &object)
+void TerminalStatus::takeStoredIdentity(const StatusRecord &record)
 {
     QString ip;
     QString port;
-    if (splitConnHost(object.value(QStringLiteral("connHost")).toString(), ip, port)) {
+    if (record.connHost && splitConnHost(*record.connHost, ip, port)) {
         m_settings->connIp = ip;
         m_settings->connPort = port;
     }
-    if (object.contains(QStringLiteral("terminalId")))
-        m_settings->terminalId = object.value(QStringLiteral("terminalId")).toString();
-    if (object.contains(QStringLiteral("mac")))
-        m_settings->mac = object.value(QStringLiteral("mac")).toString();
+    if (record.terminalId)
+        m_settings->terminalId = *record.terminalId;
+    if (record.mac)
+        m_settings->mac = *record.mac;
+    // The file is where the configuration window keeps the password: one
+    // without it leaves none (sudo then runs without asking, -n).
+    m_settings->sudoPassword = record.password.value_or(QString());
 }
 
 bool TerminalStatus::saveTerminalInfo()
@@ -120,22 +114,18 @@ SessionSettings TerminalStatus::reloadForSession()
     }
     if (!StatusFile::exists(m_path))
         return settings;
-    const QJsonObject object = StatusFile::read(m_path);
-    settings.status = object.value(QStringLiteral("status")).toInt(5);
-    takeAddressAndIdentity(object);
-    settings.volume = StatusFile::numberValue(object, QStringLiteral("volume"), 0.1);
-    settings.clearType = object.value(QStringLiteral("clearType")).toInt(5);
-    m_settings->sudoPassword = object.value(QStringLiteral("password")).toString();
-    // A time no clock can give (beyond the range of a time stamp) counts as no sync.
-    const double syncTime = object.value(QStringLiteral("syncTime")).toDouble(0);
-    if (std::abs(syncTime) < MAX_SYNC_TIME)
-        settings.lastSyncMs = static_cast<qint64>(syncTime);
+    const StatusRecord record = StatusRecord::read(m_path).value_or(StatusRecord());
+    takeStoredIdentity(record);
+    settings.status = record.status.value_or(settings.status);
+    settings.volume = record.volume.value_or(settings.volume);
+    settings.clearType = record.clearType.value_or(settings.clearType);
+    settings.lastSyncMs = static_cast<qint64>(record.syncTime.value_or(0));
     return settings;
 }
 
 int TerminalStatus::getClearType() const
 {
-    return StatusFile::read(m_path).value(QStringLiteral("clearType")).toInt(5);
+    return StatusRecord::read(m_path).value_or(StatusRecord()).clearType.value_or(5);
 }
 
 bool TerminalStatus::writeTerminalStatus(const QString &terminalId, int status)

@@ -8,6 +8,8 @@
 #include <functional>
 
 // What the session keeps from the status file.
+struct StatusRecord;
+
 struct SessionSettings
 {
     int status = 5;
@@ -45,7 +47,7 @@ public:
     // last good copy (StatusFile::recover).
     // Session load: re-reads the file (writing a new one when a damaged file
     // has no good copy) and refreshes the address, identity and password
-    // settings.
+    // settings; what the file does not hold keeps its default.
     SessionSettings reloadForSession();
     int getClearType() const;
 
@@ -60,8 +62,9 @@ public:
 private:
     // What a newly created file holds: the settings in memory and defaults.
     QJsonObject newFile() const;
-    // The server address, terminal id and MAC the file holds, where it holds them.
-    void takeAddressAndIdentity(const QJsonObject &object);
+    // The server address, terminal id, MAC and password the file holds,
+    // where it holds them.
+    void takeStoredIdentity(const StatusRecord &record);
 
     QString m_path;
     ServiceSettings *m_settings;

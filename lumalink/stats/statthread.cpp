@@ -14,10 +14,8 @@
 
 #include <QElapsedTimer>
 
-#include <chrono>
-
 StatThread::StatThread(ServiceSettings &settings, QObject *parent)
-    : QThread(parent)
+    : LoopThread(parent)
     , m_settings(settings)
     , m_watchdog(settings)
 {
@@ -70,7 +68,7 @@ bool StatThread::drainQueue()
     timer.start();
     int stored = 0;
     bool ok = true;
-    while (!m_stop) {
+    while (!stopRequested()) {
         const QList<SqlQueue::Entry> entries = m_queue.peek(DRAIN_BATCH);
         if (entries.isEmpty())
             break;
@@ -118,7 +116,7 @@ void StatThread::sendPlayerData()
         return;
     // The database is not held while a batch is on its way; only this thread
     // changes play_stat, so the rows read are the rows deleted.
-    while (!m_stop) {
+    while (!stopRequested()) {
         const QList<PlayStatRow> batch = m_db.readStatBatch(StatUpload::BATCH_SIZE);
         if (batch.isEmpty())
             return;
@@ -196,6 +194,7 @@ bool StatThread::deleteFileByName(const QString &name)
 
 void StatThread::runPass()
 {
+    assertOnLoopThread();
     drainQueue();
     m_queue.sync();
     const qint64 monotonic = Clock::monotonicMs();
@@ -217,40 +216,15 @@ void StatThread::runPass()
         checkPlayerRunning();
 }
 
-void StatThread::wake()
+void StatThread::loop()
 {
-    std::lock_guard<std::mutex> lock(m_wakeMutex);
-    m_wakeRequested = true;
-    m_wakeCondition.notify_all();
-}
-
-void StatThread::stop()
-{
-    m_stop = true;
-    wake();
-    if (QThread::currentThread() != this && wait())
-        m_runEnd.join();
-}
-
-void StatThread::run()
-{
-    const RunEnd::Scope end(m_runEnd);
     // A connection opened by another thread is not used here.
     m_db.close();
     ensureDatabase();
     m_schedule.restart(Clock::monotonicMs());
     drainQueue();
-    while (!m_stop) {
-        {
-            std::unique_lock<std::mutex> lock(m_wakeMutex);
-            m_wakeCondition.wait_for(lock, std::chrono::milliseconds(m_passSleepMs.load()),
-                [this] { return m_stop.load() || m_wakeRequested; });
-            m_wakeRequested = false;
-        }
-        if (m_stop)
-            break;
+    while (sleepFor(m_passSleepMs.load()))
         runPass();
-    }
     m_queue.sync();
     m_db.close();
 }

@@ -1,18 +1,14 @@
 #pragma once
 
-#include "runend.h"
+#include "loopthread.h"
 #include "stats/sqlqueue.h"
 #include "stats/statdatabase.h"
 #include "upkeep/playerwatchdog.h"
 #include "upkeep/upkeepschedule.h"
 
-#include <QThread>
-
 struct ServiceSettings;
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 
 // The service's statistics and upkeep thread. It owns the statistics database
 // (opened on this thread; no other thread touches it) and drains the SQL
@@ -23,7 +19,7 @@ struct ServiceSettings;
 // Everything but connectToDb, addSqlQueue, insertFileMgt and stop runs on
 // this thread while it runs (tests call the steps directly instead of
 // starting it).
-class StatThread : public QThread
+class StatThread : public LoopThread
 {
     Q_OBJECT
 public:
@@ -67,9 +63,6 @@ public:
     // One pass of the loop after its sleep: drain, then what is due.
     void runPass();
 
-    // Ends the loop at its next step; returns once the thread has finished.
-    void stop();
-
     SqlQueue &sqlQueue() { return m_queue; }
     StatDatabase &database() { return m_db; }
     UpkeepSchedule &schedule() { return m_schedule; }
@@ -77,21 +70,15 @@ public:
     void setPassSleepMs(int ms) { m_passSleepMs = ms; }
 
 protected:
-    void run() override;
+    void loop() override;
 
 private:
     bool ensureDatabase();
-    void wake();
 
     ServiceSettings &m_settings;
     SqlQueue m_queue;
     StatDatabase m_db;
     UpkeepSchedule m_schedule;
     PlayerWatchdog m_watchdog; // on this thread only
-    std::atomic<bool> m_stop {false};
-    RunEnd m_runEnd; // marked last by run()
     std::atomic<int> m_passSleepMs {PASS_SLEEP_MS};
-    std::mutex m_wakeMutex;
-    std::condition_variable m_wakeCondition;
-    bool m_wakeRequested = false; // guarded by m_wakeMutex
 };

@@ -17,11 +17,10 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <chrono>
 #include <memory>
 
 SendThread::SendThread(QObject *parent)
-    : QThread(parent)
+    : LoopThread(parent)
     , m_workPath(DataLayout().playLogWork())
 { }
 
@@ -41,38 +40,24 @@ void SendThread::setTimings(int periodMs, int postTimeoutMs)
     m_postTimeoutMs = postTimeoutMs;
 }
 
-void SendThread::stop()
+void SendThread::onStopRequested()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-        m_wake.notify_all();
-        if (m_loop)
-            QMetaObject::invokeMethod(m_loop, "quit", Qt::QueuedConnection);
-    }
-    if (QThread::currentThread() != this) {
-        quit();
-        if (wait())
-            m_runEnd.join(); // everything run() did is now visible
-    }
+    // The request's loop is looked at under the same lock as the stop flag
+    // is when the loop is entered: either the request sees the stop, or its
+    // loop is quit here.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_loop)
+        QMetaObject::invokeMethod(m_loop, "quit", Qt::QueuedConnection);
 }
 
-void SendThread::run()
+void SendThread::loop()
 {
     // One manager for every request of the thread: making one costs more than
     // a request to the service itself.
-    const RunEnd::Scope end(m_runEnd);
     QNetworkAccessManager manager;
     manager.setProxy(QNetworkProxy::NoProxy);
     m_runManager = &manager;
-    while (!m_stop) {
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_wake.wait_for(lock, std::chrono::milliseconds(m_periodMs.load()),
-                [this] { return m_stop.load(); });
-        }
-        if (m_stop)
-            break;
+    while (sleepFor(m_periodMs.load())) {
         checkMessageFile();
         ++m_passes;
     }
@@ -81,6 +66,7 @@ void SendThread::run()
 
 void SendThread::checkMessageFile()
 {
+    assertOnLoopThread();
     try {
         if (QFile::exists(m_workPath)) {
             // An earlier pass did not finish (the service was away, or the
@@ -123,7 +109,7 @@ bool SendThread::deliverWorkFile(qint64 from)
             return false;
         pos = end;
         writeProgress(pos);
-        if (m_stop && pos < bytes.size())
+        if (stopRequested() && pos < bytes.size())
             return false; // the rest waits in the work file for the next start
     }
     QFile::remove(m_workPath);
@@ -226,7 +212,7 @@ QString SendThread::post(const QString &url, const QString &contentType, const Q
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_loop = &loop;
-        stopping = m_stop;
+        stopping = stopRequested();
     }
     if (!stopping && !reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);

@@ -1,14 +1,12 @@
 #pragma once
 
-#include "runend.h"
+#include "loopthread.h"
 #include "throttledlog.h"
 
 #include <QByteArray>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 
 class PlayLog;
@@ -26,7 +24,7 @@ class QNetworkAccessManager;
 // before a new message file is taken over. So while the service is away a
 // pass costs one attempt, however many lines wait. A work file left by a crash
 // or by stop() is resumed the same way.
-class SendThread : public QThread
+class SendThread : public LoopThread
 {
     Q_OBJECT
 public:
@@ -34,9 +32,6 @@ public:
     ~SendThread() override;
 
     void init(PlayLog *playLog);
-    // Ends the thread: cuts the sleep and a pending request short, and returns
-    // once the thread has finished.
-    void stop();
 
     // One delivery pass (normally run by the thread).
     void checkMessageFile();
@@ -61,7 +56,9 @@ public:
     int passCount() const { return m_passes.load(); }
 
 protected:
-    void run() override;
+    void loop() override;
+    // Cuts a pending request short.
+    void onStopRequested() override;
 
 private:
     bool deliverWorkFile(qint64 from);
@@ -69,7 +66,6 @@ private:
     qint64 readProgress() const;
     void writeProgress(qint64 position) const;
 
-    std::atomic<bool> m_stop {false};
     QString m_workPath;
     PlayLog *m_playLog = nullptr;
     ThrottledLog m_setAsideLog {QStringLiteral("WARN"), QStringLiteral("SendThread")};
@@ -77,10 +73,8 @@ private:
     std::atomic<int> m_periodMs {6000};
     std::atomic<int> m_postTimeoutMs {5000};
     std::atomic<int> m_passes {0};
-    RunEnd m_runEnd; // marked last by run()
 
-    std::mutex m_mutex; // guards the wait and m_loop
-    std::condition_variable m_wake;
+    std::mutex m_mutex; // guards m_loop
     QEventLoop *m_loop = nullptr; // the running request's loop, cut short by stop()
-    QNetworkAccessManager *m_runManager = nullptr; // run()'s own; used on this thread only
+    QNetworkAccessManager *m_runManager = nullptr; // the loop's own; used on this thread only
 };

@@ -5,7 +5,6 @@
 #include "clocktext.h"
 #include "playlog/playlog.h"
 #include "safepath.h"
-#include "texttools.h"
 
 #include <QDir>
 #include <QFile>
@@ -218,22 +217,14 @@ void PlaybillScheduler::readTemplate(const TP_CTRL &entry)
 
 bool PlaybillScheduler::readStatus()
 {
-    QFile file(DataLayout(m_home).statusFile());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // The service writes the file whole; one that is missing or damaged
+    // (the service sets it aside) tells nothing.
+    const std::optional<StatusRecord> record = StatusRecord::read(DataLayout(m_home).statusFile());
+    if (!record)
         return false;
-    QByteArray bytes = file.readAll();
-    file.close();
-    if (bytes.isEmpty())
-        return false;
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    const QJsonObject object = TextTools::jsonObject(QString::fromUtf8(bytes));
     bool changed = false;
-    if (object.contains(QLatin1String("status"))) {
-        const int status = object.value(QLatin1String("status")).toInt(0);
-        changed = m_status.exchange(status) != status;
-    }
-    m_sink->statusRead(object);
+    if (record->status)
+        changed = m_status.exchange(*record->status) != *record->status;
+    m_sink->statusRead(*record);
     return changed;
 }

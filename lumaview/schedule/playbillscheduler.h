@@ -1,9 +1,9 @@
 #pragma once
 
 #include "formats/xmldata.h"
+#include "statusrecord.h"
 #include "throttledlog.h"
 
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -41,7 +41,7 @@ public:
     {
     public:
         virtual ~Sink() = default;
-        virtual void statusRead(const QJsonObject &status) = 0;
+        virtual void statusRead(const StatusRecord &status) = 0;
         virtual void templateLoaded(const ContentXml::TP_CONTENT &content) = 0;
         // playType: 2 for the insert programme, 0 for the day programme.
         virtual void zonesLoaded(const ContentXml::TP_ZONE_CTRL &zones, int playType) = 0;

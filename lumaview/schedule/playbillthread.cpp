@@ -2,20 +2,17 @@
 
 #include "clock.h"
 
-#include <chrono>
-
 PlaybillThread::PlaybillThread(QObject *parent)
-    : QThread(parent)
+    : LoopThread(parent)
     , m_scheduler(this)
 {
     ContentXml::registerMetaTypes();
+    qRegisterMetaType<StatusRecord>();
 }
 
 PlaybillThread::~PlaybillThread()
 {
-    quitThread();
-    if (QThread::currentThread() != this && wait())
-        m_runEnd.join(); // everything run() did is now visible
+    stop();
 }
 
 void PlaybillThread::init(PlayLog *playLog)
@@ -23,10 +20,9 @@ void PlaybillThread::init(PlayLog *playLog)
     m_scheduler.setPlayLog(playLog);
 }
 
-void PlaybillThread::quitThread()
+void PlaybillThread::onStopRequested()
 {
     m_scheduler.requestQuit();
-    wake();
 }
 
 void PlaybillThread::reloadPlay()
@@ -55,36 +51,22 @@ void PlaybillThread::readTemplate(const ContentXml::TP_CTRL &entry)
 
 qint64 PlaybillThread::step()
 {
+    assertOnLoopThread();
     return m_scheduler.step();
 }
 
-void PlaybillThread::run()
+void PlaybillThread::loop()
 {
-    const RunEnd::Scope end(m_runEnd);
-    while (!m_scheduler.quitRequested()) {
+    while (!stopRequested() && !m_scheduler.quitRequested()) {
         const qint64 next = m_scheduler.step();
         m_sleepsUntil = next;
         ++m_passes;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const auto woken = [this] { return m_wakePending || m_scheduler.quitRequested(); };
-        if (next == PlaybillScheduler::NEVER) {
-            m_wakeCondition.wait(lock, woken);
-        } else {
-            const qint64 ms = qMax<qint64>(0, next - Clock::nowMs());
-            m_wakeCondition.wait_for(lock, std::chrono::milliseconds(ms), woken);
-        }
-        m_wakePending = false;
+        sleepFor(next == PlaybillScheduler::NEVER ? UNTIL_WOKEN
+                                                  : qMax<qint64>(0, next - Clock::nowMs()));
     }
 }
 
-void PlaybillThread::wake()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_wakePending = true;
-    m_wakeCondition.notify_all();
-}
-
-void PlaybillThread::statusRead(const QJsonObject &status)
+void PlaybillThread::statusRead(const StatusRecord &status)
 {
     emit sigCallbackStatus(status);
 }

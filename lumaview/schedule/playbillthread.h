@@ -1,16 +1,12 @@
 #pragma once
 
 #include "formats/xmldata.h"
-#include "runend.h"
+#include "loopthread.h"
 #include "schedule/playbillscheduler.h"
 
-#include <QJsonObject>
-#include <QThread>
 #include <QVariant>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 
 class PlayLog;
 
@@ -21,11 +17,11 @@ class PlayLog;
 // The thread sleeps until the next thing is due: the current template's end,
 // the next status re-read (every 2 s while not authorized) or the next insert
 // window check (once a second while today has an insert programme). A reload,
-// a status change or quitThread() wakes it at once. With nothing to play it
+// a status change or stop() wakes it at once. With nothing to play it
 // sleeps until a reload.
 //
-// quitThread(), reloadPlay() and readStatus() may be called from any thread.
-class PlaybillThread : public QThread, private PlaybillScheduler::Sink
+// stop(), reloadPlay() and readStatus() may be called from any thread.
+class PlaybillThread : public LoopThread, private PlaybillScheduler::Sink
 {
     Q_OBJECT
 public:
@@ -33,8 +29,6 @@ public:
     ~PlaybillThread() override;
 
     void init(PlayLog *playLog);
-    // run() ends at its next check; the caller then waits for the thread.
-    void quitThread();
     // Re-read the playbill and start again with its first template.
     void reloadPlay();
     // Re-read status.json and emit sigCallbackStatus.
@@ -54,7 +48,7 @@ public:
     qint64 sleepsUntilMs() const { return m_sleepsUntil.load(); }
 
 signals:
-    void sigCallbackStatus(QJsonObject status);
+    void sigCallbackStatus(StatusRecord status);
     // Holds a ContentXml::TP_CONTENT.
     void sigLoadTemplate(QVariant content);
     // Holds a ContentXml::TP_ZONE_CTRL; playType 2 for the insert
@@ -62,19 +56,15 @@ signals:
     void sigTemplateZoneCtrl(QVariant zones, int playType);
 
 protected:
-    void run() override;
+    void loop() override;
+    void onStopRequested() override;
 
 private:
-    void statusRead(const QJsonObject &status) override;
+    void statusRead(const StatusRecord &status) override;
     void templateLoaded(const ContentXml::TP_CONTENT &content) override;
     void zonesLoaded(const ContentXml::TP_ZONE_CTRL &zones, int playType) override;
-    void wake();
 
     PlaybillScheduler m_scheduler;
-    std::mutex m_mutex;
-    std::condition_variable m_wakeCondition;
-    bool m_wakePending = false; // guarded by m_mutex
     std::atomic<int> m_passes {0};
     std::atomic<qint64> m_sleepsUntil {0};
-    RunEnd m_runEnd; // marked last by run()
 };

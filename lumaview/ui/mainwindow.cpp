@@ -78,8 +78,7 @@ MainWindow::~MainWindow()
         delete m_sender;
     }
     if (m_scheduler) {
-        m_scheduler->quitThread();
-        m_scheduler->wait();
+        m_scheduler->stop();
         delete m_scheduler;
     }
     deleteZones(); // their last plays go into the message file for the next start
@@ -118,9 +117,9 @@ void MainWindow::handleCommand(const QString &cmd, const QString &param)
 
 int MainWindow::readExtScreen()
 {
-    const QJsonValue value
-        = StatusFile::read(StatusFile::defaultPath()).value(QStringLiteral("extScreen"));
-    return value.isDouble() ? value.toInt() : 0;
+    return StatusRecord::read(StatusFile::defaultPath())
+        .value_or(StatusRecord())
+        .extScreen.value_or(0);
 }
 
 void MainWindow::parkPointer()
@@ -158,35 +157,33 @@ void MainWindow::deleteZones()
 void MainWindow::exitApp()
 {
     if (m_scheduler)
-        m_scheduler->quitThread();
+        m_scheduler->stop();
     deleteZones();
     // Let the answer to EXIT reach its sender first.
     EventWait::sleep(200);
     QCoreApplication::exit(0);
 }
 
-void MainWindow::sltCallbackStatus(QJsonObject status)
+void MainWindow::sltCallbackStatus(StatusRecord status)
 {
-    if (status.contains(QStringLiteral("terminalId"))) {
-        m_terminalId = status.value(QStringLiteral("terminalId")).toString();
+    if (status.terminalId) {
+        m_terminalId = *status.terminalId;
         ui->labelTid->setText(m_terminalId);
     }
-    if (status.contains(QStringLiteral("mac")))
-        ui->labelMac->setText(status.value(QStringLiteral("mac")).toString());
-    if (status.contains(QStringLiteral("connHost")))
-        ui->labelServer->setText(status.value(QStringLiteral("connHost")).toString());
-    if (status.contains(QStringLiteral("status"))) {
+    if (status.mac)
+        ui->labelMac->setText(*status.mac);
+    if (status.connHost)
+        ui->labelServer->setText(*status.connHost);
+    if (status.status) {
         static const QMap<int, QString> texts {{0, QStringLiteral("未连接")},
             {1, QStringLiteral("已连接")}, {4, QStringLiteral("已授权")},
             {5, QStringLiteral("未授权")}, {6, QStringLiteral("ID冲突")}};
-        ui->labelStatus->setText(texts.value(
-            status.value(QStringLiteral("status")).toInt(), QStringLiteral("未知状态")));
+        ui->labelStatus->setText(texts.value(*status.status, QStringLiteral("未知状态")));
     }
-    if (status.contains(QStringLiteral("rtdaHost")))
-        m_zoneHost = status.value(QStringLiteral("rtdaHost")).toString();
-    // The service writes the volume first as a string, later as a number.
-    if (status.contains(QStringLiteral("volume")))
-        m_volume = StatusFile::numberValue(status, QStringLiteral("volume"), 0);
+    if (status.rtdaHost)
+        m_zoneHost = *status.rtdaHost;
+    if (status.volume)
+        m_volume = *status.volume;
 }
 
 void MainWindow::sltLoadTemplate(QVariant variant)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "formats/xmldata.h"
+#include "statusrecord.h"
 
-#include <QJsonObject>
 #include <QList>
 #include <QMainWindow>
 #include <QMap>
@@ -52,7 +52,7 @@ public:
     PlayLog *playLog() const { return m_playLog; }
 
 public slots:
-    void sltCallbackStatus(QJsonObject status);
+    void sltCallbackStatus(StatusRecord status);
     void sltLoadTemplate(QVariant variant);
     void sltTemplateZoneCtrl(QVariant variant, int playType);
     void relocateZone(QVariant variant);
