@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Authorization auth(settings, status);
     ContentWalk walk;
     PowerSchedule power(settings);
-    ServerRequests requests(settings, status, walk, power);
+    FrameSequence sequence;
+    ServerRequests requests(settings, sequence, status, walk, power);
 
     FrameReceiver receiver;
     receiver.setQuiet(true);

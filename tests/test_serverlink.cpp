@@ -16,7 +16,6 @@ class TestServerLink : public QObject
 {
     Q_OBJECT
 private slots:
-    void init() { BuildData::resetContextId(); }
     void cleanup() { Clock::reset(); }
 
     void frameWithoutParameters();
@@ -49,18 +48,18 @@ static QByteArray hex(const char *text)
 
 void TestServerLink::frameWithoutParameters()
 {
-    QCOMPARE(BuildData::buildPackage(0, 273, 100, 1),
+    // A link numbers its frames from 0x80000001 on.
+    FrameSequence sequence;
+    QCOMPARE(BuildData::buildPackage(sequence.next(), 273, 100, 1),
         hex("16000000 01000080 1101 6400 0000 00000000 01000000"));
-    // The counter moves on with every frame built with sequence 0.
-    QCOMPARE(LeBytes::read32(BuildData::buildPackage(0, 257, 5, 1), 4), 0x80000002u);
-    // An explicit sequence is used as given and leaves the counter alone.
+    QCOMPARE(LeBytes::read32(BuildData::buildPackage(sequence.next(), 257, 5, 1), 4), 0x80000002u);
     QCOMPARE(LeBytes::read32(BuildData::buildPackage(7, 257, 5, 1), 4), 7u);
-    QCOMPARE(BuildData::contextId(), 0x80000002u);
+    QCOMPARE(sequence.current(), 0x80000002u);
 }
 
 void TestServerLink::frameWithParameters()
 {
-    const QByteArray one = BuildData::buildPackage(0, 257, 6, 1, QByteArray("abc"));
+    const QByteArray one = BuildData::buildPackage(0x80000001u, 257, 6, 1, QByteArray("abc"));
     QCOMPARE(one.size(), 29);
     QCOMPARE(one, hex("1d000000 01000080 0101 0600 0100 03000000 01000000 03000000") + "abc");
 
@@ -132,12 +131,12 @@ void TestServerLink::terminalRecordLayout()
 void TestServerLink::authorizationFrame()
 {
     ProcessRunner processes;
-    BuildData::resetContextId(0x80000005u);
-    const QByteArray frame
-        = BuildData::getAuthData(processes, "001A2B3C4D5E100", "00-1A-2B-3C-4D-5E");
-    // The authorization takes the current counter value, then moves it on.
+    FrameSequence sequence(0x80000005u);
+    const QByteArray frame = BuildData::getAuthData(
+        sequence.forAuthorization(), processes, "001A2B3C4D5E100", "00-1A-2B-3C-4D-5E");
+    // The authorization takes the current number, then moves it on.
     QCOMPARE(LeBytes::read32(frame, 4), 0x80000005u);
-    QCOMPARE(BuildData::contextId(), 0x80000006u);
+    QCOMPARE(sequence.current(), 0x80000006u);
     QCOMPARE(LeBytes::read16(frame, 8), (unsigned short)273);
     QCOMPARE(LeBytes::read16(frame, 10), (unsigned short)1);
     QCOMPARE(LeBytes::read32(frame, 18), 1u);
@@ -153,9 +152,9 @@ void TestServerLink::authorizationFrame()
     QVERIFY(params.at(3).chopped(1).toLongLong() > 0);
     QCOMPARE(LeBytes::read32(frame, 0), (unsigned int)frame.size());
 
-    // A counter at 0 is taken as a request for the next value.
-    BuildData::resetContextId(0);
-    QCOMPARE(LeBytes::read32(BuildData::getAuthData(processes, "X", ""), 4), 2u);
+    // A number that ran round to 0 is skipped.
+    FrameSequence wrapped(0);
+    QCOMPARE(wrapped.forAuthorization(), 2u);
 }
 
 void TestServerLink::diskSizeText()

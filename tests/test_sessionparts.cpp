@@ -714,7 +714,8 @@ void TestSessionParts::requests()
     TerminalStatus status(data("status.json"), *m_settings);
     ContentWalk walk;
     PowerSchedule power(*m_settings);
-    ServerRequests requests(*m_settings, status, walk, power);
+    FrameSequence sequence;
+    ServerRequests requests(*m_settings, sequence, status, walk, power);
     const ServerRequests::Outcome outcome = requests.handle(quint16(protocol), quint16(command),
         serverFrame(quint16(protocol), quint16(command), {"id-7"}));
     QCOMPARE(outcome.answers.size(), answers);
@@ -731,7 +732,8 @@ void TestSessionParts::requestsEchoAndVolume()
     TerminalStatus status(data("status.json"), *m_settings);
     ContentWalk walk;
     PowerSchedule power(*m_settings);
-    ServerRequests requests(*m_settings, status, walk, power);
+    FrameSequence sequence;
+    ServerRequests requests(*m_settings, sequence, status, walk, power);
     requests.load(0.5, 5);
 
     ServerRequests::Outcome outcome = requests.handle(

@@ -41,11 +41,12 @@ const RequestSteps::Row RequestSteps::ROWS[6] = {
 };
 // clang-format on
 
-RequestSteps::RequestSteps(SessionState &state, ServiceSettings &settings,
+RequestSteps::RequestSteps(SessionState &state, ServiceSettings &settings, FrameSequence &sequence,
     TerminalStatus &statusFile, Authorization &auth, ContentWalk &walk, Send send,
     std::function<void()> walkDone)
     : m_state(state)
     , m_settings(settings)
+    , m_sequence(sequence)
     , m_statusFile(statusFile)
     , m_auth(auth)
     , m_walk(walk)
@@ -96,9 +97,9 @@ void RequestSteps::ask(const Row &row, qint64 retryMs)
     if (row.frame)
         frame = (this->*row.frame)();
     else if (row.ids)
-        frame = BuildData::buildPackage(NEXT_SEQUENCE, row.protocol, row.command, FLAGS, id);
+        frame = BuildData::buildPackage(m_sequence.next(), row.protocol, row.command, FLAGS, id);
     else
-        frame = BuildData::buildPackage(NEXT_SEQUENCE, row.protocol, row.command, FLAGS);
+        frame = BuildData::buildPackage(m_sequence.next(), row.protocol, row.command, FLAGS);
     const bool quiet = row.quietWhileRefused && m_auth.repeatingRefusal();
     m_send(frame, row.waitMs);
     if (!quiet) {
@@ -150,7 +151,8 @@ bool RequestSteps::syncDue() const
 
 QByteArray RequestSteps::authFrame() const
 {
-    return BuildData::getAuthData(*m_settings.runner, m_settings.terminalId, m_settings.mac);
+    return BuildData::getAuthData(
+        m_sequence.forAuthorization(), *m_settings.runner, m_settings.terminalId, m_settings.mac);
 }
 
 void RequestSteps::onAuthResult(const Row &row, const QByteArray &frame)

@@ -10,6 +10,7 @@
 #include <functional>
 
 class Authorization;
+class FrameSequence;
 class TerminalStatus;
 struct ServiceSettings;
 struct SessionState;
@@ -32,8 +33,9 @@ public:
     // send writes the frame and waits up to waitMs for its reply; walkDone
     // runs (later, on the loop) when the walk has nothing more to collect.
     using Send = std::function<void(const QByteArray &frame, qint64 waitMs)>;
-    RequestSteps(SessionState &state, ServiceSettings &settings, TerminalStatus &statusFile,
-        Authorization &auth, ContentWalk &walk, Send send, std::function<void()> walkDone);
+    RequestSteps(SessionState &state, ServiceSettings &settings, FrameSequence &sequence,
+        TerminalStatus &statusFile, Authorization &auth, ContentWalk &walk, Send send,
+        std::function<void()> walkDone);
 
     // Asks for authorization; asked again after retryMs without an answer.
     void askAuthorization(qint64 retryMs);
@@ -95,6 +97,7 @@ private:
 
     SessionState &m_state;
     ServiceSettings &m_settings;
+    FrameSequence &m_sequence;
     TerminalStatus &m_statusFile;
     Authorization &m_auth;
     ContentWalk &m_walk;

@@ -24,9 +24,9 @@ ServerSession::ServerSession(QObject *parent, ServiceSettings &settings, const Q
     , m_statusFile(statusPath, m_settings)
     , m_auth(m_settings, m_statusFile)
     , m_power(m_settings)
-    , m_requests(m_settings, m_statusFile, m_walk, m_power)
+    , m_requests(m_settings, m_sequence, m_statusFile, m_walk, m_power)
     , m_steps(
-          m_state, m_settings, m_statusFile, m_auth, m_walk,
+          m_state, m_settings, m_sequence, m_statusFile, m_auth, m_walk,
           [this](const QByteArray &frame, qint64 waitMs) { m_loop.sendRequest(frame, waitMs); },
           [this] {
               QMetaObject::invokeMethod(

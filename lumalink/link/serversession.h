@@ -8,6 +8,7 @@
 #include "link/serveranswers.h"
 #include "link/sessionstate.h"
 #include "power/powerschedule.h"
+#include "protocol/builddata.h"
 #include "protocol/framereceiver.h"
 #include "protocol/sessionenums.h"
 #include "requests/serverconfig.h"
@@ -142,6 +143,7 @@ private:
     Authorization m_auth;
     ContentWalk m_walk;
     PowerSchedule m_power;
+    FrameSequence m_sequence; // this link's frame numbers
     ServerRequests m_requests;
     SessionState m_state;
     RequestSteps m_steps;

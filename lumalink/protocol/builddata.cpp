@@ -6,31 +6,10 @@
 #include "systemprobe.h"
 #include "version.h"
 
-#include <atomic>
-
 namespace BuildData {
 
 const QByteArray ACTIVE_HEARTBEAT("\x00\x00\x00\x00", 4);
 const QByteArray RESP_HEARTBEAT("\xff\xff\xff\xff", 4);
-
-namespace {
-std::atomic<unsigned int> s_contextId {FIRST_CONTEXT_ID};
-
-unsigned int nextSequence(unsigned int sequence)
-{
-    return sequence != 0 ? sequence : ++s_contextId;
-}
-} // namespace
-
-unsigned int contextId()
-{
-    return s_contextId.load();
-}
-
-void resetContextId(unsigned int value)
-{
-    s_contextId = value;
-}
 
 QByteArray buildPackage(
     unsigned int sequence, unsigned short protocol, unsigned short command, unsigned int flags)
@@ -52,7 +31,7 @@ QByteArray buildPackage(unsigned int sequence, unsigned short protocol, unsigned
         paramBytes += static_cast<unsigned int>(param.size());
 
     QByteArray body;
-    body += LeBytes::of(nextSequence(sequence));
+    body += LeBytes::of(sequence);
     body += LeBytes::of(protocol);
     body += LeBytes::of(command);
     body += LeBytes::of(static_cast<unsigned short>(params.size()));
@@ -134,7 +113,8 @@ QByteArray diskSizeText(const QString &total)
     return text.toLatin1();
 }
 
-QByteArray getAuthData(CommandRunner &runner, const QString &terminalId, const QString &mac)
+QByteArray getAuthData(
+    unsigned int sequence, CommandRunner &runner, const QString &terminalId, const QString &mac)
 {
     const QStringList disk = SystemProbe::diskInfo().split(QLatin1Char('\n'));
     const QString total = disk.value(0);
@@ -147,10 +127,6 @@ QByteArray getAuthData(CommandRunner &runner, const QString &terminalId, const Q
     params << used.toLatin1() + '\0';
     params << diskSizeText(total) + '\0';
 
-    // The authorization takes the counter's current value, then moves it on.
-    unsigned int sequence = s_contextId.fetch_add(1);
-    if (sequence == 0)
-        sequence = ++s_contextId;
     return buildPackage(sequence, ServerProtocol::PROTO_SESSION, ServerProtocol::CMD_AUTH,
         ServerProtocol::FLAGS, params);
 }

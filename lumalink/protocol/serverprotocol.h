@@ -53,8 +53,6 @@ enum PushCommand : unsigned short {
 
 // The flags word of every frame this terminal builds.
 constexpr unsigned int FLAGS = 1;
-// Sequence 0 asks the builder for the next value of its counter.
-constexpr unsigned int NEXT_SEQUENCE = 0;
 
 // Checks a received frame and cuts it to what follows the header: -1 when the
 // frame is shorter than its length word (or than a header), else the parameter

@@ -13,9 +13,10 @@
 
 using namespace ServerProtocol;
 
-ServerRequests::ServerRequests(
-    ServiceSettings &settings, TerminalStatus &statusFile, ContentWalk &walk, PowerSchedule &power)
+ServerRequests::ServerRequests(ServiceSettings &settings, FrameSequence &sequence,
+    TerminalStatus &statusFile, ContentWalk &walk, PowerSchedule &power)
     : m_settings(settings)
+    , m_sequence(sequence)
     , m_statusFile(statusFile)
     , m_walk(walk)
     , m_power(power)
@@ -62,7 +63,7 @@ QByteArray ServerRequests::answer(
 {
     const QList<QByteArray> params {
         m_settings.terminalId.get().toUtf8(), QByteArray(), echo, payload};
-    return BuildData::buildPackage(NEXT_SEQUENCE, PROTO_CONTROL, command, FLAGS, params);
+    return BuildData::buildPackage(m_sequence.next(), PROTO_CONTROL, command, FLAGS, params);
 }
 
 void ServerRequests::handleRequest(

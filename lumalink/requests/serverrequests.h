@@ -6,6 +6,7 @@
 #include <functional>
 
 class ContentWalk;
+class FrameSequence;
 class PowerSchedule;
 class TerminalStatus;
 struct ServiceSettings;
@@ -35,8 +36,9 @@ public:
     };
 
     // walk gives the download report; power takes the power requests.
-    ServerRequests(ServiceSettings &settings, TerminalStatus &statusFile, ContentWalk &walk,
-        PowerSchedule &power);
+    // Answers take their numbers from sequence.
+    ServerRequests(ServiceSettings &settings, FrameSequence &sequence, TerminalStatus &statusFile,
+        ContentWalk &walk, PowerSchedule &power);
 
     Outcome handle(unsigned short protocol, unsigned short command, const QByteArray &frame);
 
@@ -63,6 +65,7 @@ private:
     void handleNotice(unsigned short command, const QByteArray &frame, Outcome &outcome);
 
     ServiceSettings &m_settings;
+    FrameSequence &m_sequence;
     TerminalStatus &m_statusFile;
     ContentWalk &m_walk;
     PowerSchedule &m_power;
