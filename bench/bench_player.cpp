@@ -13,6 +13,7 @@
 #include "benchsupport.h"
 #include "dailylog.h"
 #include "notifylistener.h"
+#include "player.h"
 #include "schedule/playbillthread.h"
 #include "ui/mainwindow.h"
 #include "version.h"
@@ -255,12 +256,13 @@ int main(int argc, char **argv)
     // (a) start-up and RELOAD to the zones of the next template.
     QElapsedTimer construction;
     construction.start();
-    MainWindow window;
-    if (!window.isPrimaryInstance()) {
+    Player player;
+    if (!player.start()) {
         std::fprintf(stderr, "port %u is taken: the player did not start\n", unsigned(PLAYER_PORT));
         return 1;
     }
     const double constructed = construction.nsecsElapsed() / 1e6;
+    const MainWindow &window = *player.window();
     const double firstShown = waitFor([&] { return zonesShown(window, "four.tmpl", 4); });
     if (firstShown < 0) {
         std::fprintf(stderr, "the first template never appeared\n");
@@ -279,7 +281,7 @@ int main(int argc, char **argv)
         idle(200); // let the previous template settle
         QElapsedTimer reload;
         reload.start();
-        window.scheduler()->reloadPlay();
+        player.scheduler()->reloadPlay();
         const double ms = waitFor([&] {
             return one ? zonesShown(window, "one.tmpl", 1) : zonesShown(window, "four.tmpl", 4);
         });
@@ -310,7 +312,7 @@ int main(int argc, char **argv)
 
     // (b) idle with still pictures: the 4-zone template is on screen.
     writeDayPlay(root + "/data/", "four.tpl");
-    window.scheduler()->reloadPlay();
+    player.scheduler()->reloadPlay();
     if (waitFor([&] { return zonesShown(window, "four.tmpl", 4); }) < 0) {
         std::fprintf(stderr, "the 4-zone template never came back\n");
         return 1;

@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "dailylog.h"
+#include "player.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -28,9 +29,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     CommandLine::process(app, playerProgram());
     DailyLog::setProgramName(QStringLiteral("lumaview"));
-    MainWindow window;
-    if (!window.isPrimaryInstance())
+    Player player;
+    if (!player.start())
         return 0; // another player holds the port
-    window.show();
+    player.window()->show();
     return app.exec();
 }

@@ -1,4 +1,5 @@
 #include "clock.h"
+#include "player.h"
 #include "playlog/playlog.h"
 #include "testenv.h"
 #include "ui/mainwindow.h"
@@ -35,8 +36,13 @@ private:
     static TP_CONTENT content(const QString &name, QSize design, const QList<TP_AREA> &areas);
     QString label(const char *name) const;
 
+    // Starts the player (its port, window and threads); false when another
+    // player holds the port.
+    bool startPlayer();
+
     std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<Player> m_player;
+    MainWindow *m_window = nullptr;
 };
 
 void TestPlayerWindow::init()
@@ -44,13 +50,21 @@ void TestPlayerWindow::init()
     m_env = std::make_unique<TestEnv>();
     QDir().mkpath(m_env->dataRoot() + "/data/mtl");
     QDir().mkpath(m_env->dataRoot() + "/logs");
-    showExtScreen = false;
-    xOffset = 0;
+}
+
+bool TestPlayerWindow::startPlayer()
+{
+    m_player = std::make_unique<Player>();
+    if (!m_player->start())
+        return false;
+    m_window = m_player->window();
+    return true;
 }
 
 void TestPlayerWindow::cleanup()
 {
-    m_window.reset();
+    m_window = nullptr;
+    m_player.reset();
     m_env.reset();
 }
 
@@ -99,8 +113,7 @@ void TestPlayerWindow::statusPanel()
 {
     QFETCH(int, status);
     QFETCH(QString, text);
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    QVERIFY2(startPlayer(), "port 12223 is taken");
     QJsonObject object;
     object["terminalId"] = "001A2B3C4D5E100";
     object["mac"] = "00-1A-2B-3C-4D-5E";
@@ -127,8 +140,7 @@ void TestPlayerWindow::statusPanel()
 
 void TestPlayerWindow::volumeAsStringOrNumber()
 {
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    QVERIFY2(startPlayer(), "port 12223 is taken");
     const auto status = [](const QJsonValue &volume) {
         return StatusRecord::fromJson(QJsonObject {{"volume", volume}});
     };
@@ -145,10 +157,9 @@ void TestPlayerWindow::extendedScreenSwitch()
 {
     const QString status = m_env->dataRoot() + "/data/status.json";
     writeFile(status, R"({"extScreen": 1})");
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    QVERIFY2(startPlayer(), "port 12223 is taken");
     QCOMPARE(m_window->readExtScreen(), 1);
-    QVERIFY(showExtScreen);
+    QVERIFY(m_window->extendedScreen());
     writeFile(status, R"({"extScreen": "1"})");
     QCOMPARE(m_window->readExtScreen(), 0);
     writeFile(status, "broken");
@@ -157,8 +168,7 @@ void TestPlayerWindow::extendedScreenSwitch()
 
 void TestPlayerWindow::templateBuildsScaledZones()
 {
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    QVERIFY2(startPlayer(), "port 12223 is taken");
     const QSize screen = m_window->screenSize();
     QVERIFY(screen.isValid());
     // Designed at twice the screen: every rectangle halves.
@@ -192,8 +202,7 @@ void TestPlayerWindow::templateBuildsScaledZones()
 
 void TestPlayerWindow::sameTemplateKeepsZonesButTakesContents()
 {
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    QVERIFY2(startPlayer(), "port 12223 is taken");
     const TP_CONTENT t
         = content("t1.xml", m_window->screenSize(), {area("main", QRect(0, 0, 100, 100), 0)});
     m_window->sltLoadTemplate(QVariant::fromValue(t));
@@ -225,8 +234,7 @@ void TestPlayerWindow::sameTemplateKeepsZonesButTakesContents()
 
 void TestPlayerWindow::everyZoneGoesAtTheNextTemplate()
 {
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    QVERIFY2(startPlayer(), "port 12223 is taken");
     // Two areas with the same title: both windows exist, and both must go.
     m_window->sltLoadTemplate(QVariant::fromValue(content("dup.xml", m_window->screenSize(),
         {area("same", QRect(0, 0, 50, 50), 0), area("same", QRect(60, 0, 50, 50), 0)})));
@@ -243,8 +251,7 @@ void TestPlayerWindow::everyZoneGoesAtTheNextTemplate()
 
 void TestPlayerWindow::volumeCommandReachesZones()
 {
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    QVERIFY2(startPlayer(), "port 12223 is taken");
     m_window->sltLoadTemplate(QVariant::fromValue(content("t.xml", m_window->screenSize(),
         {area("a", QRect(0, 0, 50, 50), 0), area("b", QRect(60, 0, 50, 50), 0)})));
     const QByteArray answer
@@ -264,8 +271,7 @@ void TestPlayerWindow::exitRecordsCutPlays()
     QVERIFY(image.save(m_env->dataRoot() + "/data/mtl/x.png"));
     Clock::setFixedMs(QDateTime(QDate(2024, 3, 15), QTime(12, 0, 0)).toMSecsSinceEpoch());
     auto resetClock = qScopeGuard([] { Clock::reset(); });
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY2(m_window->isPrimaryInstance(), "port 12223 is taken");
+    QVERIFY2(startPlayer(), "port 12223 is taken");
     m_window->sltLoadTemplate(QVariant::fromValue(
         content("t.xml", m_window->screenSize(), {area("main", QRect(0, 0, 100, 100), 0)})));
     ZONE_MTL mtl;
@@ -282,9 +288,9 @@ void TestPlayerWindow::exitRecordsCutPlays()
     // EXIT 12.5 s into the slot: two plays of 5 s were under way, as when the
     // template changes.
     Clock::advanceMs(12500);
-    m_window->exitApp();
+    m_player->exit();
     QVERIFY(m_window->allZones().isEmpty());
-    const QString log = QString::fromUtf8(readFile(m_window->playLog()->messageFilePath()));
+    const QString log = QString::fromUtf8(readFile(m_player->playLog()->messageFilePath()));
     QVERIFY2(
         log.contains("VALUES('x.png', '2024-03-15 12:00:02', 0, 2, 5, 'pic')"), qPrintable(log));
 }

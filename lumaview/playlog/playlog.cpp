@@ -13,9 +13,9 @@ namespace {
 std::mutex s_messageMutex;
 } // namespace
 
-PlayLog::PlayLog(QObject *parent)
+PlayLog::PlayLog(QObject *parent, const DataLayout &layout)
     : QObject(parent)
-    , m_messagePath(DataLayout().playLog())
+    , m_messagePath(layout.playLog())
 { }
 
 void PlayLog::writeMessage(const QString &type, const QString &content)

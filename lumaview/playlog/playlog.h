@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datalayout.h"
 #include <QObject>
 #include <QString>
 
@@ -13,7 +14,7 @@ class PlayLog : public QObject
 {
     Q_OBJECT
 public:
-    explicit PlayLog(QObject *parent = nullptr);
+    explicit PlayLog(QObject *parent = nullptr, const DataLayout &layout = DataLayout());
 
     // Appends type + "|" + content + "\r\n", with backslash, CR and LF in
     // content written as \\, \r and \n, so that a name holding a line break

@@ -19,9 +19,9 @@
 
 #include <memory>
 
-SendThread::SendThread(QObject *parent)
+SendThread::SendThread(QObject *parent, const DataLayout &layout)
     : LoopThread(parent)
-    , m_workPath(DataLayout().playLogWork())
+    , m_workPath(layout.playLogWork())
 { }
 
 SendThread::~SendThread()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datalayout.h"
 #include "loopthread.h"
 #include "throttledlog.h"
 
@@ -28,7 +29,7 @@ class SendThread : public LoopThread
 {
     Q_OBJECT
 public:
-    explicit SendThread(QObject *parent = nullptr);
+    explicit SendThread(QObject *parent = nullptr, const DataLayout &layout = DataLayout());
     ~SendThread() override;
 
     void init(PlayLog *playLog);

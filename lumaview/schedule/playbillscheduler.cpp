@@ -11,14 +11,14 @@
 
 using namespace ContentXml;
 
-PlaybillScheduler::PlaybillScheduler(Sink *sink)
+PlaybillScheduler::PlaybillScheduler(Sink *sink, const DataLayout &layout)
     : m_sink(sink)
-    , m_home(QDir::homePath())
+    , m_layout(layout)
 { }
 
 QString PlaybillScheduler::dataPath(const QString &relative) const
 {
-    return DataLayout(m_home).dataDir() + QLatin1Char('/') + relative;
+    return m_layout.dataDir() + QLatin1Char('/') + relative;
 }
 
 QString PlaybillScheduler::contentPath(const QString &folder, const QString &name)
@@ -180,7 +180,7 @@ void PlaybillScheduler::markUsed(const QString &name)
 
 void PlaybillScheduler::readDayPlay()
 {
-    xml_dayPlay(DataLayout(m_home).dayPlaybill(), m_dayPlay);
+    xml_dayPlay(m_layout.dayPlaybill(), m_dayPlay);
 
     // A list is re-read only when the playbill names it; otherwise the list of
     // the previous load stays.
@@ -219,7 +219,7 @@ bool PlaybillScheduler::readStatus()
 {
     // The service writes the file whole; one that is missing or damaged
     // (the service sets it aside) tells nothing.
-    const std::optional<StatusRecord> record = StatusRecord::read(DataLayout(m_home).statusFile());
+    const std::optional<StatusRecord> record = StatusRecord::read(m_layout.statusFile());
     if (!record)
         return false;
     bool changed = false;

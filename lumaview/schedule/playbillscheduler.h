@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datalayout.h"
 #include "formats/xmldata.h"
 #include "statusrecord.h"
 #include "throttledlog.h"
@@ -47,7 +48,7 @@ public:
         virtual void zonesLoaded(const ContentXml::TP_ZONE_CTRL &zones, int playType) = 0;
     };
 
-    explicit PlaybillScheduler(Sink *sink);
+    explicit PlaybillScheduler(Sink *sink, const DataLayout &layout = DataLayout());
 
     void setPlayLog(PlayLog *playLog) { m_playLog = playLog; }
 
@@ -88,7 +89,7 @@ private:
 
     Sink *m_sink;
     PlayLog *m_playLog = nullptr;
-    QString m_home;
+    DataLayout m_layout;
     ThrottledLog m_refusals {QStringLiteral("WARN"), QStringLiteral("Playbill")};
 
     // Written by other threads (reload, status, quit).

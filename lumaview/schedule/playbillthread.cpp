@@ -2,9 +2,9 @@
 
 #include "clock.h"
 
-PlaybillThread::PlaybillThread(QObject *parent)
+PlaybillThread::PlaybillThread(QObject *parent, const DataLayout &layout)
     : LoopThread(parent)
-    , m_scheduler(this)
+    , m_scheduler(this, layout)
 {
     ContentXml::registerMetaTypes();
     qRegisterMetaType<StatusRecord>();

@@ -25,7 +25,7 @@ class PlaybillThread : public LoopThread, private PlaybillScheduler::Sink
 {
     Q_OBJECT
 public:
-    explicit PlaybillThread(QObject *parent = nullptr);
+    explicit PlaybillThread(QObject *parent = nullptr, const DataLayout &layout = DataLayout());
     ~PlaybillThread() override;
 
     void init(PlayLog *playLog);

@@ -1,26 +1,16 @@
 #include "ui/mainwindow.h"
 
 #include "dailylog.h"
-#include "eventwait.h"
 #include "formats/contentrules.h"
 #include "formats/zonegeometry.h"
 #include "imagetools.h"
-#include "notifylistener.h"
 #include "playlog/playlog.h"
-#include "playlog/sendthread.h"
-#include "schedule/playbillthread.h"
-#include "statusfile.h"
 #include "ui_mainwindow.h"
-#include "version.h"
 #include "zones/zonewindow.h"
 
-#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
-
-bool showExtScreen = false;
-int xOffset = 0;
 
 static void initResources()
 {
@@ -28,16 +18,14 @@ static void initResources()
     Q_INIT_RESOURCE(lumaview);
 }
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(const DataLayout &layout, QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , m_layout(layout)
 {
     initResources();
     ContentXml::registerMetaTypes();
     qRegisterMetaType<ZoneWindow *>("ZoneWindow*");
-    m_primary = initTcpServer();
-    if (!m_primary)
-        return; // another player runs: no window
 
     ui->setupUi(this);
     setWindowState(Qt::WindowFullScreen);
@@ -52,74 +40,25 @@ MainWindow::MainWindow(QWidget *parent)
     ui->statusBox->move(m_screenSize.width() - ui->statusBox->width() - 50,
         m_screenSize.height() - ui->statusBox->height() - 50);
     ui->labelBackground->hide();
-    showExtScreen = readExtScreen() != 0;
-
-    m_scheduler = new PlaybillThread;
-    connect(m_scheduler, &PlaybillThread::sigCallbackStatus, this, &MainWindow::sltCallbackStatus);
-    connect(m_scheduler, &PlaybillThread::sigLoadTemplate, this, &MainWindow::sltLoadTemplate);
-    connect(
-        m_scheduler, &PlaybillThread::sigTemplateZoneCtrl, this, &MainWindow::sltTemplateZoneCtrl);
-    m_playLog = new PlayLog(this);
-    m_scheduler->init(m_playLog);
-    m_scheduler->start();
-    m_sender = new SendThread(this);
-    m_sender->init(m_playLog);
-    m_sender->start();
-
-    DailyLog::write(QStringLiteral("INFO"), QStringLiteral("Main"),
-        QStringLiteral("开启运行终端播放器lumaview"));
+    m_extendedScreen = readExtScreen() != 0;
     parkPointer();
 }
 
 MainWindow::~MainWindow()
 {
-    if (m_sender) {
-        m_sender->stop();
-        delete m_sender;
-    }
-    if (m_scheduler) {
-        m_scheduler->stop();
-        delete m_scheduler;
-    }
     deleteZones(); // their last plays go into the message file for the next start
-    delete m_playLog;
     delete ui;
 }
 
-bool MainWindow::initTcpServer()
+void MainWindow::setZoneVolume(double volume)
 {
-    m_listener = new NotifyListener(true, NotifyListener::Order::AnswerThenAct, this);
-    m_listener->setHandler(
-        [this](const QString &cmd, const QString &param) { handleCommand(cmd, param); });
-    return m_listener->listen(PLAYER_PORT);
-}
-
-void MainWindow::handleCommand(const QString &cmd, const QString &param)
-{
-    if (cmd != QLatin1String("STATUS"))
-        DailyLog::write(QStringLiteral("INFO"), QStringLiteral("MainWindow"),
-            QStringLiteral("Socket Received command: ") + cmd + QStringLiteral(", param: ")
-                + param);
-    if (cmd == QLatin1String("RELOAD")) {
-        if (m_scheduler)
-            m_scheduler->reloadPlay();
-    } else if (cmd == QLatin1String("EXIT")) {
-        exitApp();
-    } else if (cmd == QLatin1String("VOLUME")) {
-        const double volume = param.toDouble();
-        for (ZoneWindow *zone : qAsConst(m_allZones))
-            zone->setVolume(volume);
-    } else if (cmd == QLatin1String("STATUS")) {
-        if (param.size() <= 1 && m_scheduler)
-            m_scheduler->readStatus();
-    }
+    for (ZoneWindow *zone : qAsConst(m_allZones))
+        zone->setVolume(volume);
 }
 
 int MainWindow::readExtScreen()
 {
-    return StatusRecord::read(StatusFile::defaultPath())
-        .value_or(StatusRecord())
-        .extScreen.value_or(0);
+    return StatusRecord::read(m_layout.statusFile()).value_or(StatusRecord()).extScreen.value_or(0);
 }
 
 void MainWindow::parkPointer()
@@ -152,16 +91,6 @@ void MainWindow::deleteZones()
     m_allZones.clear();
     m_zonesByName.clear();
     m_zonesByStacking.clear();
-}
-
-void MainWindow::exitApp()
-{
-    if (m_scheduler)
-        m_scheduler->stop();
-    deleteZones();
-    // Let the answer to EXIT reach its sender first.
-    EventWait::sleep(200);
-    QCoreApplication::exit(0);
 }
 
 void MainWindow::sltCallbackStatus(StatusRecord status)
@@ -210,8 +139,8 @@ void MainWindow::sltLoadTemplate(QVariant variant)
     background->show();
     setFixedSize(m_screenSize);
 
-    if (showExtScreen && x() >= width()) {
-        xOffset = width();
+    if (m_extendedScreen && x() >= width()) {
+        m_xOffset = width();
         move(1080, 0);
     }
 
@@ -219,8 +148,8 @@ void MainWindow::sltLoadTemplate(QVariant variant)
     QStringList titles;
     for (int i = 0; i < content.areas.size(); ++i) {
         const ContentXml::TP_AREA &area = content.areas.at(i);
-        const QRect rect = ZoneGeometry::areaRect(area, design, m_screenSize, xOffset);
-        auto *zone = new ZoneWindow(nullptr);
+        const QRect rect = ZoneGeometry::areaRect(area, design, m_screenSize, m_xOffset);
+        auto *zone = new ZoneWindow(nullptr, m_layout);
         zone->initParam(m_zoneHost, m_volume, rect.x(), rect.y(), rect.width(), rect.height());
         zone->setGeometry(rect);
         connect(zone, &ZoneWindow::relocateRequested, this, &MainWindow::relocateZone);

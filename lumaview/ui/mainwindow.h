@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datalayout.h"
 #include "formats/xmldata.h"
 #include "statusrecord.h"
 
@@ -13,15 +14,7 @@ namespace Ui {
 class MainWindow;
 }
 class ZoneWindow;
-class NotifyListener;
 class PlayLog;
-class SendThread;
-class PlaybillThread;
-
-// Extended-screen mode: the player sits on a second screen right of the first,
-// and every zone is shifted by xOffset.
-extern bool showExtScreen;
-extern int xOffset;
 
 // The full-screen player window: status panel until the first template, then
 // the template's background with one zone window per area on top.
@@ -29,17 +22,23 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    explicit MainWindow(const DataLayout &layout, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // False when another player already holds the local port; the caller then
-    // ends the process with status 0.
-    bool isPrimaryInstance() const { return m_primary; }
+    // Where the zones record their plays.
+    void setPlayLog(PlayLog *playLog) { m_playLog = playLog; }
+    // The VOLUME command: every zone on screen takes it.
+    void setZoneVolume(double volume);
+    // Records the plays each zone cut short, then deletes every zone.
+    void deleteZones();
 
-    bool initTcpServer();
     int readExtScreen();
+    // Extended-screen mode (extScreen 1 in the status file): the player sits
+    // on a second screen right of the first, and every zone is shifted by
+    // xOffset().
+    bool extendedScreen() const { return m_extendedScreen; }
+    int xOffset() const { return m_xOffset; }
     void zIndexForm();
-    void exitApp();
 
     QSize screenSize() const { return m_screenSize; }
     QString currentTemplate() const { return m_currentTemplate; }
@@ -48,8 +47,6 @@ public:
     const QMap<int, ZoneWindow *> &zonesByStacking() const { return m_zonesByStacking; }
     const QMap<QString, ZoneWindow *> &zonesByName() const { return m_zonesByName; }
     const QList<ZoneWindow *> &allZones() const { return m_allZones; }
-    PlaybillThread *scheduler() const { return m_scheduler; }
-    PlayLog *playLog() const { return m_playLog; }
 
 public slots:
     void sltCallbackStatus(StatusRecord status);
@@ -59,18 +56,15 @@ public slots:
     void on_labelBackground_clicked();
 
 private:
-    void handleCommand(const QString &cmd, const QString &param);
-    // Records the plays each zone cut short, then deletes every zone.
-    void deleteZones();
     void parkPointer();
 
     Ui::MainWindow *ui;
     QSize m_screenSize;
+    bool m_extendedScreen = false;
+    int m_xOffset = 0;
     QString m_terminalId;
     QString m_zoneHost;
     double m_volume = 0;
-    PlaybillThread *m_scheduler = nullptr;
-    SendThread *m_sender = nullptr;
     ContentXml::TP_ZONE_CTRL m_zoneCtrl;
     QString m_currentTemplate;
     QMap<int, ZoneWindow *> m_zonesByStacking;
@@ -78,7 +72,6 @@ private:
     // Every zone window of the template, also those whose title repeats
     // another's, so all of them go at the next template change.
     QList<ZoneWindow *> m_allZones;
-    NotifyListener *m_listener = nullptr;
+    DataLayout m_layout;
     PlayLog *m_playLog = nullptr;
-    bool m_primary = false;
 };

@@ -23,9 +23,9 @@ namespace {
 constexpr int TEXT_TIMER_IDLE_MS = 86400000;
 } // namespace
 
-ZoneWindow::ZoneWindow(QWidget *parent)
+ZoneWindow::ZoneWindow(QWidget *parent, const DataLayout &layout)
     : QWidget(parent)
-    , m_home(QDir::homePath())
+    , m_layout(layout)
 {
     qRegisterMetaType<ZoneWindow *>("ZoneWindow*");
     setObjectName(QStringLiteral("ZoneWindow"));
@@ -96,7 +96,7 @@ PdfView *ZoneWindow::pdfView() const
 
 QString ZoneWindow::mtlFolder() const
 {
-    return DataLayout(m_home).mediaDir();
+    return m_layout.mediaDir();
 }
 
 void ZoneWindow::scheduleTick()

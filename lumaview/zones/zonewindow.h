@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datalayout.h"
 #include "formats/xmldata.h"
 #include "materials/zoneview.h"
 #include "zones/zonecycle.h"
@@ -25,7 +26,7 @@ class ZoneWindow : public QWidget, public ZoneContext
 {
     Q_OBJECT
 public:
-    explicit ZoneWindow(QWidget *parent = nullptr);
+    explicit ZoneWindow(QWidget *parent = nullptr, const DataLayout &layout = DataLayout());
     ~ZoneWindow() override;
 
     void initParam(const QString &zoneHost, double volume, int x, int y, int width, int height);
@@ -92,7 +93,7 @@ private:
     ZoneCycle m_cycle;
     PlayLog *m_playLog = nullptr;
     QTimer *m_tickTimer = nullptr;
-    QString m_home;
+    DataLayout m_layout;
     QString m_currentType;
 
     std::map<ContentXml::MtlKind, std::unique_ptr<ZoneView>> m_views;
