@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         = BuildData::buildPackage(BuildData::FIRST_CONTEXT_ID, ServerProtocol::PROTO_CONTROL,
             ServerProtocol::CMD_SHUTDOWN_SCHEDULE, ServerProtocol::FLAGS, params);
     FUZZ_CHECK(PowerActions::shutdownScheduleText(frame) == xml);
-    PowerActions::scheduleShutdown(frame);
+    PowerActions::scheduleShutdown(frame, power.filePath());
     FuzzEnv::checkNothingOutside();
     return 0;
 }

@@ -29,10 +29,11 @@ static void initResources()
 Service::Service(const DataLayout &layout, std::shared_ptr<CommandRunner> runner, QObject *parent)
     : QObject(parent)
     , m_layout(layout)
-    , m_status(QString(), m_settings)
+    , m_status(layout.statusFile(), m_settings)
     , m_startGuard(layout)
 {
     m_settings.runner = std::move(runner);
+    m_settings.layout = layout;
     initResources();
 }
 

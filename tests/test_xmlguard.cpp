@@ -315,7 +315,8 @@ void TestXmlGuard::badServerDocumentsAreNotStored()
     for (const QByteArray &bad : {deep(), QByteArray("<R"), QByteArray("<S/>")}) {
         QVERIFY(!power.writePowerOnOff(bad));
         QVERIFY(!PowerActions::scheduleShutdown(
-            SimWire::encodeFrame(1, 278, 2, {"a", "b", "c", "d", "e", bad + '\0'})));
+            SimWire::encodeFrame(1, 278, 2, {"a", "b", "c", "d", "e", bad + '\0'}),
+            power.filePath()));
     }
     QCOMPARE(readFile(power.filePath()), good);
     QCOMPARE(power.powerList().size(), 1);

@@ -1,5 +1,4 @@
 #include "power/powerschedule.h"
-#include "datalayout.h"
 
 #include "clock.h"
 #include "clocktext.h"
@@ -138,25 +137,20 @@ QByteArray shutdownScheduleText(const QByteArray &frame)
     return rest;
 }
 
-bool scheduleShutdown(const QByteArray &frame)
+bool scheduleShutdown(const QByteArray &frame, const QString &path)
 {
     const QByteArray text = shutdownScheduleText(frame);
     if (refuseToStore(text))
         return false;
-    return replaceFile(PowerSchedule::defaultFilePath(), text);
+    return replaceFile(path, text);
 }
 
 } // namespace PowerActions
 
 PowerSchedule::PowerSchedule(ServiceSettings &settings, const QString &filePath)
     : m_settings(settings)
-    , m_filePath(filePath.isEmpty() ? defaultFilePath() : filePath)
+    , m_filePath(filePath.isEmpty() ? settings.dataLayout().powerSchedule() : filePath)
 { }
-
-QString PowerSchedule::defaultFilePath()
-{
-    return DataLayout().powerSchedule();
-}
 
 PowerSchedule::Entry PowerSchedule::makeEntry(int onOff, int repeat, const QString &time)
 {

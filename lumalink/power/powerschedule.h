@@ -29,9 +29,9 @@ void shutdown(CommandRunner &runner, const QString &password);
 void reboot(CommandRunner &runner, const QString &password);
 // The schedule a 278/2 frame carries as its sixth parameter (a trailing NUL dropped).
 QByteArray shutdownScheduleText(const QByteArray &frame);
-// Stores that schedule as poweronoff.xml; one that cannot be read (refused by
-// the XML reader, not well-formed, root other than R) is not stored.
-bool scheduleShutdown(const QByteArray &frame);
+// Stores that schedule at path (poweronoff.xml); one that cannot be read
+// (refused by the XML reader, not well-formed, root other than R) is not stored.
+bool scheduleShutdown(const QByteArray &frame, const QString &path);
 } // namespace PowerActions
 
 // The machine's power schedule: kept in poweronoff.xml, held as a list of
@@ -55,7 +55,6 @@ public:
     // filePath empty: data/poweronoff.xml under the home directory.
     explicit PowerSchedule(ServiceSettings &settings, const QString &filePath = QString());
 
-    static QString defaultFilePath();
     QString filePath() const { return m_filePath; }
     const QList<Entry> &powerList() const { return m_list; }
 

@@ -74,7 +74,7 @@ void ServerRequests::handleRequest(
         m_power.shutdown();
         break;
     case CMD_SHUTDOWN_SCHEDULE:
-        PowerActions::scheduleShutdown(frame);
+        PowerActions::scheduleShutdown(frame, m_power.filePath());
         m_power.readPowerOnOff();
         break;
     case CMD_REBOOT_NOW:

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "commandrunner.h"
+#include "datalayout.h"
 
 #include <QString>
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 // A setting written on the GUI thread and read by the worker threads; every
 // read and write is a whole value under its own lock.
@@ -52,6 +54,11 @@ struct ServiceSettings
     // Every external program the service starts goes through it (tests give
     // one that records instead). Set before the pieces start; never reset.
     std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessRunner>();
+    // Where the service keeps its files; set by the service before the
+    // pieces start, never reset. Unset (settings made by a test or a tool):
+    // the current user's home at each use.
+    std::optional<DataLayout> layout;
+    DataLayout dataLayout() const { return layout ? *layout : DataLayout(); }
 
     // Puts every setting back to its start value.
     void reset();

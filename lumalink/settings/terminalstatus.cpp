@@ -8,7 +8,7 @@
 #include <QJsonObject>
 
 TerminalStatus::TerminalStatus(const QString &path, ServiceSettings &settings)
-    : m_path(path.isEmpty() ? StatusFile::defaultPath() : path)
+    : m_path(path.isEmpty() ? settings.dataLayout().statusFile() : path)
     , m_settings(&settings)
 { }
 

@@ -17,6 +17,8 @@
 StatThread::StatThread(ServiceSettings &settings, QObject *parent)
     : LoopThread(parent)
     , m_settings(settings)
+    , m_queue(settings.dataLayout().statsJournal())
+    , m_db(settings.dataLayout().statsDatabase())
     , m_watchdog(settings)
 {
     m_queue.setWakeHandler([this] { wake(); });
