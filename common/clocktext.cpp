@@ -133,15 +133,15 @@ QString ClockText::httpDate()
 
 int ClockText::secondsFromMidnight()
 {
-    const QTime t = Clock::now().time();
-    return t.hour() * 3600 + t.minute() * 60 + t.second();
+    return Clock::now().time().msecsSinceStartOfDay() / 1000;
 }
 
 int ClockText::secondsFromMidnight(long long t)
 {
-    const QTime time
-        = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(static_cast<quint32>(t))).time();
-    return time.hour() * 3600 + time.minute() * 60 + time.second();
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(static_cast<quint32>(t)))
+               .time()
+               .msecsSinceStartOfDay()
+        / 1000;
 }
 
 int ClockText::secondsBetween(const QString &a, const QString &b)

@@ -16,16 +16,9 @@ Player::Player(const DataLayout &layout, QObject *parent)
     , m_layout(layout)
 { }
 
-Player::~Player()
-{
-    if (m_sender)
-        m_sender->stop();
-    if (m_scheduler)
-        m_scheduler->stop();
-    m_sender.reset();
-    m_scheduler.reset();
-    m_window.reset(); // its zones' last plays go into the log for the next start
-}
+// The members go in reverse order: the threads stop, then the window records
+// its zones' last plays into the log, then the log and the port go.
+Player::~Player() = default;
 
 bool Player::start()
 {
